@@ -1,0 +1,193 @@
+#pragma once
+// UserControl1: the download control. It owns the queue state, the platform
+// services, the socket arrays and the file writers; its procedures are its
+// methods, each defined in the folder of its subsystem (queue, mirror, http,
+// progress, files, control). This header is the one place where the whole
+// surface is visible.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "files/file_io.hpp"
+#include "platform/automation.hpp"
+#include "platform/container.hpp"
+#include "platform/file_system.hpp"
+#include "platform/numbered_files.hpp"
+#include "platform/platform.hpp"
+#include "platform/slots.hpp"
+#include "queue/records.hpp"
+
+namespace vintrel::control {
+
+using platform::Date;
+using platform::SlotArray;
+using platform::Variant;
+using queue::DownloadFile;
+using queue::remoteServerLoc;
+
+/// The download control.
+class UserControl1 {
+ public:
+  /// Creates a control with its initial values and starts Timer1 (1000 ms).
+  explicit UserControl1(platform::Platform& platform, platform::Container* container = nullptr);
+  ~UserControl1();
+  UserControl1(const UserControl1&) = delete;
+  UserControl1& operator=(const UserControl1&) = delete;
+
+  /// Sets the host (events, page, folder dialog); null for none.
+  void set_container(platform::Container* container) { container_ = container; }
+  platform::Container* container() const { return container_; }
+
+  // ---- Public members: script reads and writes them as properties --------
+  std::shared_ptr<queue::DownloadFileCollection> DownloadFiles =
+      std::make_shared<queue::DownloadFileCollection>();
+  std::int16_t curcnt = 0;
+  std::int16_t psIndex = 0;
+  std::int16_t curpsIndex = 0;
+  std::int16_t i = 0;
+  bool madeAllPingConnections = false;
+  bool startPinging = false;
+  std::int16_t curpingws = 1;
+  std::int16_t qPointer = 1;
+  std::int16_t CurFile = 1;
+  std::int16_t paused = 0;
+  std::int16_t collectionPointer = 0;
+  std::string chosenSaveFile;
+  std::int16_t numfilesadded = 0;
+  std::string sBuffer;
+  std::string dldirectory;
+  std::string dlBrowseTitle;
+  std::string cookielist;
+  std::string containerURL;
+  std::int16_t theerrnumber = 0;
+  std::string theerrdesc = "No Error";
+
+  // ---- Engine state that script does not see ------------------------------
+  std::string urlValue;
+  double remainingKB = 0;
+  double remainingSecs = 0;
+  double transferBytes = 0;
+  double curRate = 0;
+  std::unique_ptr<files::FileIO> outFile;  // created on first use
+  std::int16_t totalFiles = 0;
+
+  SlotArray<std::string> addedURLs;
+  SlotArray<std::string> dlLocalFile;
+  SlotArray<std::string> dlServName;
+  SlotArray<std::int32_t> dlPortNum;
+  SlotArray<std::string> dlHost;
+  SlotArray<std::string> dlRemotePath;
+  SlotArray<std::string> dlRequest;
+  SlotArray<std::string> dlLastChunk;
+  // Header ends are positions up to 64 KiB, so wider than 16 bits.
+  SlotArray<std::int32_t> dlHeaderEnd;
+  SlotArray<std::string> psRequest;
+  SlotArray<Date> psStartTime;
+  SlotArray<Date> psFirstDataTime;
+  SlotArray<double> psBytes;
+  /// How the probing judged each probe: each is measured or found silent once.
+  enum class ProbeVerdict : std::uint8_t { none, measured, silent };
+  SlotArray<ProbeVerdict> psVerdict;
+
+  // ---- Child controls and services ----------------------------------------
+  std::unique_ptr<platform::SocketArray> Winsock1;
+  std::unique_ptr<platform::SocketArray> pingWs;
+  std::unique_ptr<platform::Timer> Timer1;
+  platform::NumberedFiles localFiles;  // the plain file of each file index
+  /// How CheckFreeSpace learns the free space; empty for the real disk.
+  std::function<platform::FreeSpace(const std::string&)> freeSpaceQuery;
+  platform::Platform& platform() const { return platform_; }
+
+  // ---- Queue building (queue/) ---------------------------------------------
+  /// Appends a URL to the list; the 101st fails with 9.
+  void AddFile(const std::string& URL);
+  /// Turns every URL of the list into a record with one candidate server.
+  void createRecords();
+  /// Makes the waiting records ready and loads their transfer sockets.
+  void addFilesToQueue();
+  /// The name without its query part ("a?b" gives "a").
+  Variant DeQuery(Variant& fntemp);
+  static std::string DeQuery(const std::string& fntemp);
+  /// The bytes of a text, one byte per character.
+  Variant str2bin(Variant& varstr);
+
+  // ---- Queue control (queue/) ----------------------------------------------
+  void StartQueue();
+  void downloadQueue();
+  void GotoFile(std::int16_t FileNum);
+  void PauseQueue();
+  void ResumeQueue();
+  void CancelQueue();
+
+  // ---- Mirror probing (mirror/) --------------------------------------------
+  /// Starts the probes of file `n` (a step of downloadQueue).
+  void launchProbes(std::int16_t n);
+  /// Judges the probes of file `n` (a step of the tick).
+  void evaluateProbes(std::int16_t n);
+  void pingWs_Connect(std::int16_t Index);
+  void pingWs_DataArrival(std::int16_t Index, std::int32_t bytesTotal);
+  void pingWs_Error(std::int16_t Index, platform::SocketError& error);
+  void pingWs_Close(std::int16_t Index);
+  /// Copies server S into the chosen-server slots of file `n`.
+  void chooseServer(std::int16_t n, const remoteServerLoc& S);
+  /// Ends the probing of file `n`: picks a server when none was measured,
+  /// closes the probes still running and sets the file "pinged".
+  void finishProbing(std::int16_t n);
+
+  // ---- HTTP transfer (http/) -----------------------------------------------
+  void buildRequest(std::int16_t fileIndex);
+  void buildPingRequest(std::int16_t probeIndex, const std::string& path, const std::string& host);
+  void Winsock1_DataArrival(std::int16_t Index, std::int32_t bytesTotal);
+  void Winsock1_Error(std::int16_t Index, platform::SocketError& error);
+  void Winsock1_Close(std::int16_t Index);
+  /// Readies file `n` for a new connection (a step of the tick's connect).
+  void prepareConnection(std::int16_t n);
+  /// The value of the header line `name` in `header`, "" when absent.
+  static std::string getHeaderValue(const std::string& header, const std::string& name);
+
+  // ---- Progress (progress/) ------------------------------------------------
+  void Timer1_Timer();
+  void sendRequest(std::int16_t fileIndex);
+  /// Rate and remaining time of the current transfer (a step of the tick).
+  void updateRate(DownloadFile& F);
+  std::string dBytesTotal() const;
+  std::string dBytesTransferred() const;
+  std::string dCurrentFileName() const;
+  std::string dCurrentFile() const;
+  std::string dPercentComplete() const;
+  std::string dRate() const;
+  std::string dRemainingTime() const;
+  std::string dErrorDesc() const;
+  std::string dErrorNumber() const;
+  std::int16_t dTotalFiles() const;
+  std::string dChosenPath() const;
+  void StatusChange(const std::string& Text);
+  void FileComplete(const std::string& Text);
+  void TransferComplete();
+
+  // ---- Shell services (control/) -------------------------------------------
+  void SetDirectory(const std::string& thedir);
+  void SetDLText(const std::string& themessage);
+  void chooseFolder();
+  std::int32_t BrowseCallbackProcStr(std::int32_t hWnd, std::int32_t uMsg, std::int32_t lParam,
+                                     std::int32_t lpData);
+  void ExecFile(const std::string& thefile);
+  void OpenIt(const std::string& pathname);
+
+  // ---- Disk (files/) -------------------------------------------------------
+  Variant CheckFreeSpace(const std::string& thedrive);
+
+ private:
+  class SocketSink;
+  platform::Platform& platform_;
+  platform::Container* container_;
+  std::unique_ptr<SocketSink> winsockSink_;
+  std::unique_ptr<SocketSink> pingSink_;
+  bool folderDialogOpen_ = false;
+};
+
+}  // namespace vintrel::control

@@ -1,0 +1,12 @@
+#include "files/free_space.hpp"
+
+namespace vintrel::files {
+
+platform::Variant CheckFreeSpace(const std::string&, const FreeSpaceQuery& query) {
+  const std::uint64_t free_bytes = query ? query("/").total_free : platform::free_space_of("/").total_free;
+  constexpr std::uint64_t largest_whole_currency = 922337203685477ULL;
+  if (free_bytes > largest_whole_currency) platform::raise(platform::err::overflow);
+  return platform::Variant(platform::Currency{static_cast<std::int64_t>(free_bytes) * 10000});
+}
+
+}  // namespace vintrel::files

@@ -1,0 +1,38 @@
+// The two requests the control sends, composed as text byte for byte.
+
+#include "control/user_control1.hpp"
+
+namespace vintrel::control {
+
+namespace {
+constexpr const char* crlf = "\r\n";
+
+// Byte counts are whole numbers held in doubles; they go out as plain digits.
+std::string decimal(double v) { return platform::number_text(platform::round_to_i8(v)); }
+}  // namespace
+
+void UserControl1::buildRequest(std::int16_t fileIndex) {
+  const DownloadFile& F = DownloadFiles->Item(fileIndex);
+  std::string request;
+  request.reserve(256 + cookielist.size() + containerURL.size());
+  request += "GET " + dlRemotePath[fileIndex] + " HTTP/1.1" + crlf;
+  request += "Referer: " + containerURL + crlf;
+  request += "Host: " + dlHost[fileIndex] + crlf;
+  if (F.isResumingDownload) {
+    request += "Range: bytes=" + decimal(F.bytesondisk) + "-";
+    if (F.contentlength > 0) request += decimal(F.contentlength);
+    request += crlf;
+  }
+  request += std::string("Connection: close") + crlf;
+  request += std::string("Accept: */*") + crlf;
+  request += "Cookie: " + cookielist + crlf;
+  request += crlf;
+  dlRequest[fileIndex] = std::move(request);
+}
+
+void UserControl1::buildPingRequest(std::int16_t probeIndex, const std::string& path, const std::string& host) {
+  psRequest[probeIndex] = "GET " + path + " HTTP/1.1" + crlf + "Host: " + host + crlf + "Connection: close" + crlf +
+                          "Accept: */*" + crlf + crlf;
+}
+
+}  // namespace vintrel::control

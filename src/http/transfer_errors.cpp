@@ -1,0 +1,22 @@
+// Failures of a transfer socket never end the file: the error is kept for
+// the page and the next tick connects again.
+
+#include "control/user_control1.hpp"
+
+namespace vintrel::control {
+
+void UserControl1::Winsock1_Error(std::int16_t Index, platform::SocketError& error) {
+  // A socket whose index has no record (script may have replaced the
+  // collection) has nobody to report to.
+  if (Index < 1 || Index > DownloadFiles->Count()) return;
+  StatusChange("Waiting for a connection");
+  DownloadFile& R = DownloadFiles->Item(Index);
+  R.IsHeaderReceived = false;
+  R.strHTTPResponse.clear();
+  R.IsResponseReceived = false;
+  theerrnumber = error.Number;
+  theerrdesc = error.Description;
+  R.downloadStatus = queue::status::pinged;
+}
+
+}  // namespace vintrel::control

@@ -1,0 +1,556 @@
+#include "platform/automation.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+namespace vintrel::platform {
+
+namespace {
+
+// Automation dates run from 1 January 100 to 31 December 9999; the serials
+// of those days, with the whole of the last day still inside.
+constexpr double first_date_serial = -657434.0;
+constexpr double last_date_serial = 2958465.0;
+
+constexpr std::int64_t cy_scale = 10000;
+
+// Rounds to the nearest integer with halves to even, independent of the
+// floating-point rounding mode someone else may have set. Exact: for
+// magnitudes below 2^52 `v - floor(v)` has no rounding error, and above that
+// every double is already an integer.
+double round_half_even(double v) {
+  const double below = std::floor(v);
+  const double diff = v - below;
+  if (diff < 0.5) return below;
+  if (diff > 0.5) return below + 1.0;
+  return std::fmod(below, 2.0) == 0.0 ? below : below + 1.0;
+}
+
+// Currency to integer without going through a double, so that large amounts
+// keep their last digit.
+std::int64_t round_currency(std::int64_t tenthousandths) {
+  std::int64_t whole = tenthousandths / cy_scale;
+  const std::int64_t rest = tenthousandths % cy_scale;
+  const bool odd = whole % 2 != 0;
+  if (rest > cy_scale / 2 || (rest == cy_scale / 2 && odd)) ++whole;
+  if (rest < -cy_scale / 2 || (rest == -cy_scale / 2 && odd)) --whole;
+  return whole;
+}
+
+template <class Int>
+Int checked_narrow(std::int64_t v) {
+  if (v < std::numeric_limits<Int>::min() || v > std::numeric_limits<Int>::max()) raise(err::overflow);
+  return static_cast<Int>(v);
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim_blanks(std::string_view text) {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The "&H1F" and "&O17" forms. Read as unsigned: the runtime's reading of
+// &HFFFF as -1 depends on the target type, which this parser does not know.
+double parse_radix(std::string_view digits, unsigned radix) {
+  if (digits.empty()) raise(err::type_mismatch);
+  std::uint64_t value = 0;
+  for (char c : digits) {
+    unsigned d = 0;
+    const char lower = ascii_lower(c);
+    if (is_digit(c)) {
+      d = static_cast<unsigned>(c - '0');
+    } else if (lower >= 'a' && lower <= 'f') {
+      d = static_cast<unsigned>(lower - 'a' + 10);
+    } else {
+      raise(err::type_mismatch);
+    }
+    if (d >= radix) raise(err::type_mismatch);
+    if (value > (std::numeric_limits<std::uint64_t>::max() - d) / radix) raise(err::overflow);
+    value = value * radix + d;
+  }
+  return static_cast<double>(value);
+}
+
+Date checked_date(double serial) {
+  if (!std::isfinite(serial) || serial <= first_date_serial - 1.0 || serial >= last_date_serial + 1.0)
+    raise(err::overflow);
+  return Date{serial};
+}
+
+struct DateParts {
+  std::int64_t year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  std::int64_t day_number = 0;  // days since 1899-12-30
+  std::int64_t second_of_day = 0;
+};
+
+// Civil date of a day count since 1970-01-01, proleptic Gregorian.
+void civil_from_days(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
+}
+
+// Splits a serial the automation way: the integer part is the day and the
+// fraction, whatever the serial's sign, is the time of day forward from
+// midnight. Rounded to the second, as the runtime shows dates.
+DateParts split_date(double serial) {
+  serial = checked_date(serial).serial;
+  const double whole = std::trunc(serial);
+  DateParts parts;
+  parts.day_number = static_cast<std::int64_t>(whole);
+  parts.second_of_day = std::llround(std::fabs(serial - whole) * 86400.0);
+  if (parts.second_of_day >= 86400) {
+    parts.second_of_day -= 86400;
+    ++parts.day_number;
+  }
+  civil_from_days(parts.day_number - 25569, parts.year, parts.month, parts.day);
+  return parts;
+}
+
+std::string two_digits(std::int64_t v) {
+  std::string s = std::to_string(v);
+  return s.size() < 2 ? "0" + s : s;
+}
+
+std::string date_text(Date date) {
+  const DateParts p = split_date(date.serial);
+  std::string text;
+  if (p.day_number != 0) {
+    text = std::to_string(p.month) + "/" + std::to_string(p.day) + "/" + std::to_string(p.year);
+    if (p.second_of_day == 0) return text;
+    text += ' ';
+  }
+  const std::int64_t hour = p.second_of_day / 3600;
+  const std::int64_t minute = p.second_of_day / 60 % 60;
+  const std::int64_t second = p.second_of_day % 60;
+  const std::int64_t hour12 = hour % 12 == 0 ? 12 : hour % 12;
+  text += std::to_string(hour12) + ":" + two_digits(minute) + ":" + two_digits(second) + (hour < 12 ? " AM" : " PM");
+  return text;
+}
+
+std::string currency_text(Currency cy) {
+  const bool negative = cy.tenthousandths < 0;
+  // Unsigned magnitude, so the most negative amount does not overflow.
+  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(cy.tenthousandths)
+                                           : static_cast<std::uint64_t>(cy.tenthousandths);
+  std::string text = negative ? "-" : "";
+  text += std::to_string(magnitude / cy_scale);
+  std::uint64_t fraction = magnitude % cy_scale;
+  if (fraction != 0) {
+    std::string digits = std::to_string(fraction);
+    digits.insert(0, 4 - digits.size(), '0');
+    while (digits.back() == '0') digits.pop_back();
+    text += "." + digits;
+  }
+  return text;
+}
+
+// Whole and fractional parts scale separately: the product of the whole
+// value with 10000 would need more bits than a double has near the top of
+// the currency range and lose the last digits.
+Currency real_to_currency(double v) {
+  if (!std::isfinite(v)) raise(err::overflow);
+  const double whole = std::trunc(v);
+  if (std::fabs(whole) > 922337203685478.0) raise(err::overflow);
+  const auto units = static_cast<std::int64_t>(round_half_even((v - whole) * static_cast<double>(cy_scale)));
+  std::int64_t scaled = 0;
+  std::int64_t total = 0;
+  if (__builtin_mul_overflow(static_cast<std::int64_t>(whole), cy_scale, &scaled) ||
+      __builtin_add_overflow(scaled, units, &total))
+    raise(err::overflow);
+  return Currency{total};
+}
+
+[[noreturn]] void raise_null() { raise(err::invalid_use_of_null); }
+
+// The integer conversions share one path: exact where the source is an
+// integer or currency, rounded half-even where it is a real.
+std::int64_t to_integer(const Variant& v) {
+  switch (v.type()) {
+    case VarType::I2: return v.i2();
+    case VarType::I4: return v.i4();
+    case VarType::Bool: return v.boolean() ? -1 : 0;
+    case VarType::Cy: return round_currency(v.cy().tenthousandths);
+    default: return round_to_i8(to_r8(v));
+  }
+}
+
+}  // namespace
+
+// --- errors ---------------------------------------------------------------
+
+AutomationError::AutomationError(std::int32_t number, std::string source, std::string description)
+    : std::runtime_error(description),
+      number_(number),
+      source_(std::move(source)),
+      description_(std::move(description)) {}
+
+std::string standard_description(std::int32_t number) {
+  switch (number) {
+    case err::invalid_call: return "Invalid procedure call or argument";
+    case err::overflow: return "Overflow";
+    case err::subscript: return "Subscript out of range";
+    case err::division_by_zero: return "Division by zero";
+    case err::type_mismatch: return "Type mismatch";
+    case err::invalid_use_of_null: return "Invalid use of Null";
+    case err::no_element: return "Control array element does not exist";
+    case err::object_required: return "Object required";
+    case err::no_member: return "Object doesn't support this property or method";
+    case err::wrong_arg_count: return "Wrong number of arguments or invalid property assignment";
+    default: return "Application-defined or object-defined error";
+  }
+}
+
+void raise(std::int32_t number) { throw AutomationError(number, "Vintrel", standard_description(number)); }
+
+void raise(std::int32_t number, std::string source, std::string description) {
+  throw AutomationError(number, std::move(source), std::move(description));
+}
+
+// --- Variant --------------------------------------------------------------
+
+Variant::Variant(std::int16_t v) : type_(VarType::I2), int_(v) {}
+Variant::Variant(std::int32_t v) : type_(VarType::I4), int_(v) {}
+Variant::Variant(double v) : type_(VarType::R8), real_(v) {}
+Variant::Variant(Currency v) : type_(VarType::Cy), int_(v.tenthousandths) {}
+Variant::Variant(Date v) : type_(VarType::Date), real_(v.serial) {}
+Variant::Variant(std::string v) : type_(VarType::Bstr), text_(std::move(v)) {}
+Variant::Variant(const char* v) : type_(VarType::Bstr), text_(v) {}
+Variant::Variant(bool v) : type_(VarType::Bool), int_(v ? -1 : 0) {}
+Variant::Variant(std::shared_ptr<Object> v) : type_(VarType::Dispatch), object_(std::move(v)) {}
+Variant::Variant(std::vector<std::uint8_t> v) : type_(VarType::ByteArray), bytes_(std::move(v)) {}
+
+Variant Variant::null() {
+  Variant v;
+  v.type_ = VarType::Null;
+  return v;
+}
+
+std::int16_t Variant::i2() const {
+  if (type_ != VarType::I2) raise(err::type_mismatch);
+  return static_cast<std::int16_t>(int_);
+}
+
+std::int32_t Variant::i4() const {
+  if (type_ != VarType::I4) raise(err::type_mismatch);
+  return static_cast<std::int32_t>(int_);
+}
+
+double Variant::r8() const {
+  if (type_ != VarType::R8) raise(err::type_mismatch);
+  return real_;
+}
+
+Currency Variant::cy() const {
+  if (type_ != VarType::Cy) raise(err::type_mismatch);
+  return Currency{int_};
+}
+
+Date Variant::date() const {
+  if (type_ != VarType::Date) raise(err::type_mismatch);
+  return Date{real_};
+}
+
+const std::string& Variant::bstr() const {
+  if (type_ != VarType::Bstr) raise(err::type_mismatch);
+  return text_;
+}
+
+bool Variant::boolean() const {
+  if (type_ != VarType::Bool) raise(err::type_mismatch);
+  return int_ != 0;
+}
+
+const std::shared_ptr<Object>& Variant::object() const {
+  if (type_ != VarType::Dispatch) raise(err::type_mismatch);
+  return object_;
+}
+
+const std::vector<std::uint8_t>& Variant::bytes() const {
+  if (type_ != VarType::ByteArray) raise(err::type_mismatch);
+  return bytes_;
+}
+
+// --- rounding and numbers -------------------------------------------------
+
+std::int64_t round_to_i8(double v) {
+  const double r = round_half_even(v);
+  // 2^63 is exact as a double; NaN fails both comparisons.
+  if (!(r >= -9223372036854775808.0 && r < 9223372036854775808.0)) raise(err::overflow);
+  return static_cast<std::int64_t>(r);
+}
+
+std::int16_t round_to_i2(double v) {
+  const double r = round_half_even(v);
+  if (!(r >= -32768.0 && r <= 32767.0)) raise(err::overflow);
+  return static_cast<std::int16_t>(r);
+}
+
+std::int32_t round_to_i4(double v) {
+  const double r = round_half_even(v);
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) raise(err::overflow);
+  return static_cast<std::int32_t>(r);
+}
+
+double parse_number(std::string_view text) {
+  const std::string_view t = trim_blanks(text);
+  if (t.size() >= 2 && t[0] == '&') {
+    const char form = ascii_lower(t[1]);
+    if (form == 'h') return parse_radix(t.substr(2), 16);
+    if (form == 'o') return parse_radix(t.substr(2), 8);
+    raise(err::type_mismatch);
+  }
+
+  // Check the shape first, so that from_chars only ever sees plain decimal
+  // text and its own leniencies ("inf", "nan", hex floats) never leak in.
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+  const std::size_t number_start = i;
+  std::size_t int_digits = 0;  // significant digits before the point
+  std::size_t digits = 0;
+  bool nonzero = false;
+  for (; i < t.size() && is_digit(t[i]); ++i, ++digits) {
+    if (t[i] != '0') nonzero = true;
+    if (nonzero) ++int_digits;
+  }
+  std::int64_t leading_fraction_zeros = 0;  // zeros after the point before any other digit
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    for (; i < t.size() && is_digit(t[i]); ++i, ++digits) {
+      if (t[i] != '0') nonzero = true;
+      if (!nonzero) ++leading_fraction_zeros;
+    }
+  }
+  if (digits == 0) raise(err::type_mismatch);
+  std::int64_t exponent = 0;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    bool exponent_negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) exponent_negative = t[i++] == '-';
+    const std::size_t exponent_start = i;
+    for (; i < t.size() && is_digit(t[i]); ++i)
+      if (exponent < 100000) exponent = exponent * 10 + (t[i] - '0');
+    if (i == exponent_start) raise(err::type_mismatch);
+    if (exponent_negative) exponent = -exponent;
+  }
+  if (i != t.size()) raise(err::type_mismatch);
+  if (!nonzero) return 0.0;
+
+  double value = 0;
+  const char* first = t.data() + number_start;
+  const char* last = t.data() + t.size();
+  const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    // The decimal exponent of the leading digit tells overflow from underflow.
+    const std::int64_t magnitude = int_digits > 0 ? static_cast<std::int64_t>(int_digits) - 1 + exponent
+                                                  : exponent - leading_fraction_zeros - 1;
+    if (magnitude > 0) raise(err::overflow);
+    return negative ? -0.0 : 0.0;
+  }
+  if (ec != std::errc{} || end != last) raise(err::type_mismatch);
+  return negative ? -value : value;
+}
+
+std::string number_text(double v) {
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v < 0 ? "-Infinity" : "Infinity";
+  if (v == 0) return "0";
+
+  // Round to 15 significant digits first: the exponent that decides between
+  // plain and exponent form is the rounded one (9.999999999999999e14 shows
+  // as 1E+15).
+  char buf[64];
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 14);
+  if (ec != std::errc{}) return "0";
+  const std::string_view sci(buf, static_cast<std::size_t>(end - buf));
+
+  std::size_t pos = 0;
+  const bool negative = sci[pos] == '-';
+  if (negative) ++pos;
+  std::string digits;
+  for (; pos < sci.size() && sci[pos] != 'e'; ++pos)
+    if (sci[pos] != '.') digits += sci[pos];
+  int exponent = 0;
+  std::from_chars(sci.data() + pos + (sci[pos + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exponent);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+
+  std::string text = negative ? "-" : "";
+  if (exponent >= 15 || exponent < -4) {
+    text += digits[0];
+    if (digits.size() > 1) text += "." + digits.substr(1);
+    text += exponent < 0 ? "E-" : "E+";
+    text += two_digits(exponent < 0 ? -exponent : exponent);
+  } else if (exponent >= 0) {
+    const auto int_len = static_cast<std::size_t>(exponent) + 1;
+    if (digits.size() <= int_len) {
+      text += digits + std::string(int_len - digits.size(), '0');
+    } else {
+      text += digits.substr(0, int_len) + "." + digits.substr(int_len);
+    }
+  } else {
+    text += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  }
+  return text;
+}
+
+std::string number_text(std::int64_t v) { return std::to_string(v); }
+
+std::int64_t int_div(double a, double b) {
+  const std::int64_t dividend = round_to_i8(a);
+  const std::int64_t divisor = round_to_i8(b);
+  if (divisor == 0) raise(err::division_by_zero);
+  if (divisor == -1 && dividend == std::numeric_limits<std::int64_t>::min()) raise(err::overflow);
+  return dividend / divisor;
+}
+
+void increment(std::int16_t& counter) {
+  if (counter == std::numeric_limits<std::int16_t>::max()) raise(err::overflow);
+  ++counter;
+}
+
+void increment(std::int32_t& counter) {
+  if (counter == std::numeric_limits<std::int32_t>::max()) raise(err::overflow);
+  ++counter;
+}
+
+// --- conversions ----------------------------------------------------------
+
+double to_r8(const Variant& v) {
+  switch (v.type()) {
+    case VarType::Empty: return 0.0;
+    case VarType::Null: raise_null();
+    case VarType::I2: return v.i2();
+    case VarType::I4: return v.i4();
+    case VarType::R8: return v.r8();
+    case VarType::Cy: return static_cast<double>(v.cy().tenthousandths) / static_cast<double>(cy_scale);
+    case VarType::Date: return v.date().serial;
+    case VarType::Bstr: return parse_number(v.bstr());
+    case VarType::Bool: return v.boolean() ? -1.0 : 0.0;
+    case VarType::Dispatch:
+    case VarType::ByteArray: break;
+  }
+  raise(err::type_mismatch);
+}
+
+std::int16_t to_i2(const Variant& v) { return checked_narrow<std::int16_t>(to_integer(v)); }
+
+std::int32_t to_i4(const Variant& v) { return checked_narrow<std::int32_t>(to_integer(v)); }
+
+Currency to_cy(const Variant& v) {
+  switch (v.type()) {
+    case VarType::Cy: return v.cy();
+    case VarType::I2: return Currency{std::int64_t{v.i2()} * cy_scale};
+    case VarType::I4: return Currency{std::int64_t{v.i4()} * cy_scale};
+    case VarType::Bool: return Currency{v.boolean() ? -cy_scale : 0};
+    default: return real_to_currency(to_r8(v));
+  }
+}
+
+Date to_date(const Variant& v) {
+  if (v.type() == VarType::Date) return v.date();
+  return checked_date(to_r8(v));
+}
+
+bool to_bool(const Variant& v) {
+  switch (v.type()) {
+    case VarType::Empty: return false;
+    case VarType::Null: raise_null();
+    case VarType::I2:
+    case VarType::I4:
+    case VarType::Bool: return to_integer(v) != 0;
+    case VarType::Cy: return v.cy().tenthousandths != 0;
+    case VarType::R8: return v.r8() != 0;
+    case VarType::Date: return v.date().serial != 0;
+    case VarType::Bstr: {
+      const std::string_view t = trim_blanks(v.bstr());
+      if (same_name(t, "True")) return true;
+      if (same_name(t, "False")) return false;
+      return parse_number(t) != 0;
+    }
+    case VarType::Dispatch:
+    case VarType::ByteArray: break;
+  }
+  raise(err::type_mismatch);
+}
+
+std::string to_bstr(const Variant& v) {
+  switch (v.type()) {
+    case VarType::Empty: return {};
+    case VarType::Null: raise_null();
+    case VarType::I2: return number_text(std::int64_t{v.i2()});
+    case VarType::I4: return number_text(std::int64_t{v.i4()});
+    case VarType::R8: return number_text(v.r8());
+    case VarType::Cy: return currency_text(v.cy());
+    case VarType::Date: return date_text(v.date());
+    case VarType::Bstr: return v.bstr();
+    case VarType::Bool: return v.boolean() ? "True" : "False";
+    case VarType::ByteArray: {
+      const auto& bytes = v.bytes();
+      std::string text;
+      text.reserve(bytes.size());
+      for (std::uint8_t b : bytes) text += static_cast<char>(b);
+      return text;
+    }
+    case VarType::Dispatch: break;
+  }
+  raise(err::type_mismatch);
+}
+
+std::shared_ptr<Object> to_object(const Variant& v) {
+  // A Dispatch holding no object is Nothing, a valid reference; callers that
+  // need a particular class reject it when their cast fails.
+  if (v.type() != VarType::Dispatch) raise(err::object_required);
+  return v.object();
+}
+
+std::vector<std::uint8_t> to_bytes(const Variant& v) {
+  switch (v.type()) {
+    case VarType::Empty: return {};
+    case VarType::Null: raise_null();
+    case VarType::ByteArray: return v.bytes();
+    case VarType::Bstr: {
+      const std::string& text = v.bstr();
+      return std::vector<std::uint8_t>(text.begin(), text.end());
+    }
+    default: break;
+  }
+  raise(err::type_mismatch);
+}
+
+// --- objects --------------------------------------------------------------
+
+Variant Object::get(std::string_view) const { raise(err::no_member); }
+
+void Object::put(std::string_view, const Variant&) { raise(err::no_member); }
+
+Variant Object::call(std::string_view, std::vector<Variant>&) { raise(err::no_member); }
+
+std::vector<std::string> Object::member_names() const { return {}; }
+
+bool same_name(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  return true;
+}
+
+}  // namespace vintrel::platform

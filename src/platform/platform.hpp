@@ -1,0 +1,59 @@
+#pragma once
+// What a control needs from the machine it runs on, as one bundle: the
+// clock, socket arrays, a timer, and a way to keep the loop running while a
+// dialog waits. The real bundle runs on Asio; tests give a scripted one.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/clock.hpp"
+#include "platform/sockets.hpp"
+#include "platform/timer.hpp"
+
+namespace vintrel::platform {
+
+class EventLoop;
+class Resolver;
+
+/// The machine's services for one or more controls.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual Clock& clock() = 0;
+  /// A new, empty socket element array.
+  virtual std::unique_ptr<SocketArray> make_socket_array() = 0;
+  /// A new timer, disabled.
+  virtual std::unique_ptr<Timer> make_timer() = 0;
+  /// Keeps delivering events until `done` is true (false if the loop was
+  /// stopped first); called inside a handler.
+  virtual bool wait_until(const std::function<bool()>& done) = 0;
+  /// Opens a file with the desktop's default program; the outcome is not
+  /// examined. Tests replace it so that nothing is started.
+  virtual void shell_open(const std::string& path);
+};
+
+/// The real machine: sockets, timers and resolution on an Asio event loop.
+class AsioPlatform final : public Platform {
+ public:
+  /// `resolver` may be null for the system's resolver.
+  explicit AsioPlatform(EventLoop& loop, Resolver* resolver = nullptr, SocketTimeouts timeouts = {});
+  ~AsioPlatform() override;
+
+  Clock& clock() override { return clock_; }
+  std::unique_ptr<SocketArray> make_socket_array() override;
+  std::unique_ptr<Timer> make_timer() override;
+  bool wait_until(const std::function<bool()>& done) override;
+
+  EventLoop& loop() { return loop_; }
+
+ private:
+  EventLoop& loop_;
+  SystemClock clock_;
+  std::unique_ptr<Resolver> own_resolver_;
+  Resolver* resolver_;
+  SocketTimeouts timeouts_;
+};
+
+}  // namespace vintrel::platform

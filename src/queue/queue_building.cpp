@@ -1,0 +1,107 @@
+// Queue building: the URL list, the records made from it, and readying them.
+
+#include "control/user_control1.hpp"
+#include "platform/text.hpp"
+#include "queue/local_path.hpp"
+
+namespace vintrel::queue {
+
+std::string join_local_path(const std::string& folder, const std::string& name) {
+  return platform::replace_all(folder + "/" + name, "//", "/");
+}
+
+}  // namespace vintrel::queue
+
+namespace vintrel::control {
+
+using platform::err::subscript;
+using platform::increment;
+using platform::raise;
+
+void UserControl1::AddFile(const std::string& URL) {
+  if (numfilesadded >= platform::SlotArray<std::string>::upper) raise(subscript);
+  addedURLs[numfilesadded + 1] = URL;
+  increment(numfilesadded);
+}
+
+void UserControl1::createRecords() {
+  const std::int16_t count = numfilesadded;
+  for (std::int32_t n = 1; n <= count; ++n) {
+    const std::string U = platform::replace_all(addedURLs[n], "http://", "");
+    const auto segments = platform::split(U, "/");
+    // An empty URL has no first segment: the pass ends with 9, as the
+    // runtime's Split of an empty text would have it.
+    if (segments.empty()) raise(subscript);
+    const std::string& F = segments.front();
+
+    std::string serverName = F;
+    std::string portText = "80";
+    if (F.find(':') != std::string::npos) {
+      const auto pieces = platform::split(F, ":");
+      serverName = pieces.at(0);
+      portText = pieces.size() > 1 ? pieces[1] : std::string();
+    }
+    const std::string remotePath = U.substr(F.size());
+    const std::string localPath = queue::join_local_path(sBuffer, DeQuery(segments.back()));
+
+    auto record = std::make_shared<DownloadFile>();
+    record->localfilename = localPath;
+    record->downloadStatus = queue::status::idle;
+    record->fileBytesDownloaded = 0;
+    record->downloadedbytes = 0;
+    record->bytesondisk = 0;
+    record->contentlength = 0;
+    chosenSaveFile = localPath;
+
+    auto server = std::make_shared<remoteServerLoc>();
+    server->remoteFilePath = remotePath;
+    server->pingTime = 0;
+    server->servName = serverName;
+    // A port that is not a number ("https:" leaves an empty one) fails with
+    // 13 and ends the pass; records made before it stay.
+    server->PortNum = platform::to_i4(Variant(portText));
+    server->host = serverName;
+    record->remoteServerLocs->Add(server);
+
+    DownloadFiles->Add(record);
+    increment(collectionPointer);
+  }
+}
+
+void UserControl1::addFilesToQueue() {
+  const std::int16_t last = collectionPointer;
+  for (curcnt = static_cast<std::int16_t>(totalFiles + 1); curcnt <= last; increment(curcnt)) {
+    if (!platform::SlotArray<std::string>::contains(curcnt)) raise(subscript);
+    increment(totalFiles);
+    DownloadFile& R = DownloadFiles->Item(curcnt);
+    R.localfilename = platform::replace_all(R.localfilename, "//", "/");
+    dlLocalFile[curcnt] = R.localfilename;
+    R.strHTTPResponse.clear();
+    R.contentlength = 0;
+    R.IsHeaderReceived = false;
+    R.IsResponseReceived = false;
+    R.downloadedbytes = 0;
+    Winsock1->Load(curcnt);
+  }
+}
+
+std::string UserControl1::DeQuery(const std::string& fntemp) {
+  const auto at = fntemp.find('?');
+  return at == std::string::npos ? fntemp : fntemp.substr(0, at);
+}
+
+Variant UserControl1::DeQuery(Variant& fntemp) { return Variant(DeQuery(platform::to_bstr(fntemp))); }
+
+Variant UserControl1::str2bin(Variant& varstr) {
+  // Text is UTF-8 and kept byte for byte, so each byte is one character of
+  // the system code page and becomes one byte of the result.
+  const std::string text = platform::to_bstr(varstr);
+  const auto length = text.size();
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(length);
+  for (i = 1; static_cast<std::size_t>(i) <= length; increment(i))
+    bytes.push_back(static_cast<std::uint8_t>(text[static_cast<std::size_t>(i) - 1]));
+  return Variant(std::move(bytes));
+}
+
+}  // namespace vintrel::control

@@ -1,0 +1,74 @@
+// Queue control: the operations with which script runs the queue.
+
+#include "control/user_control1.hpp"
+
+namespace vintrel::control {
+
+using namespace queue::status;
+
+void UserControl1::StartQueue() {
+  // The dialog keeps the loop running, so a page handler could call us
+  // again while our own dialog is still open.
+  if (folderDialogOpen_) platform::raise(platform::err::invalid_call);
+  // A host without a page object leaves the page data empty.
+  platform::PageObject* page = container_ ? container_->page() : nullptr;
+  cookielist = page ? page->cookie() : std::string();
+  containerURL = page ? page->URL() : std::string();
+  chooseFolder();
+  if (sBuffer.empty()) numfilesadded = 0;
+  createRecords();
+  if (numfilesadded > 0) {
+    addFilesToQueue();
+    downloadQueue();
+  }
+}
+
+void UserControl1::downloadQueue() {
+  platform::increment(qPointer);
+  i = CurFile;
+  const std::int16_t n = CurFile;
+  DownloadFile& F = DownloadFiles->Item(n);
+  F.downloadStatus = pinging;
+  F.isResumingDownload = false;
+  F.isCon = false;
+  F.isSent = false;
+  launchProbes(n);
+}
+
+void UserControl1::GotoFile(std::int16_t FileNum) {
+  theerrnumber = 0;
+  theerrdesc = "No Error";
+  if (totalFiles < FileNum) {
+    StatusChange("Completed All Transfers");
+    TransferComplete();
+    return;
+  }
+  CurFile = FileNum;
+  downloadQueue();
+}
+
+void UserControl1::PauseQueue() {
+  paused = 1;
+  localFiles.Close(CurFile);
+  if (Winsock1->State(CurFile) != platform::sck::closed) Winsock1->Close(CurFile);
+  StatusChange("Paused Queue");
+  DownloadFile& R = DownloadFiles->Item(CurFile);
+  R.IsHeaderReceived = false;
+  R.strHTTPResponse.clear();
+  R.IsResponseReceived = false;
+}
+
+void UserControl1::ResumeQueue() {
+  if (paused != 1) return;
+  paused = 0;
+  GotoFile(CurFile);
+}
+
+void UserControl1::CancelQueue() {
+  localFiles.Close(CurFile);
+  if (Winsock1->State(CurFile) != platform::sck::closed) Winsock1->Close(CurFile);
+  DownloadFiles->Item(CurFile).strHTTPResponse.clear();
+  StatusChange("Cancelled Download Queue");
+}
+
+}  // namespace vintrel::control

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "support/control_harness.hpp"
+
+namespace vintrel {
+namespace {
+
+struct RequestBuilding : ::testing::Test {
+  testing::ControlHarness h;
+  control::UserControl1& c = h.control;
+
+  void SetUp() override {
+    h.start({"http://srv/dir/file.zip?x=1"}, "/dl");
+    c.containerURL = "http://page/";
+    c.cookielist = "a=1; b=2";
+  }
+};
+
+TEST_F(RequestBuilding, FileRequestWithoutRangeLine) {
+  h.file(1).bytesondisk = 5000;  // not resuming: no range whatever is on disk
+  c.buildRequest(1);
+  EXPECT_EQ(c.dlRequest[1],
+            "GET /dir/file.zip?x=1 HTTP/1.1\r\n"
+            "Referer: http://page/\r\n"
+            "Host: srv\r\n"
+            "Connection: close\r\n"
+            "Accept: */*\r\n"
+            "Cookie: a=1; b=2\r\n"
+            "\r\n");
+}
+
+TEST_F(RequestBuilding, RangeLineOpenAndClosed) {
+  auto& f = h.file(1);
+  f.isResumingDownload = true;
+  f.bytesondisk = 5000;
+  c.buildRequest(1);
+  EXPECT_NE(c.dlRequest[1].find("Host: srv\r\nRange: bytes=5000-\r\nConnection: close\r\n"), std::string::npos);
+  f.contentlength = 20000;
+  c.buildRequest(1);
+  EXPECT_NE(c.dlRequest[1].find("\r\nRange: bytes=5000-20000\r\n"), std::string::npos);
+  // Large byte counts go out as plain digits.
+  f.bytesondisk = 5368709120.0;
+  f.contentlength = 0;
+  c.buildRequest(1);
+  EXPECT_NE(c.dlRequest[1].find("\r\nRange: bytes=5368709120-\r\n"), std::string::npos);
+}
+
+TEST_F(RequestBuilding, EmptyCookieAndReferrerStillGiveTheirLines) {
+  c.containerURL.clear();
+  c.cookielist.clear();
+  c.buildRequest(1);
+  EXPECT_EQ(c.dlRequest[1],
+            "GET /dir/file.zip?x=1 HTTP/1.1\r\nReferer: \r\nHost: srv\r\nConnection: close\r\n"
+            "Accept: */*\r\nCookie: \r\n\r\n");
+}
+
+TEST_F(RequestBuilding, PingRequestAndSlotBounds) {
+  c.buildPingRequest(7, "/x.bin", "mirror");
+  EXPECT_EQ(c.psRequest[7], "GET /x.bin HTTP/1.1\r\nHost: mirror\r\nConnection: close\r\nAccept: */*\r\n\r\n");
+  c.buildPingRequest(7, "/y", "m");
+  EXPECT_EQ(c.psRequest[7], "GET /y HTTP/1.1\r\nHost: m\r\nConnection: close\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(testing::error_of([&] { c.buildPingRequest(101, "/", "h"); }), platform::err::subscript);
+  EXPECT_EQ(testing::error_of([&] { c.buildRequest(0); }), platform::err::subscript);
+}
+
+}  // namespace
+}  // namespace vintrel

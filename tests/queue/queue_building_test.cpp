@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "support/control_harness.hpp"
+#include "support/temp_folder.hpp"
+
+namespace vintrel {
+namespace {
+
+using testing::ControlHarness;
+using testing::error_of;
+
+struct QueueBuilding : ::testing::Test {
+  ControlHarness h;
+  control::UserControl1& c = h.control;
+
+  // Runs the record-creation pass over `urls` with `folder` chosen.
+  void create(const std::vector<std::string>& urls, const std::string& folder = "/dl") {
+    for (const auto& url : urls) c.AddFile(url);
+    c.sBuffer = folder;
+    c.createRecords();
+  }
+  queue::remoteServerLoc& server(std::int32_t n) { return h.file(n).remoteServerLocs->Item(1); }
+};
+
+TEST_F(QueueBuilding, UrlWithQueryKeepsItInThePathButNotInTheFileName) {
+  create({"http://srv/dir/file.zip?x=1"});
+  ASSERT_EQ(c.DownloadFiles->Count(), 1);
+  EXPECT_EQ(server(1).servName, "srv");
+  EXPECT_EQ(server(1).host, "srv");
+  EXPECT_EQ(server(1).PortNum, 80);
+  EXPECT_EQ(server(1).remoteFilePath, "/dir/file.zip?x=1");
+  EXPECT_EQ(h.file(1).localfilename, "/dl/file.zip");
+  EXPECT_EQ(h.file(1).downloadStatus, "N/A");
+  EXPECT_EQ(c.chosenSaveFile, "/dl/file.zip");
+  EXPECT_EQ(c.collectionPointer, 1);
+}
+
+TEST_F(QueueBuilding, UrlWithoutSchemeAndWithPort) {
+  create({"srv:8080/a/b.bin"});
+  EXPECT_EQ(server(1).servName, "srv");
+  EXPECT_EQ(server(1).host, "srv");
+  EXPECT_EQ(server(1).PortNum, 8080);
+  EXPECT_EQ(server(1).remoteFilePath, "/a/b.bin");
+  EXPECT_EQ(h.file(1).localfilename, "/dl/b.bin");
+}
+
+TEST_F(QueueBuilding, BareServerAndFolderUrls) {
+  create({"http://srv", "http://srv/dir/"});
+  EXPECT_EQ(server(1).remoteFilePath, "");
+  EXPECT_EQ(h.file(1).localfilename, "/dl/srv");
+  EXPECT_EQ(server(2).remoteFilePath, "/dir/");
+  EXPECT_EQ(h.file(2).localfilename, "/dl/");
+}
+
+TEST_F(QueueBuilding, RootFolderGivesNoDoubleSlashAndALeadingDoubleSlashLosesOne) {
+  create({"http://srv/file.zip"}, "/");
+  EXPECT_EQ(h.file(1).localfilename, "/file.zip");
+  c.sBuffer = "//srv/x";
+  c.createRecords();
+  EXPECT_EQ(h.file(2).localfilename, "/srv/x/file.zip");
+}
+
+TEST_F(QueueBuilding, HttpsUrlFailsWithTypeMismatchKeepingEarlierRecords) {
+  c.AddFile("http://srv/one.bin");
+  c.AddFile("https://srv/two.bin");
+  c.AddFile("http://srv/three.bin");
+  c.sBuffer = "/dl";
+  EXPECT_EQ(error_of([&] { c.createRecords(); }), platform::err::type_mismatch);
+  EXPECT_EQ(c.DownloadFiles->Count(), 1);
+  EXPECT_EQ(c.collectionPointer, 1);
+  // The failing record was made but never added; it was the last one named.
+  EXPECT_EQ(c.chosenSaveFile, "/dl/two.bin");
+}
+
+TEST_F(QueueBuilding, EmptyUrlsFailWithSubscriptOutOfRange) {
+  c.AddFile("");
+  c.sBuffer = "/dl";
+  EXPECT_EQ(error_of([&] { c.createRecords(); }), platform::err::subscript);
+  ControlHarness other;
+  other.control.AddFile("http://");
+  other.control.sBuffer = "/dl";
+  EXPECT_EQ(error_of([&] { other.control.createRecords(); }), platform::err::subscript);
+  EXPECT_EQ(other.control.DownloadFiles->Count(), 0);
+}
+
+TEST_F(QueueBuilding, HundredAndFirstUrlFailsAndIsNotStored) {
+  for (int n = 1; n <= 100; ++n) c.AddFile("http://srv/f" + std::to_string(n));
+  EXPECT_EQ(error_of([&] { c.AddFile("http://srv/extra"); }), platform::err::subscript);
+  EXPECT_EQ(c.numfilesadded, 100);
+  EXPECT_EQ(c.addedURLs[100], "http://srv/f100");
+}
+
+TEST_F(QueueBuilding, TwoPassesOverThreeUrlsGiveSixRecordsSharingLocalFiles) {
+  create({"http://a/1", "http://b/2", "http://c/3"});
+  c.createRecords();
+  ASSERT_EQ(c.DownloadFiles->Count(), 6);
+  EXPECT_EQ(c.collectionPointer, 6);
+  for (int n = 1; n <= 3; ++n) EXPECT_EQ(h.file(n).localfilename, h.file(n + 3).localfilename);
+  EXPECT_TRUE(h.file(4).IsInQueue(*c.DownloadFiles));
+}
+
+TEST_F(QueueBuilding, ReadyingLoadsTransferSocketsAndResetsResponseState) {
+  create({"http://a/1", "http://b/2"});
+  h.file(2).contentlength = 5;
+  h.file(2).IsHeaderReceived = true;
+  c.addFilesToQueue();
+  EXPECT_EQ(c.totalFiles, 2);
+  EXPECT_EQ(c.curcnt, 3);
+  EXPECT_EQ(c.dlLocalFile[2], "/dl/2");
+  EXPECT_EQ(h.file(2).contentlength, 0);
+  EXPECT_FALSE(h.file(2).IsHeaderReceived);
+  EXPECT_TRUE(h.winsock().element(1).loaded);
+  EXPECT_TRUE(h.winsock().element(2).loaded);
+  // Nothing waiting: the counter is left one past the ready records.
+  c.addFilesToQueue();
+  EXPECT_EQ(c.curcnt, 3);
+  EXPECT_EQ(c.totalFiles, 2);
+}
+
+TEST_F(QueueBuilding, HundredAndFirstQueuedFileFailsWithEarlierOnesReady) {
+  for (int n = 1; n <= 60; ++n) c.AddFile("http://srv/f" + std::to_string(n));
+  c.sBuffer = "/dl";
+  c.createRecords();
+  c.createRecords();
+  ASSERT_EQ(c.DownloadFiles->Count(), 120);
+  EXPECT_EQ(error_of([&] { c.addFilesToQueue(); }), platform::err::subscript);
+  EXPECT_EQ(c.totalFiles, 100);
+  EXPECT_EQ(c.curcnt, 101);
+  EXPECT_TRUE(h.winsock().element(100).loaded);
+  EXPECT_EQ(c.dlLocalFile[100], "/dl/f40");
+}
+
+TEST_F(QueueBuilding, DeQueryCutsAtTheFirstQuestionMark) {
+  platform::Variant a("a?b?c"), b("abc"), q("?x");
+  EXPECT_EQ(c.DeQuery(a).bstr(), "a");
+  EXPECT_EQ(c.DeQuery(b).bstr(), "abc");
+  EXPECT_EQ(c.DeQuery(q).bstr(), "");
+  EXPECT_EQ(a.bstr(), "a?b?c");  // the argument is left as it was
+}
+
+TEST_F(QueueBuilding, Str2binGivesTheBytesAndLeavesTheCounterPastTheEnd) {
+  platform::Variant ab("AB"), empty(""), utf8("\xC3\xA9");
+  EXPECT_EQ(c.str2bin(ab).bytes(), (std::vector<std::uint8_t>{0x41, 0x42}));
+  EXPECT_EQ(c.i, 3);
+  EXPECT_TRUE(c.str2bin(empty).bytes().empty());
+  EXPECT_EQ(c.i, 1);
+  EXPECT_EQ(c.str2bin(utf8).bytes(), (std::vector<std::uint8_t>{0xC3, 0xA9}));
+  EXPECT_EQ(c.i, 3);
+}
+
+TEST(QueueRecords, FreshControlHasItsInitialValues) {
+  ControlHarness h;
+  auto& c = h.control;
+  EXPECT_EQ(c.CurFile, 1);
+  EXPECT_EQ(c.qPointer, 1);
+  EXPECT_EQ(c.curpingws, 1);
+  EXPECT_EQ(c.theerrdesc, "No Error");
+  EXPECT_EQ(c.theerrnumber, 0);
+  EXPECT_EQ(c.psIndex, 0);
+  EXPECT_EQ(c.totalFiles, 0);
+  EXPECT_EQ(c.DownloadFiles->Count(), 0);
+  EXPECT_EQ(c.sBuffer, "");
+  EXPECT_EQ(h.platform.timer().interval(), 1000);
+  EXPECT_TRUE(h.platform.timer().enabled());
+}
+
+TEST(QueueRecords, MembersAreReachedByNameWithTheirTypes) {
+  queue::DownloadFile f;
+  f.put("contentlength", platform::Variant("1234"));
+  EXPECT_EQ(f.contentlength, 1234);
+  f.put("chosenServer", platform::Variant(2.5));
+  EXPECT_EQ(f.chosenServer, 2);  // halves to even
+  EXPECT_EQ(error_of([&] { f.put("chosenServer", platform::Variant(40000)); }), platform::err::overflow);
+  EXPECT_EQ(error_of([&] { f.put("bytesondisk", platform::Variant("80a")); }), platform::err::type_mismatch);
+  EXPECT_EQ(f.get("isLarge").type(), platform::VarType::Bool);
+  EXPECT_EQ(f.get("therate").type(), platform::VarType::I4);
+  EXPECT_EQ(f.get("startDLTime").type(), platform::VarType::Date);
+  EXPECT_EQ(f.get("remoteServerLocs").type(), platform::VarType::Dispatch);
+  EXPECT_EQ(error_of([&] { f.get("noSuchMember"); }), platform::err::no_member);
+
+  queue::remoteServerLoc s;
+  s.put("PortNum", platform::Variant("8080"));
+  EXPECT_EQ(s.PortNum, 8080);
+  EXPECT_EQ(error_of([&] { s.put("PortNum", platform::Variant("80a")); }), platform::err::type_mismatch);
+  EXPECT_EQ(s.member_names().front(), "remoteFilePath");
+  EXPECT_EQ(f.member_names().size(), 26u);
+}
+
+TEST(QueueRecords, IsInQueueComparesLocalNamesExactly) {
+  queue::DownloadFileCollection queue;
+  queue::DownloadFile f;
+  f.localfilename = "/dl/File.zip";
+  EXPECT_FALSE(f.IsInQueue(queue));
+  auto other = std::make_shared<queue::DownloadFile>();
+  other->localfilename = "/dl/file.zip";
+  queue.Add(other);
+  EXPECT_FALSE(f.IsInQueue(queue));
+  other->localfilename = "/dl/File.zip";
+  EXPECT_TRUE(f.IsInQueue(queue));
+}
+
+TEST(QueueRecords, FileSizeOfMissingEmptyAndHugeSparseFiles) {
+  testing::TempFolder dir;
+  queue::DownloadFile f;
+  EXPECT_EQ(error_of([&] { f.FileSize(); }), platform::err::type_mismatch);
+  f.localfilename = dir.file("missing");
+  EXPECT_EQ(f.FileSize(), 0);
+  const auto big = dir.file("big");
+  const int fd = ::open(big.c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, 4294967296LL), 0);
+  ::close(fd);
+  EXPECT_EQ(queue::LookupFileSize(big), 4294967296.0);
+  f.localfilename = big;
+  EXPECT_EQ(f.FileSize(), 4294967296.0);
+}
+
+}  // namespace
+}  // namespace vintrel

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include "support/control_harness.hpp"
+
+namespace vintrel {
+namespace {
+
+using Strings = std::vector<std::string>;
+using testing::error_of;
+
+struct QueueControl : ::testing::Test {
+  testing::ControlHarness h;
+  control::UserControl1& c = h.control;
+};
+
+TEST_F(QueueControl, StartTakesPageDataAsksForTheFolderAndStartsTheCurrentFile) {
+  c.SetDLText("Where to?");
+  c.SetDirectory("/home");
+  h.start({"http://srv/a.bin", "http://srv/b.bin"}, "/dl");
+  EXPECT_EQ(c.cookielist, "session=1");
+  EXPECT_EQ(c.containerURL, "http://page.test/index.html");
+  EXPECT_EQ(h.host.dialog.last_title, "Where to?");
+  EXPECT_EQ(h.host.dialog.last_preselect, "/home");
+  EXPECT_EQ(c.sBuffer, "/dl");
+  EXPECT_EQ(c.totalFiles, 2);
+  EXPECT_EQ(c.qPointer, 2);
+  EXPECT_EQ(h.file(1).downloadStatus, "pinged");
+  EXPECT_EQ(h.file(2).downloadStatus, "N/A");
+}
+
+TEST_F(QueueControl, HostWithoutPageLeavesPageDataEmpty) {
+  h.host.has_page = false;
+  c.cookielist = "old";
+  h.start({"http://srv/a.bin"}, "/dl");
+  EXPECT_EQ(c.cookielist, "");
+  EXPECT_EQ(c.containerURL, "");
+  EXPECT_EQ(c.totalFiles, 1);
+}
+
+TEST_F(QueueControl, EmptyListStillShowsTheDialog) {
+  h.host.dialog.answers.push_back("/dl");
+  c.StartQueue();
+  EXPECT_EQ(h.host.dialog.shows, 1);
+  EXPECT_EQ(c.DownloadFiles->Count(), 0);
+}
+
+TEST_F(QueueControl, FirstDialogCancelledDropsTheListLaterCancelReusesTheFolder) {
+  c.AddFile("http://srv/a.bin");
+  h.host.dialog.answers.push_back(std::nullopt);
+  c.StartQueue();
+  EXPECT_EQ(c.numfilesadded, 0);
+  EXPECT_EQ(c.DownloadFiles->Count(), 0);
+
+  h.start({"http://srv/b.bin"}, "/dl");
+  ASSERT_EQ(c.DownloadFiles->Count(), 1);
+  h.host.dialog.answers.push_back(std::nullopt);
+  c.StartQueue();  // the same URL again, into the folder chosen before
+  ASSERT_EQ(c.DownloadFiles->Count(), 2);
+  EXPECT_EQ(h.file(2).localfilename, "/dl/b.bin");
+}
+
+TEST_F(QueueControl, TickAndSocketEventRunWhileTheDialogWaits) {
+  h.start({"http://srv/a.bin"}, "/dl");
+  h.tick();  // file 1 connecting
+  c.AddFile("http://srv/b.bin");
+  h.host.dialog.answers.push_back("/dl2");
+  std::string seen_status;
+  // The dialog answers only after a tick and a socket event went by.
+  h.host.dialog.post = [&](std::function<void()> answer) {
+    h.platform.post([&] { h.winsock().accept(1); });
+    h.platform.post([&] { h.tick(); });
+    h.platform.post([&] { EXPECT_EQ(error_of([&] { c.StartQueue(); }), platform::err::invalid_call); });
+    h.platform.post(std::move(answer));
+  };
+  c.StartQueue();
+  EXPECT_EQ(h.winsock().element(1).sent.substr(0, 14), "GET /a.bin HTT");
+  EXPECT_EQ(c.sBuffer, "/dl2");
+  EXPECT_EQ(c.totalFiles, 3);  // a.bin again, and b.bin
+}
+
+TEST_F(QueueControl, GotoBeyondTheLastFileEndsTheQueueWithoutMoving) {
+  h.start({"http://srv/a.bin", "http://srv/b.bin"}, "/dl");
+  h.host.clear();
+  c.theerrnumber = 7;
+  c.GotoFile(3);
+  EXPECT_EQ(h.host.events, (Strings{"OnStatusChange:Completed All Transfers", "OnTransferComplete"}));
+  EXPECT_EQ(c.CurFile, 1);
+  EXPECT_EQ(c.theerrnumber, 0);
+  c.GotoFile(2);
+  EXPECT_EQ(c.dCurrentFile(), "2");
+  EXPECT_EQ(h.file(2).downloadStatus, "pinged");
+}
+
+TEST_F(QueueControl, GotoFileBelowOneFailsAndTheTimerStaysIdle) {
+  h.start({"http://srv/a.bin"}, "/dl");
+  EXPECT_EQ(error_of([&] { c.GotoFile(0); }), platform::err::subscript);
+  EXPECT_EQ(c.CurFile, 0);
+  h.host.clear();
+  h.tick();
+  EXPECT_TRUE(h.host.events.empty());
+}
+
+TEST_F(QueueControl, ResumeWithoutPauseChangesNothing) {
+  h.start({"http://srv/a.bin"}, "/dl");
+  h.host.clear();
+  const auto probes = c.psIndex;
+  c.ResumeQueue();
+  EXPECT_TRUE(h.host.events.empty());
+  EXPECT_EQ(c.psIndex, probes);
+}
+
+TEST_F(QueueControl, PauseTwiceThenResumeOnceRestartsOnce) {
+  h.start({"http://srv/a.bin"}, "/dl");
+  h.tick();
+  h.winsock().accept(1);
+  h.tick();
+  c.PauseQueue();
+  c.PauseQueue();
+  EXPECT_EQ(h.winsock().element(1).state, 0);
+  EXPECT_EQ(h.file(1).downloadStatus, "downloading");
+  const auto probes = c.psIndex;
+  c.ResumeQueue();
+  c.ResumeQueue();
+  EXPECT_EQ(c.psIndex, probes + 1);
+  EXPECT_EQ(c.paused, 0);
+  EXPECT_EQ(h.file(1).downloadStatus, "pinged");
+}
+
+TEST_F(QueueControl, PauseThenCancelKeepsThePauseSoResumeStillRestarts) {
+  h.start({"http://srv/a.bin"}, "/dl");
+  h.file(1).IsHeaderReceived = true;
+  c.PauseQueue();
+  h.file(1).IsHeaderReceived = true;
+  c.CancelQueue();
+  EXPECT_TRUE(h.file(1).IsHeaderReceived);  // cancelling leaves the header state
+  EXPECT_EQ(c.paused, 1);
+  const auto probes = c.psIndex;
+  c.ResumeQueue();
+  EXPECT_EQ(c.psIndex, probes + 1);
+  auto statuses = h.host.statuses();
+  EXPECT_EQ(Strings(statuses.begin(), statuses.begin() + 2), (Strings{"Paused Queue", "Cancelled Download Queue"}));
+}
+
+TEST_F(QueueControl, PauseBeforeAnyStartFailsThenResumeEndsTheQueue) {
+  EXPECT_EQ(error_of([&] { c.PauseQueue(); }), platform::err::no_element);
+  EXPECT_EQ(c.paused, 1);
+  c.ResumeQueue();
+  EXPECT_EQ(h.host.events, (Strings{"OnStatusChange:Completed All Transfers", "OnTransferComplete"}));
+}
+
+TEST_F(QueueControl, EachStartOfAFileTakesANewProbeIndex) {
+  h.start({"http://srv/a.bin"}, "/dl");
+  c.GotoFile(1);
+  c.downloadQueue();
+  EXPECT_EQ(c.psIndex, 3);
+  EXPECT_EQ(c.qPointer, 4);
+  EXPECT_EQ(h.file(1).remoteServerLocs->Item(1).pingSock, 3);
+}
+
+}  // namespace
+}  // namespace vintrel
