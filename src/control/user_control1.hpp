@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "files/file_io.hpp"
+#include "http/chunked.hpp"
 #include "platform/automation.hpp"
 #include "platform/container.hpp"
 #include "platform/file_system.hpp"
@@ -93,6 +94,17 @@ class UserControl1 {
   enum class ProbeVerdict : std::uint8_t { none, measured, silent };
   SlotArray<ProbeVerdict> psVerdict;
 
+  /// What the engine knows of the response on a file's current connection.
+  struct Transfer {
+    enum class Writer : std::uint8_t { none, plain, large };
+    Writer writer = Writer::none;  // where the body goes; none once it may not
+    bool length_known = false;     // the response advertised its length
+    bool chunked = false;
+    http::ChunkedDecoder decoder;
+    std::int32_t redirects = 0;  // since the file was started
+  };
+  SlotArray<Transfer> dlTransfer;
+
   // ---- Child controls and services ----------------------------------------
   std::unique_ptr<platform::SocketArray> Winsock1;
   std::unique_ptr<platform::SocketArray> pingWs;
@@ -144,8 +156,26 @@ class UserControl1 {
   void Winsock1_DataArrival(std::int16_t Index, std::int32_t bytesTotal);
   void Winsock1_Error(std::int16_t Index, platform::SocketError& error);
   void Winsock1_Close(std::int16_t Index);
-  /// Readies file `n` for a new connection (a step of the tick's connect).
+  /// Readies file `n` for a new connection (a step of the tick's connect):
+  /// a clean response state, and the part on disk measured afresh.
   void prepareConnection(std::int16_t n);
+
+ private:
+  // The steps of a response, in http/response.cpp.
+  void gatherHeader(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
+  void handleHeader(std::int16_t n, DownloadFile& F, const std::string& header, std::span<const std::uint8_t> body);
+  void receiveBody(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
+  bool openWriter(std::int16_t n, DownloadFile& F, double offset);
+  bool writeBody(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> bytes);
+  void closeWriter(std::int16_t n);
+  void completeFile(std::int16_t n, DownloadFile& F);
+  void redirect(std::int16_t n, DownloadFile& F, int code, const std::string& header);
+  void rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const std::string& header);
+  void newRequest(std::int16_t n, DownloadFile& F);
+  void stopFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description);
+  void retryFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description);
+
+ public:
   /// The value of the header line `name` in `header`, "" when absent.
   static std::string getHeaderValue(const std::string& header, const std::string& name);
 

@@ -53,6 +53,8 @@ class FileIO {
   void SeekAbsolute(std::int32_t HighPos, std::int32_t LowPos);
   /// Moves by Offset from the position; a failure is 45604.
   void SeekRelative(std::int32_t Offset);
+  /// The errno of the most recent system call of this object (0: success).
+  int LastError() const noexcept { return last_error_; }
 
  private:
   [[noreturn]] void raiseFileError(std::int32_t number, const std::string& argument) const;

@@ -1,8 +1,57 @@
-// The response on a transfer socket: header, then body into the local file.
+// The response on a transfer socket: the header is gathered and read, then
+// the body goes into the local file. A file ends byte-identical to the
+// server's, or it does not complete: bytes of a header, of an error page, of
+// an abandoned connection or beyond the advertised length never reach it.
+
+#include <algorithm>
 
 #include "control/user_control1.hpp"
+#include "http/response_header.hpp"
+#include "http/url.hpp"
+#include "platform/file_system.hpp"
+#include "platform/text.hpp"
+#include "queue/local_path.hpp"
 
 namespace vintrel::control {
+
+using namespace queue::status;
+using Bytes = std::span<const std::uint8_t>;
+using Writer = UserControl1::Transfer::Writer;
+
+namespace {
+
+// Files larger than this are written through the file object.
+constexpr double large_file_limit = 2147483647;
+
+// Error numbers are 16-bit; anything wider is shown as the largest.
+std::int16_t error_number(std::int64_t number) {
+  return static_cast<std::int16_t>(std::clamp<std::int64_t>(number, -32768, 32767));
+}
+
+// A length text read as a number, as the runtime would; nothing when it is
+// not one.
+std::optional<double> length_of(const std::string& text) {
+  try {
+    const double value = platform::parse_number(text);
+    if (value < 0) return std::nullopt;
+    return value;
+  } catch (const platform::AutomationError&) {
+    return std::nullopt;
+  }
+}
+
+bool is_redirection(int code) {
+  return code == 300 || code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+// Answers that say "not now": the next attempt may well succeed.
+bool is_transient(int code) { return code == 408 || code == 429 || (code >= 500 && code <= 599); }
+
+std::string with_code(int code, const std::string& reason) {
+  return reason.empty() ? "HTTP " + std::to_string(code) : reason;
+}
+
+}  // namespace
 
 std::string UserControl1::getHeaderValue(const std::string& header, const std::string& name) {
   const std::string key = "\r\n" + name + ": ";
@@ -19,17 +68,358 @@ void UserControl1::prepareConnection(std::int16_t n) {
   F.IsResponseReceived = false;
   F.strHTTPResponse.clear();
   dlHeaderEnd[n] = 0;
+  closeWriter(n);
+  Transfer& T = dlTransfer[n];
+  const auto redirects = T.redirects;
+  T = Transfer{};
+  T.redirects = redirects;
+  // After the first answer was checked against the disk, every attempt goes
+  // on from what the disk holds now: a file started again, or retried after
+  // an error, asks for the rest instead of having a whole file written
+  // behind its part.
+  if (F.isSizeKnown) {
+    const auto size = static_cast<double>(platform::file_size_of(dlLocalFile[n]));
+    F.bytesondisk = size;
+    F.isResumingDownload = size > 0;
+    F.isLarge = size > large_file_limit;
+  }
 }
 
 void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
-  // The response handling comes with the transfer; until then the bytes are
-  // taken and counted so the socket never stalls.
-  if (Index < 1 || Index > DownloadFiles->Count()) return;
-  DownloadFile& F = DownloadFiles->Item(Index);
+  // Script may have replaced the collection: an element without a record
+  // has nowhere to put its bytes.
+  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<Transfer>::contains(Index)) {
+    Winsock1->GetData(Index);
+    return;
+  }
+  const std::shared_ptr<DownloadFile> record = DownloadFiles->ItemPtr(Index);
+  DownloadFile& F = *record;
   F.isSent = true;
-  F.downloadedbytes += static_cast<double>(Winsock1->GetData(Index).size());
+  const Bytes data = Winsock1->GetData(Index);
+  if (F.IsHeaderReceived)
+    receiveBody(Index, F, data);
+  else
+    gatherHeader(Index, F, data);
 }
 
-void UserControl1::Winsock1_Close(std::int16_t) {}
+void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
+  F.downloadedbytes += static_cast<double>(data.size());
+  const std::size_t before = F.strHTTPResponse.size();
+  dlLastChunk[n].assign(data.begin(), data.end());
+  F.strHTTPResponse += dlLastChunk[n];
+  // The blank line may have been split between arrivals: look again from
+  // just before the new bytes.
+  const auto end = http::find_header_end(F.strHTTPResponse, before >= 3 ? before - 3 : 0);
+  if (end == std::string::npos) {
+    dlHeaderEnd[n] = 0;
+    if (F.strHTTPResponse.size() > http::max_header_size) stopFile(n, F, 0, "Response header larger than 64 KiB");
+    return;
+  }
+  const std::size_t header_length = end + 4;
+  if (header_length > http::max_header_size) return stopFile(n, F, 0, "Response header larger than 64 KiB");
+  dlHeaderEnd[n] = static_cast<std::int32_t>(end + 1);
+  F.IsHeaderReceived = true;
+  F.downloadedbytes -= static_cast<double>(header_length);
+  const std::string header = F.strHTTPResponse.substr(0, end);
+  handleHeader(n, F, header, data.subspan(header_length - before));
+}
+
+void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::string& header, Bytes body) {
+  Transfer& T = dlTransfer[n];
+  const std::string status_line = header.substr(0, header.find("\r\n"));
+  const auto code = http::status_code(status_line);
+  const std::string reason = http::reason_phrase(status_line);
+  if (!code) return stopFile(n, F, 0, "Unreadable response: " + status_line.substr(0, 200));
+
+  if (*code == 200 || *code == 206) {
+    if (!F.isSizeKnown) {
+      // The first answer for this file: is part of it on disk already?
+      if (platform::file_exists(F.localfilename)) {
+        F.bytesondisk = F.FileSize();
+        if (F.bytesondisk > large_file_limit) F.isLarge = true;
+        // The size check reads its length 16 characters past the name (so
+        // a line without a space after the colon loses its first digit).
+        // Only the header is searched: a body may say anything.
+        if (const auto at = header.find("Content-Length"); at != std::string::npos && at + 16 <= header.size()) {
+          const auto value_end = header.find("\r\n", at + 16);
+          const auto text = header.substr(at + 16, value_end == std::string::npos ? value_end : value_end - (at + 16));
+          if (const auto length = length_of(text)) F.contentlength = *length;
+        }
+        if (F.bytesondisk > 0) F.isResumingDownload = true;
+        newRequest(n, F);
+        F.isSizeKnown = true;
+        return;
+      }
+      F.isSizeKnown = true;
+    }
+  } else if (is_redirection(*code)) {
+    return redirect(n, F, *code, header);
+  } else if (*code == 416) {
+    return rangeNotSatisfiable(n, F, header);
+  } else if (*code == 404) {
+    return stopFile(n, F, 404, with_code(404, reason));
+  } else if (is_transient(*code)) {
+    return retryFile(n, F, *code, with_code(*code, reason));
+  } else {
+    // 1xx, 204, 304, other 4xx...: nothing here is the file.
+    return stopFile(n, F, *code, with_code(*code, reason));
+  }
+
+  // Where the body goes: behind the part on disk when the server sends the
+  // rest, otherwise the file is written afresh from its first byte.
+  double offset = 0;
+  if (*code == 206 && F.isResumingDownload) {
+    offset = F.bytesondisk;
+    if (const auto value = http::field_value(header, "Content-Range")) {
+      if (const auto range = http::parse_content_range(*value); range && range->first) {
+        if (static_cast<double>(*range->first) > F.bytesondisk)
+          return stopFile(n, F, 206, "The server's range leaves a gap after the part on disk");
+        offset = static_cast<double>(*range->first);
+      }
+    }
+  } else if (F.isResumingDownload) {
+    // The server ignored the range and sends the whole file.
+    F.isResumingDownload = false;
+    F.bytesondisk = 0;
+    F.isLarge = false;
+  }
+
+  T.chunked = http::is_chunked(header);
+  // The length line: the first line that carries "Content-Length", its value
+  // after the first space. A chunked body's own framing wins over it.
+  for (const auto& line : platform::split(header, "\r\n")) {
+    if (line.find("Content-Length") == std::string::npos) continue;
+    const auto space = line.find(' ');
+    const auto length = length_of(space == std::string::npos ? line : line.substr(space + 1));
+    if (length && !T.chunked) {
+      F.contentlength = *length + offset;
+      T.length_known = true;
+    }
+    StatusChange("Determining File Size");
+    break;
+  }
+
+  if (offset > 0 && T.length_known && offset >= F.contentlength) {
+    // Everything is on disk already.
+    if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
+    F.downloadStatus = completed;
+    F.strHTTPResponse.clear();
+    return;
+  }
+  if (!openWriter(n, F, offset)) return;
+  F.startDLTime = platform_.clock().Now();
+  F.downloadedbytes = offset;
+  F.strHTTPResponse.clear();
+  if (T.length_known && F.downloadedbytes >= F.contentlength) return completeFile(n, F);
+  receiveBody(n, F, body);
+}
+
+void UserControl1::receiveBody(std::int16_t n, DownloadFile& F, Bytes data) {
+  Transfer& T = dlTransfer[n];
+  if (T.writer == Writer::none) return;
+  if (T.chunked) {
+    bool written = true;
+    const auto result = T.decoder.feed(data, [&](Bytes piece) {
+      if (written) written = writeBody(n, F, piece);
+    });
+    if (!written) return;
+    if (result == http::ChunkedDecoder::Result::done) return completeFile(n, F);
+    if (result == http::ChunkedDecoder::Result::error)
+      retryFile(n, F, platform::sck_err::aborted, "Bad chunked body: " + T.decoder.error());
+    return;
+  }
+  if (T.length_known) {
+    // Bytes beyond the advertised length are not the file's.
+    const double room = std::max(0.0, F.contentlength - F.downloadedbytes);
+    const auto take = static_cast<std::size_t>(std::min(room, static_cast<double>(data.size())));
+    if (!writeBody(n, F, data.first(take))) return;
+    if (F.downloadedbytes >= F.contentlength) completeFile(n, F);
+    return;
+  }
+  // No length: the body ends when the server closes the connection.
+  writeBody(n, F, data);
+}
+
+bool UserControl1::openWriter(std::int16_t n, DownloadFile& F, double offset) {
+  Transfer& T = dlTransfer[n];
+  const std::string& path = dlLocalFile[n];
+  const auto position = static_cast<std::int64_t>(offset);
+  closeWriter(n);
+  if (F.isLarge) {
+    if (!outFile) outFile = std::make_unique<files::FileIO>();
+    try {
+      outFile->OpenFile(path);
+      outFile->AutoFlush(true);
+      outFile->SeekAbsolute(static_cast<std::int32_t>(position >> 32),
+                            static_cast<std::int32_t>(static_cast<std::uint32_t>(position & 0xFFFFFFFF)));
+    } catch (const platform::AutomationError& e) {
+      const int error = outFile->LastError();
+      if (outFile->IsOpen()) outFile->CloseFile();
+      stopFile(n, F, error, e.description());
+      return false;
+    }
+    // Whatever lies past the resume point is not part of this transfer.
+    if (const int error = platform::truncate_file(path, position)) {
+      outFile->CloseFile();
+      stopFile(n, F, error, platform::system_error_text(error) + ": " + path);
+      return false;
+    }
+    T.writer = Writer::large;
+    return true;
+  }
+  int error = localFiles.Open(n, path);
+  if (!error) error = localFiles.Truncate(n, position);
+  if (!error) error = localFiles.Seek(n, position);
+  if (error) {
+    localFiles.Close(n);
+    stopFile(n, F, error, platform::system_error_text(error) + ": " + path);
+    return false;
+  }
+  T.writer = Writer::plain;
+  return true;
+}
+
+bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
+  if (bytes.empty()) return true;
+  Transfer& T = dlTransfer[n];
+  if (T.writer == Writer::large) {
+    try {
+      outFile->WriteBytes(bytes);
+    } catch (const platform::AutomationError& e) {
+      stopFile(n, F, outFile->LastError(), e.description());
+      return false;
+    }
+  } else {
+    if (const int error = localFiles.Write(n, bytes)) {
+      stopFile(n, F, error, platform::system_error_text(error) + ": " + dlLocalFile[n]);
+      return false;
+    }
+  }
+  F.downloadedbytes += static_cast<double>(bytes.size());
+  return true;
+}
+
+void UserControl1::closeWriter(std::int16_t n) {
+  Transfer& T = dlTransfer[n];
+  if (T.writer == Writer::large && outFile && outFile->IsOpen()) outFile->CloseFile();
+  localFiles.Close(n);
+  T.writer = Writer::none;
+}
+
+void UserControl1::completeFile(std::int16_t n, DownloadFile& F) {
+  closeWriter(n);
+  // A body that ended at its last chunk or at the close had no length up
+  // front; now it has one.
+  if (!dlTransfer[n].length_known) F.contentlength = F.downloadedbytes;
+  Winsock1->Close(n);
+  F.downloadStatus = completed;
+  F.strHTTPResponse.clear();
+}
+
+void UserControl1::newRequest(std::int16_t n, DownloadFile& F) {
+  // The connection has served its purpose; closed now, nothing more of it
+  // can reach the next response.
+  closeWriter(n);
+  if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
+  F.downloadedbytes = 0;
+  F.IsHeaderReceived = false;
+  F.strHTTPResponse.clear();
+  F.IsResponseReceived = false;
+  F.downloadStatus = pinged;
+}
+
+void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const std::string& header) {
+  StatusChange("Redirecting");
+  Transfer& T = dlTransfer[n];
+  if (++T.redirects > 20) return stopFile(n, F, code, "Too many redirections");
+  const auto location = http::field_value(header, "Location");
+  if (!location || location->empty()) return stopFile(n, F, code, "Redirection without a location");
+  std::string host = dlServName[n];
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  const std::string base =
+      "http://" + host + (dlPortNum[n] == 80 ? "" : ":" + std::to_string(dlPortNum[n])) + dlRemotePath[n];
+  const auto target = http::parse_http_url(http::resolve_reference(base, *location));
+  if (!target) return stopFile(n, F, code, "Redirection to an address that cannot be fetched: " + *location);
+
+  remoteServerLoc& S = F.remoteServerLocs->Item(1);
+  S.servName = target->host;
+  S.host = target->host;
+  S.PortNum = target->port;
+  S.remoteFilePath = target->path;
+  chooseServer(n, S);
+
+  // The new name is the last segment of the new path, without its query;
+  // an empty or dot segment keeps the name the file has.
+  const std::string path = target->path.substr(0, target->path.find('?'));
+  const std::string name = path.substr(path.rfind('/') + 1);
+  if (!name.empty() && name != "." && name != "..") {
+    F.localfilename = queue::join_local_path(sBuffer, name);
+    dlLocalFile[n] = F.localfilename;
+  }
+  newRequest(n, F);
+  F.contentlength = 0;
+}
+
+void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const std::string& header) {
+  if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
+  F.strHTTPResponse.clear();
+  closeWriter(n);
+  const auto local = platform::file_size_of(dlLocalFile[n]);
+  std::optional<std::int64_t> total;
+  if (const auto value = http::field_value(header, "Content-Range"))
+    if (const auto range = http::parse_content_range(*value)) total = range->total;
+  if (!total || *total == local) {
+    // The part on disk is the whole file: nothing left to fetch.
+    F.contentlength = static_cast<double>(local);
+    F.downloadedbytes = static_cast<double>(local);
+    F.downloadStatus = completed;
+    return;
+  }
+  // The server's file is not the one on disk: fetch it whole again.
+  if (const int error = platform::truncate_file(dlLocalFile[n], 0))
+    return stopFile(n, F, error, platform::system_error_text(error) + ": " + dlLocalFile[n]);
+  F.bytesondisk = 0;
+  F.isResumingDownload = false;
+  F.isLarge = false;
+  newRequest(n, F);
+  F.contentlength = 0;
+}
+
+void UserControl1::stopFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description) {
+  // Stopped like a missing file: nothing more is written, the page is told,
+  // and the file waits for the page to start it again.
+  closeWriter(n);
+  if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
+  F.strHTTPResponse.clear();
+  theerrnumber = error_number(number);
+  theerrdesc = description;
+  StatusChange("File Not Found");
+}
+
+void UserControl1::retryFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description) {
+  // Handled like a failed connection: keep what is on disk and connect again
+  // on the next tick.
+  closeWriter(n);
+  if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
+  F.IsHeaderReceived = false;
+  F.strHTTPResponse.clear();
+  F.IsResponseReceived = false;
+  theerrnumber = error_number(number);
+  theerrdesc = description;
+  F.downloadStatus = pinged;
+  StatusChange("Waiting for a connection");
+}
+
+void UserControl1::Winsock1_Close(std::int16_t Index) {
+  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<Transfer>::contains(Index)) return;
+  const std::shared_ptr<DownloadFile> record = DownloadFiles->ItemPtr(Index);
+  DownloadFile& F = *record;
+  // A connection the engine abandoned or finished is nothing to act on.
+  if (F.downloadStatus != downloading) return;
+  const Transfer& T = dlTransfer[Index];
+  if (F.IsHeaderReceived && T.writer != Writer::none && !T.chunked && !T.length_known)
+    return completeFile(Index, F);
+  retryFile(Index, F, platform::sck_err::aborted, "Connection closed before the whole file arrived");
+}
 
 }  // namespace vintrel::control

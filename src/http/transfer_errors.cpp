@@ -8,7 +8,10 @@ namespace vintrel::control {
 void UserControl1::Winsock1_Error(std::int16_t Index, platform::SocketError& error) {
   // A socket whose index has no record (script may have replaced the
   // collection) has nobody to report to.
-  if (Index < 1 || Index > DownloadFiles->Count()) return;
+  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<Transfer>::contains(Index)) return;
+  // The writer is closed so the part on disk is complete as it stands; the
+  // next attempt measures it and asks for the rest.
+  closeWriter(Index);
   StatusChange("Waiting for a connection");
   DownloadFile& R = DownloadFiles->Item(Index);
   R.IsHeaderReceived = false;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -52,6 +53,17 @@ std::string system_error_text(int error_number) {
   char buffer[256] = {};
   const char* text = strerror_result(::strerror_r(error_number, buffer, sizeof buffer), buffer);
   return text == nullptr ? std::string() : std::string(text);
+}
+
+}  // namespace vintrel::platform
+
+namespace vintrel::platform {
+
+int truncate_file(const std::string& path, std::int64_t size) {
+  while (::truncate(path.c_str(), static_cast<off_t>(size)) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
 }
 
 }  // namespace vintrel::platform

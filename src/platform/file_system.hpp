@@ -24,3 +24,10 @@ FreeSpace free_space_of(const std::string& path);
 std::string system_error_text(int error_number);
 
 }  // namespace vintrel::platform
+
+namespace vintrel::platform {
+
+/// Cuts or extends the file `path` to `size` bytes. Returns 0 or errno.
+int truncate_file(const std::string& path, std::int64_t size);
+
+}  // namespace vintrel::platform

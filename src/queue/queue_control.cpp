@@ -32,6 +32,8 @@ void UserControl1::downloadQueue() {
   F.isResumingDownload = false;
   F.isCon = false;
   F.isSent = false;
+  // Redirections are counted from each start of the file.
+  dlTransfer[n].redirects = 0;
   launchProbes(n);
 }
 

@@ -1,0 +1,162 @@
+#include "http/url.hpp"
+
+#include <cctype>
+#include <charconv>
+
+namespace vintrel::http {
+
+namespace {
+
+// The five parts of a URI reference; "defined" is kept apart from "empty".
+struct Parts {
+  std::optional<std::string> scheme;
+  std::optional<std::string> authority;
+  std::string path;
+  std::optional<std::string> query;
+};
+
+bool is_scheme_char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+}
+
+Parts split_reference(std::string_view ref) {
+  Parts parts;
+  if (const auto hash = ref.find('#'); hash != std::string_view::npos) ref = ref.substr(0, hash);
+  const auto colon = ref.find(':');
+  if (colon != std::string_view::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(ref[0]))) {
+    bool scheme = true;
+    for (std::size_t n = 0; n < colon; ++n) scheme = scheme && is_scheme_char(ref[n]);
+    // A colon after a slash or question mark belongs to the path or query.
+    const auto first_delim = ref.find_first_of("/?");
+    if (scheme && (first_delim == std::string_view::npos || colon < first_delim)) {
+      parts.scheme = std::string(ref.substr(0, colon));
+      ref = ref.substr(colon + 1);
+    }
+  }
+  if (ref.substr(0, 2) == "//") {
+    ref = ref.substr(2);
+    const auto end = ref.find_first_of("/?");
+    parts.authority = std::string(ref.substr(0, end));
+    ref = end == std::string_view::npos ? std::string_view{} : ref.substr(end);
+  }
+  const auto question = ref.find('?');
+  parts.path = std::string(ref.substr(0, question));
+  if (question != std::string_view::npos) parts.query = std::string(ref.substr(question + 1));
+  return parts;
+}
+
+std::string lower(std::string text) {
+  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string merge(const Parts& base, const std::string& path) {
+  if (base.authority && base.path.empty()) return "/" + path;
+  const auto slash = base.path.rfind('/');
+  if (slash == std::string::npos) return path;
+  return base.path.substr(0, slash + 1) + path;
+}
+
+std::string trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t");
+  return std::string(text.substr(first, last - first + 1));
+}
+
+}  // namespace
+
+std::string remove_dot_segments(std::string_view path) {
+  std::string input(path);
+  std::string output;
+  while (!input.empty()) {
+    if (input.rfind("../", 0) == 0) {
+      input.erase(0, 3);
+    } else if (input.rfind("./", 0) == 0) {
+      input.erase(0, 2);
+    } else if (input.rfind("/./", 0) == 0) {
+      input.erase(0, 2);
+    } else if (input == "/.") {
+      input = "/";
+    } else if (input.rfind("/../", 0) == 0 || input == "/..") {
+      input = input == "/.." ? "/" : input.substr(3);
+      const auto slash = output.rfind('/');
+      output.erase(slash == std::string::npos ? 0 : slash);
+    } else if (input == "." || input == "..") {
+      input.clear();
+    } else {
+      const auto next = input.find('/', input[0] == '/' ? 1 : 0);
+      output += input.substr(0, next);
+      input.erase(0, next == std::string::npos ? input.size() : next);
+    }
+  }
+  return output;
+}
+
+std::string resolve_reference(std::string_view base_text, std::string_view reference) {
+  const Parts base = split_reference(base_text);
+  const Parts ref = split_reference(trim(reference));
+  Parts target;
+  if (ref.scheme) {
+    target = ref;
+    target.path = remove_dot_segments(ref.path);
+  } else {
+    if (ref.authority) {
+      target.authority = ref.authority;
+      target.path = remove_dot_segments(ref.path);
+      target.query = ref.query;
+    } else {
+      if (ref.path.empty()) {
+        target.path = base.path;
+        target.query = ref.query ? ref.query : base.query;
+      } else {
+        target.path = remove_dot_segments(ref.path[0] == '/' ? ref.path : merge(base, ref.path));
+        target.query = ref.query;
+      }
+      target.authority = base.authority;
+    }
+    target.scheme = base.scheme;
+  }
+  std::string out;
+  if (target.scheme) out += *target.scheme + ":";
+  if (target.authority) out += "//" + *target.authority;
+  out += target.path;
+  if (target.query) out += "?" + *target.query;
+  return out;
+}
+
+std::optional<HttpUrl> parse_http_url(std::string_view url) {
+  const Parts parts = split_reference(trim(url));
+  if (!parts.scheme || lower(*parts.scheme) != "http" || !parts.authority) return std::nullopt;
+  std::string_view authority = *parts.authority;
+  if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority = authority.substr(at + 1);
+  HttpUrl result;
+  std::string_view port_text;
+  if (!authority.empty() && authority[0] == '[') {
+    const auto close = authority.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    result.host = std::string(authority.substr(1, close - 1));
+    const auto rest = authority.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest[0] != ':') return std::nullopt;
+      port_text = rest.substr(1);
+    }
+  } else {
+    const auto colon = authority.rfind(':');
+    result.host = std::string(authority.substr(0, colon));
+    if (colon != std::string_view::npos) port_text = authority.substr(colon + 1);
+  }
+  if (result.host.empty()) return std::nullopt;
+  if (!port_text.empty()) {
+    std::int32_t port = 0;
+    const auto [end, ec] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
+    if (ec != std::errc{} || end != port_text.data() + port_text.size() || port < 1 || port > 65535)
+      return std::nullopt;
+    result.port = port;
+  }
+  result.path = parts.path.empty() ? "/" : parts.path;
+  if (parts.query) result.path += "?" + *parts.query;
+  return result;
+}
+
+}  // namespace vintrel::http
