@@ -269,6 +269,21 @@ TEST(NginxServerTest, StopIsSafeToRepeatAndTheDestructorEndsNginx) {
   if (fd >= 0) ::close(fd);
 }
 
+TEST(NginxServerTest, NginxDoesNotHoldTheTestsDescriptors) {
+  SKIP_WITHOUT_NGINX();
+  // Deliberately without close-on-exec, like many sockets a test makes.
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  timeval limit{5, 0};
+  ::setsockopt(pair[1], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  NginxServer server;
+  server.start();
+  ::close(pair[0]);
+  char byte;
+  EXPECT_EQ(::recv(pair[1], &byte, 1, 0), 0) << "the closed end lives on in nginx";
+  ::close(pair[1]);
+}
+
 TEST(NginxServerTest, RandomContentIsDeterministic) {
   EXPECT_EQ(random_bytes(0, 1), "");
   const std::string a = random_bytes(1001, 1);

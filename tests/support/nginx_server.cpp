@@ -253,6 +253,11 @@ bool NginxServer::try_start(std::string& failure) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // Sockets the test holds without close-on-exec would otherwise live on in
+  // nginx, and a connection the test closes would not end.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
   // The test program may block or ignore signals (SIGPIPE often is); nginx
   // must start with the defaults or it would not see our SIGTERM.
   posix_spawnattr_t attributes;
