@@ -322,6 +322,12 @@ class AsioSocketArray final : public SocketArray {
     stop_io(el);
     clear_received(el);
     el.state = sck::closed;
+    // A queue of a hundred files must not keep a hundred receive buffers.
+    // The buffer goes on the next loop turn: a view GetData gave out in
+    // this handler may still point into it.
+    if (el.buffer) {
+      asio::post(el.socket.get_executor(), [retired = std::shared_ptr<std::uint8_t[]>(std::move(el.buffer))] {});
+    }
   }
 
   void post_failure(const std::shared_ptr<Element>& el, std::uint64_t gen, std::int16_t number) {
