@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/automation.hpp"
+#include "platform/enumerator.hpp"
 
 namespace vintrel::platform {
 
@@ -21,6 +22,10 @@ class CollectionBase : public Object {
   virtual void AddValue(const Variant& item) = 0;
   /// Removes item `index`; a missing item fails with 9.
   virtual void Remove(std::int32_t index) = 0;
+  /// The items as values, in order.
+  std::vector<Variant> Items() const;
+  /// An enumerator of the items; script reaches it as "_NewEnum".
+  std::shared_ptr<Enumerator> NewEnum() const { return std::make_shared<Enumerator>(Items()); }
 
   Variant get(std::string_view name) const override;
   Variant call(std::string_view name, std::vector<Variant>& args) override;
