@@ -1,0 +1,334 @@
+#include "apps/get_session.hpp"
+
+#include <charconv>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+#include "apps/download_url.hpp"
+#include "apps/report.hpp"
+#include "control/user_control1.hpp"
+#include "platform/console.hpp"
+#include "platform/event_loop.hpp"
+#include "platform/folder_dialogs.hpp"
+
+namespace vintrel::apps {
+
+namespace {
+
+using platform::AutomationError;
+
+// The control's numbers come as text; unreadable text counts as 0.
+double number(const std::string& text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() ? value : 0;
+}
+
+std::string describe(const AutomationError& error) {
+  return "error " + std::to_string(error.number()) + ": " + error.description();
+}
+
+std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+class GetSession final : public platform::Container, public platform::PageObject {
+ public:
+  GetSession(const GetOptions& options, platform::EventLoop& loop, Report& report,
+             std::unique_ptr<platform::FolderDialog> dialog, std::string preselect)
+      : options_(options),
+        loop_(loop),
+        report_(report),
+        dialog_(std::move(dialog)),
+        preselect_(std::move(preselect)),
+        platform_(loop),
+        control_(platform_, this),
+        outcomes_(options.files.size(), Outcome::pending) {}
+
+  int run() {
+    const platform::InterruptHandler interrupts(loop_, [this](int signal) { interrupt(signal); });
+    loop_.post([this] { start(); });
+    loop_.run();
+    return finish();
+  }
+
+  // ---- The control's events ---------------------------------------------
+  void OnStatusChange(const std::string& Text) override {
+    if (current_ < 1 || current_ > files()) {
+      report_.queue_status(Text);
+      return;
+    }
+    const int n = current_;
+    report_.status(n, files(), Text);
+    show_progress();
+    // A socket error's number and text are stored only after its status is
+    // raised, so failures are judged once the event is over.
+    if (Text == "File Not Found") {
+      loop_.post([this, n] {
+        if (pending(n)) fail(n, last_error());
+      });
+    } else if (Text == "Waiting for a connection") {
+      loop_.post([this, n] { attempt_failed(n); });
+    }
+  }
+
+  void OnFileComplete(const std::string& Text) override {
+    const int n = current_;
+    show_progress();
+    loop_.post([this, n, path = Text] {
+      if (pending(n)) complete(n, path);
+    });
+  }
+
+  void OnTransferComplete() override {
+    ended_ = true;
+    loop_.stop();
+  }
+
+  // ---- The page and its dialog ---------------------------------------------
+  platform::PageObject* page() override { return this; }
+  platform::FolderDialog* folder_dialog() override { return dialog_.get(); }
+  std::string URL() override { return options_.referer; }
+  std::string cookie() override { return options_.cookie; }
+
+ private:
+  enum class Outcome : std::uint8_t { pending, done, failed };
+
+  int files() const { return static_cast<int>(options_.files.size()); }
+  bool pending(int n) const { return !stopping() && n == current_ && outcomes_[index(n)] == Outcome::pending; }
+  bool stopping() const { return interrupted_ != 0 || ended_ || fatal_; }
+  static std::size_t index(int n) { return static_cast<std::size_t>(n - 1); }
+  queue::DownloadFile& record(int n) { return control_.DownloadFiles->Item(n); }
+
+  // A control call that fails ends the run: the queue's state is unknown.
+  bool call(const std::function<void()>& fn) {
+    try {
+      fn();
+      return true;
+    } catch (const AutomationError& error) {
+      report_.error(describe(error));
+      fatal_ = true;
+      loop_.stop();
+      return false;
+    }
+  }
+
+  std::string last_error() {
+    const std::string number = control_.dErrorNumber();
+    const std::string text = control_.dErrorDesc();
+    return number == "0" ? text : text + " (error " + number + ")";
+  }
+
+  double size_on_disk(int n) {
+    try {
+      return record(n).FileSize();
+    } catch (const AutomationError&) {
+      return 0;
+    }
+  }
+
+  void start() {
+    const bool started = call([this] {
+      for (const auto& file : options_.files) control_.AddFile(file.url);
+      control_.Timer1->set_interval(options_.tick_interval);
+      control_.SetDLText(options_.title);
+      control_.SetDirectory(preselect_);
+      // Asks for the folder with the loop running, then starts file 1.
+      control_.StartQueue();
+    });
+    if (!started || interrupted_) return;
+    if (control_.DownloadFiles->Count() < files()) {
+      report_.error("no folder was chosen; nothing was downloaded");
+      fatal_ = true;
+      loop_.stop();
+      return;
+    }
+    stopwatch_.restart();
+    begin_file(1);
+  }
+
+  void begin_file(int n) {
+    current_ = n;
+    attempts_ = 0;
+    last_size_ = size_on_disk(n);
+    report_.file_started(n, files(), options_.files[index(n)].url);
+    const auto& mirrors = options_.files[index(n)].mirrors;
+    call([&] {
+      // Records exist only once the queue has started, and the start ran
+      // file 1 with its single server: its mirrors join it now and it is
+      // started again, so that it is probed on all of them.
+      for (const auto& mirror : mirrors) {
+        std::string why;
+        const auto parts = parse_download_url(mirror, why);
+        if (!parts) continue;  // checked with the command line
+        auto server = std::make_shared<queue::remoteServerLoc>();
+        server->servName = parts->server;
+        server->host = parts->server;
+        server->PortNum = parts->port;
+        server->remoteFilePath = parts->path;
+        record(n).remoteServerLocs->Add(server);
+      }
+      if (n > 1 || !mirrors.empty()) control_.GotoFile(static_cast<std::int16_t>(n));
+    });
+  }
+
+  void attempt_failed(int n) {
+    if (!pending(n)) return;
+    const double size = size_on_disk(n);
+    if (size > last_size_) {
+      // The attempt brought bytes: the server works, only the connection
+      // broke. Count afresh from here.
+      last_size_ = size;
+      attempts_ = 0;
+      return;
+    }
+    if (++attempts_ < options_.tries) return;
+    const std::string why = last_error();
+    if (!call([this] { control_.CancelQueue(); })) return;
+    fail(n, "gave up after " + std::to_string(attempts_) + (attempts_ == 1 ? " attempt" : " attempts") + ": " + why);
+  }
+
+  void complete(int n, const std::string& path) {
+    outcomes_[index(n)] = Outcome::done;
+    count_received(n);
+    report_.file_done(n, files(), path, size_on_disk(n));
+    next();
+  }
+
+  void fail(int n, const std::string& why) {
+    outcomes_[index(n)] = Outcome::failed;
+    count_received(n);
+    report_.file_failed(n, files(), why);
+    next();
+  }
+
+  void count_received(int n) {
+    const queue::DownloadFile& F = record(n);
+    // What is on disk from before this transfer is not counted again.
+    if (F.downloadedbytes > F.bytesondisk) received_ += F.downloadedbytes - F.bytesondisk;
+  }
+
+  void next() {
+    if (current_ < files()) {
+      begin_file(current_ + 1);
+      return;
+    }
+    current_ = files() + 1;
+    // As a page does: moving past the last file ends the queue.
+    call([this] { control_.GotoFile(static_cast<std::int16_t>(control_.dTotalFiles() + 1)); });
+  }
+
+  void show_progress() {
+    if (report_.mode() != OutputMode::terminal) return;
+    try {
+      Progress p;
+      p.file = std::stoi(control_.dCurrentFile());
+      p.files = control_.dTotalFiles();
+      p.name = base_name(control_.dCurrentFileName());
+      p.done = number(control_.dBytesTransferred());
+      p.size = number(control_.dBytesTotal());
+      p.percent = number(control_.dPercentComplete());
+      p.rate = number(control_.dRate());
+      p.remaining = number(control_.dRemainingTime());
+      report_.progress(p);
+    } catch (const AutomationError&) {
+      // No current record yet: nothing to draw.
+    } catch (const std::logic_error&) {
+    }
+  }
+
+  void interrupt(int signal) {
+    if (interrupted_ != 0) return;
+    interrupted_ = signal;
+    const int n = current_;
+    if (n >= 1 && n <= files() && outcomes_[index(n)] == Outcome::pending) {
+      // Closing the transfer keeps the part on disk; the next run with the
+      // same folder resumes it.
+      try {
+        control_.CancelQueue();
+      } catch (const AutomationError&) {
+      }
+      count_received(n);
+      const double size = size_on_disk(n);
+      if (size > 0)
+        report_.error("interrupted; partial file kept for the next run: " + record(n).localfilename + " (" +
+                      format_bytes(size) + ")");
+      else
+        report_.error("interrupted");
+    } else {
+      report_.error("interrupted");
+    }
+    loop_.stop();
+  }
+
+  int finish() {
+    Summary summary;
+    for (const Outcome outcome : outcomes_) {
+      if (outcome == Outcome::done) ++summary.done;
+      if (outcome == Outcome::failed) ++summary.failed;
+      if (outcome == Outcome::pending) ++summary.unfinished;
+    }
+    summary.received = received_;
+    summary.seconds = stopwatch_.seconds();
+    if (current_ >= 1 || interrupted_ != 0) report_.summary(summary);
+    if (interrupted_ != 0) return 128 + interrupted_;
+    if (fatal_ || summary.failed > 0 || summary.unfinished > 0) return 1;
+    return 0;
+  }
+
+  const GetOptions& options_;
+  platform::EventLoop& loop_;
+  Report& report_;
+  std::unique_ptr<platform::FolderDialog> dialog_;
+  std::string preselect_;
+  platform::AsioPlatform platform_;
+  control::UserControl1 control_;
+
+  std::vector<Outcome> outcomes_;
+  int current_ = 0;  // the file being fetched; files() + 1 once all are done
+  int attempts_ = 0;
+  double last_size_ = 0;
+  double received_ = 0;
+  platform::Stopwatch stopwatch_;
+  int interrupted_ = 0;  // the signal that ended the run
+  bool ended_ = false;
+  bool fatal_ = false;
+};
+
+}  // namespace
+
+int run_get(const GetOptions& options) {
+  const OutputMode mode = options.quiet                     ? OutputMode::quiet
+                          : platform::is_terminal(1)        ? OutputMode::terminal
+                                                            : OutputMode::plain;
+  Report report(mode, std::cout, std::cerr, platform::terminal_columns(1));
+  platform::EventLoop loop;
+
+  std::unique_ptr<platform::FolderDialog> dialog;
+  std::error_code error;
+  std::string preselect = std::filesystem::current_path(error).string();
+  if (!options.directory.empty()) {
+    // Like wget -P: the folder is made when missing, and given to the
+    // control as an absolute path since it names every file after it.
+    const std::filesystem::path folder = std::filesystem::absolute(options.directory, error).lexically_normal();
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder)) {
+      report.error("cannot use the folder " + folder.string() + (error ? ": " + error.message() : ""));
+      return 1;
+    }
+    std::string text = folder.string();
+    if (text.size() > 1 && text.back() == '/') text.pop_back();
+    preselect = text;
+    dialog = std::make_unique<platform::FixedFolderDialog>(loop, text);
+  } else {
+    dialog = platform::make_interactive_folder_dialog(loop);
+    // Nobody to ask (no desktop, input not a terminal): the current folder.
+    if (!dialog) dialog = std::make_unique<platform::FixedFolderDialog>(loop, preselect);
+  }
+  GetSession session(options, loop, report, std::move(dialog), preselect);
+  return session.run();
+}
+
+}  // namespace vintrel::apps

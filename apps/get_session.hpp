@@ -1,0 +1,36 @@
+#pragma once
+// `vintrel get`: a host of the control that drives it the way a page does,
+// through its public methods, properties, events and records only.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vintrel::apps {
+
+/// One URL to fetch and the other servers that hold the same file.
+struct FileRequest {
+  std::string url;
+  std::vector<std::string> mirrors;
+};
+
+struct GetOptions {
+  std::vector<FileRequest> files;
+  /// The folder to save into; empty to ask the user.
+  std::string directory;
+  std::string referer;
+  std::string cookie;
+  std::string title = "Choose a folder for the downloads";
+  bool quiet = false;
+  /// Connection attempts in a row that gain no byte before a file is given up.
+  int tries = 20;
+  /// Milliseconds between the control's ticks.
+  int tick_interval = 1000;
+};
+
+/// Downloads the files and returns the exit status: 0 when every file
+/// completed, 1 when any failed (or no folder was chosen), 128 + the signal
+/// number when interrupted. URLs must have been checked already.
+int run_get(const GetOptions& options);
+
+}  // namespace vintrel::apps

@@ -1,0 +1,175 @@
+#include "apps/report.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+namespace vintrel::apps {
+
+namespace {
+
+constexpr const char* clear_line = "\r\x1b[K";
+constexpr int default_columns = 80;
+constexpr int bar_width = 20;
+
+std::string prefix(int file, int files) { return "[" + std::to_string(file) + "/" + std::to_string(files) + "] "; }
+
+// Cuts `text` to at most `width` bytes without splitting a UTF-8 sequence.
+std::string cut(const std::string& text, std::size_t width) {
+  if (text.size() <= width) return text;
+  std::size_t end = width;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+std::string shorten(const std::string& name, std::size_t width) {
+  if (name.size() <= width) return name;
+  if (width <= 3) return cut(name, width);
+  return cut(name, width - 3) + "...";
+}
+
+}  // namespace
+
+std::string format_bytes(double bytes) {
+  if (!(bytes >= 0)) bytes = 0;
+  if (bytes < 1024) return std::to_string(static_cast<std::int64_t>(bytes)) + " B";
+  static constexpr std::array<const char*, 4> units{"KiB", "MiB", "GiB", "TiB"};
+  double value = bytes / 1024;
+  std::size_t unit = 0;
+  // Switch units where one decimal would show 1024.0.
+  while (value >= 1023.95 && unit + 1 < units.size()) {
+    value /= 1024;
+    ++unit;
+  }
+  std::array<char, 48> text{};
+  std::snprintf(text.data(), text.size(), "%.1f %s", value, units[unit]);
+  return text.data();
+}
+
+std::string format_duration(double seconds) {
+  if (!(seconds >= 0) || seconds > 1e9) return "--:--:--";
+  const auto whole = static_cast<std::int64_t>(std::llround(seconds));
+  std::array<char, 48> text{};
+  std::snprintf(text.data(), text.size(), "%lld:%02lld:%02lld", static_cast<long long>(whole / 3600),
+                static_cast<long long>(whole / 60 % 60), static_cast<long long>(whole % 60));
+  return text.data();
+}
+
+std::string progress_line(const Progress& p, int columns) {
+  const std::size_t width = static_cast<std::size_t>(std::max(columns > 0 ? columns : default_columns, 2) - 1);
+  const bool size_known = p.size > 0;
+
+  std::string percent = "  --%";
+  std::string bar;
+  if (size_known) {
+    const double shown = std::clamp(std::floor(p.percent), 0.0, 999.0);
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), " %3d%%", static_cast<int>(shown));
+    percent = text.data();
+    const auto filled = static_cast<int>(std::clamp(p.percent, 0.0, 100.0) * bar_width / 100);
+    bar = " [" + std::string(static_cast<std::size_t>(filled), '#') +
+          std::string(static_cast<std::size_t>(bar_width - filled), '.') + "]";
+  } else {
+    bar = " [" + std::string(bar_width, '.') + "]";
+  }
+  const std::string amount = " " + format_bytes(p.done) + " / " + (size_known ? format_bytes(p.size) : "?");
+  const std::string rate = "  " + std::to_string(static_cast<std::int64_t>(std::max(p.rate, 0.0))) + " KB/s";
+  // The control keeps the last estimate while the rate is 0, and estimates
+  // against a size of 0 while it is unknown: neither means anything then.
+  const std::string remaining = "  " + format_duration(p.rate > 0 && size_known ? p.remaining : -1);
+  const std::string head = prefix(p.file, p.files);
+
+  for (const bool with_bar : {true, false}) {
+    const std::string tail = percent + (with_bar ? bar : "") + amount + rate + remaining;
+    const std::size_t fixed = head.size() + tail.size();
+    // At least a few characters of the name, or the line says nothing.
+    if (fixed + std::min<std::size_t>(p.name.size(), 8) <= width) return head + shorten(p.name, width - fixed) + tail;
+  }
+  return cut(head + p.name + percent + amount + rate + remaining, width);
+}
+
+std::string summary_line(const Summary& s) {
+  std::string line = "Summary: " + std::to_string(s.done) + " done, " + std::to_string(s.failed) + " failed";
+  if (s.unfinished > 0) line += ", " + std::to_string(s.unfinished) + " not finished";
+  const double rate = s.seconds > 0 ? s.received / 1024 / s.seconds : 0;
+  line += "; " + format_bytes(s.received) + " received in " + format_duration(s.seconds) + " (" +
+          std::to_string(static_cast<std::int64_t>(rate)) + " KB/s)";
+  return line;
+}
+
+Report::Report(OutputMode mode, std::ostream& out, std::ostream& err, int columns)
+    : mode_(mode), out_(out), err_(err), columns_(columns > 0 ? columns : default_columns) {}
+
+void Report::put_line(std::ostream& stream, const std::string& line) {
+  // A line printed over the live line would mix with it: clear it, print,
+  // and draw it again below.
+  const std::optional<Progress> live = live_;
+  if (live_) {
+    out_ << clear_line << std::flush;
+    live_.reset();
+  }
+  stream << line << '\n' << std::flush;
+  if (live) progress(*live);
+}
+
+void Report::end_live_line() {
+  // The last drawing stays on screen as the file's record.
+  if (!live_) return;
+  out_ << '\n' << std::flush;
+  live_.reset();
+}
+
+void Report::file_started(int file, int files, const std::string& url) {
+  last_status_.clear();
+  shown_.clear();
+  end_live_line();
+  if (mode_ == OutputMode::quiet) return;
+  put_line(out_, prefix(file, files) + url);
+}
+
+void Report::status(int file, int files, const std::string& text) {
+  if (text == last_status_) return;
+  last_status_ = text;
+  if (!shown_.insert(text).second && mode_ == OutputMode::terminal) return;
+  if (mode_ == OutputMode::quiet) return;
+  put_line(out_, prefix(file, files) + text);
+}
+
+void Report::queue_status(const std::string& text) {
+  end_live_line();
+  if (mode_ == OutputMode::quiet) return;
+  put_line(out_, text);
+}
+
+void Report::progress(const Progress& progress) {
+  if (mode_ != OutputMode::terminal) return;
+  out_ << clear_line << progress_line(progress, columns_) << std::flush;
+  live_ = progress;
+}
+
+void Report::file_done(int file, int files, const std::string& path, double size) {
+  end_live_line();
+  if (mode_ == OutputMode::quiet) return;
+  put_line(out_, prefix(file, files) + "saved " + path + " (" + format_bytes(size) + ", " +
+                     std::to_string(static_cast<std::int64_t>(size)) + " bytes)");
+}
+
+void Report::file_failed(int file, int files, const std::string& why) {
+  // A failed file's last drawing says less than its failure line.
+  if (live_) out_ << clear_line << std::flush;
+  live_.reset();
+  put_line(err_, prefix(file, files) + "failed: " + why);
+}
+
+void Report::error(const std::string& text) {
+  end_live_line();
+  put_line(err_, "vintrel: " + text);
+}
+
+void Report::summary(const Summary& summary) {
+  end_live_line();
+  put_line(out_, summary_line(summary));
+}
+
+}  // namespace vintrel::apps
