@@ -17,6 +17,7 @@
 
 #include "platform/automation.hpp"
 #include "platform/file_system.hpp"
+#include "support/temp_folder.hpp"
 
 namespace {
 
@@ -26,36 +27,12 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t four_gib = std::int64_t{1} << 32;
 
-// A private folder per test, gone afterwards whatever the test left in it.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "vintrel-fio-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+using vintrel::testing::TempFolder;
 
 std::vector<std::uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
-std::string contents_of(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using vintrel::testing::read_file;
+using vintrel::testing::write_file;
 
 // The error `action` raised, or nothing when it returned normally.
 std::optional<AutomationError> error_of(const std::function<void()>& action) {
@@ -148,7 +125,7 @@ TEST(FileIO, OpenKeepsContentsAndStartsAtTheBeginning) {
   file.SeekAbsolute(0, 0);
   file.WriteBytes(bytes_of("XY"));
   file.CloseFile();
-  EXPECT_EQ(contents_of(path), "XYcdef");
+  EXPECT_EQ(read_file(path), "XYcdef");
 }
 
 TEST(FileIO, SecondOpenNamesTheFileAlreadyOpen) {
@@ -170,7 +147,7 @@ TEST(FileIO, SecondOpenNamesTheFileAlreadyOpen) {
   EXPECT_EQ(file.FileHandle(), handle);
   file.WriteBytes(bytes_of("still"));
   file.CloseFile();
-  EXPECT_EQ(contents_of(first), "still");
+  EXPECT_EQ(read_file(first), "still");
 }
 
 TEST(FileIO, AlreadyOpenCarriesTheLastSystemError) {
@@ -221,7 +198,7 @@ TEST(FileIO, SeekAbsoluteFailureIsSilent) {
   // The position is where it was: the next write follows the last one.
   file.WriteBytes(bytes_of("d"));
   file.CloseFile();
-  EXPECT_EQ(contents_of(dir.file("s.bin")), "abcd");
+  EXPECT_EQ(read_file(dir.file("s.bin")), "abcd");
 }
 
 TEST(FileIO, SeekRelativeMovesFromThePosition) {
@@ -281,7 +258,7 @@ TEST(FileIO, WriteBytesWritesExactlyTheSpanGiven) {
   file.OpenFile(path);
   file.WriteBytes(std::span(buffer).subspan(5, 5));
   file.CloseFile();
-  EXPECT_EQ(contents_of(path), "56789");
+  EXPECT_EQ(read_file(path), "56789");
 }
 
 TEST(FileIO, WritesFollowEachOtherWithAutoFlush) {
@@ -293,7 +270,7 @@ TEST(FileIO, WritesFollowEachOtherWithAutoFlush) {
   file.WriteBytes(bytes_of("abc"));
   file.WriteBytes(bytes_of("def"));
   file.Flush();
-  EXPECT_EQ(contents_of(path), "abcdef");
+  EXPECT_EQ(read_file(path), "abcdef");
 }
 
 TEST(FileIO, WriteToAFullDeviceIsReported) {

@@ -10,20 +10,12 @@
 #include <vector>
 
 #include "platform/clock.hpp"
+#include "support/errors.hpp"
 
 namespace vintrel::platform {
 namespace {
 
-// The automation error number `f` raises, or 0 when it returns normally.
-template <class F>
-std::int32_t error_of(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::error_of;
 
 class Plain final : public Object {
  public:

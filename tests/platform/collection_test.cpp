@@ -7,19 +7,12 @@
 #include <vector>
 
 #include "platform/slots.hpp"
+#include "support/errors.hpp"
 
 namespace vintrel::platform {
 namespace {
 
-template <class F>
-std::int32_t error_of(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::error_of;
 
 class Thing final : public Object {
  public:

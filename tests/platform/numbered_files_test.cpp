@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/file_system.hpp"
+#include "support/temp_folder.hpp"
 
 namespace {
 
@@ -23,26 +24,7 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t four_gib = std::int64_t{1} << 32;
 
-// A private folder per test, gone afterwards whatever the test left in it.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "vintrel-nf-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  std::string path() const { return path_.string(); }
-
- private:
-  fs::path path_;
-};
+using vintrel::testing::TempFolder;
 
 std::vector<std::uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -152,7 +134,7 @@ TEST(NumberedFiles, ClosedOrNeverOpenedNumbersAreHarmless) {
 TEST(NumberedFiles, FailuresReturnTheSystemErrorNumber) {
   TempFolder dir;
   NumberedFiles files;
-  EXPECT_EQ(files.Open(1, dir.path()), EISDIR);
+  EXPECT_EQ(files.Open(1, dir.path().string()), EISDIR);
   EXPECT_FALSE(files.IsOpen(1));
   EXPECT_EQ(files.Open(2, dir.file("missing/x.bin")), ENOENT);
   EXPECT_FALSE(files.IsOpen(2));
@@ -176,7 +158,7 @@ TEST(FileSystem, SizeIsSixtyFourBit) {
 TEST(FileSystem, MissingFilesAndFoldersHaveNoSize) {
   TempFolder dir;
   EXPECT_EQ(vintrel::platform::file_size_of(dir.file("missing.bin")), 0);
-  EXPECT_EQ(vintrel::platform::file_size_of(dir.path()), 0);
+  EXPECT_EQ(vintrel::platform::file_size_of(dir.path().string()), 0);
 }
 
 TEST(FileSystem, ExistenceTellsFilesFromFolders) {
@@ -187,15 +169,15 @@ TEST(FileSystem, ExistenceTellsFilesFromFolders) {
 
   EXPECT_TRUE(vintrel::platform::file_exists(read_only));
   EXPECT_FALSE(vintrel::platform::folder_exists(read_only));
-  EXPECT_FALSE(vintrel::platform::file_exists(dir.path()));
-  EXPECT_TRUE(vintrel::platform::folder_exists(dir.path()));
+  EXPECT_FALSE(vintrel::platform::file_exists(dir.path().string()));
+  EXPECT_TRUE(vintrel::platform::folder_exists(dir.path().string()));
   EXPECT_FALSE(vintrel::platform::file_exists(dir.file("missing.bin")));
   EXPECT_FALSE(vintrel::platform::folder_exists(dir.file("missing")));
 }
 
 TEST(FileSystem, FreeSpaceIsZeroOnlyWhenTheQueryFails) {
   TempFolder dir;
-  const auto space = vintrel::platform::free_space_of(dir.path());
+  const auto space = vintrel::platform::free_space_of(dir.path().string());
   EXPECT_GT(space.total_free, 0u);
   EXPECT_LE(space.available, space.total_free);
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "control/user_control1.hpp"
+#include "support/errors.hpp"
 #include "support/fake_platform.hpp"
 #include "support/recording_container.hpp"
 
@@ -37,15 +38,5 @@ struct ControlHarness {
   queue::DownloadFile& file(std::int32_t n) { return control.DownloadFiles->Item(n); }
 };
 
-/// The error number an expression raises, or 0 when it raises none.
-template <class F>
-std::int32_t error_of(F&& f) {
-  try {
-    f();
-  } catch (const platform::AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 }  // namespace vintrel::testing
