@@ -451,7 +451,7 @@ void FixedFolderDialog::show(const std::string&, const std::string&, Answer answ
 
 // ---------------------------------------------------------------------------
 
-std::unique_ptr<FolderDialog> make_interactive_folder_dialog(EventLoop& loop) {
+std::unique_ptr<FolderDialog> make_desktop_folder_dialog(EventLoop& loop) {
   const auto set = [](const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
@@ -459,6 +459,11 @@ std::unique_ptr<FolderDialog> make_interactive_folder_dialog(EventLoop& loop) {
   if ((set("DISPLAY") || set("WAYLAND_DISPLAY")) && program_on_path("zenity")) {
     return std::make_unique<DesktopFolderDialog>(loop, "zenity");
   }
+  return nullptr;
+}
+
+std::unique_ptr<FolderDialog> make_interactive_folder_dialog(EventLoop& loop) {
+  if (auto desktop = make_desktop_folder_dialog(loop)) return desktop;
   if (::isatty(0)) {
     // Prompts go where the user sees them even when output is redirected.
     return std::make_unique<TerminalFolderDialog>(loop, 0, ::isatty(1) ? 1 : 2);

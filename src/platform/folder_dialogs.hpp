@@ -63,6 +63,10 @@ class FixedFolderDialog final : public FolderDialog {
   std::string folder_;
 };
 
+/// The desktop's chooser when a display is there and zenity is installed,
+/// else none (null).
+std::unique_ptr<FolderDialog> make_desktop_folder_dialog(EventLoop& loop);
+
 /// The dialog that suits where the program runs: the desktop chooser when a
 /// display is there and zenity is installed, else the terminal prompt when
 /// standard input is a terminal, else none (null).

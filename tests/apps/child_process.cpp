@@ -74,10 +74,20 @@ ChildProcess::ChildProcess(std::vector<std::string> arguments, Options options) 
     child_out = out_pipe[1];
   }
   err_fd_ = err_pipe[0];
+  int child_in = -1;
+  if (options.input_pipe) {
+    int in_pipe[2];
+    if (::pipe2(in_pipe, O_CLOEXEC) != 0) fail("pipe");
+    child_in = in_pipe[0];
+    in_fd_ = in_pipe[1];
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (child_in >= 0)
+    posix_spawn_file_actions_adddup2(&actions, child_in, 0);
+  else
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, child_out, 1);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
   if (!options.working_directory.empty())
@@ -104,6 +114,7 @@ ChildProcess::ChildProcess(std::vector<std::string> arguments, Options options) 
   posix_spawnattr_destroy(&attributes);
   ::close(child_out);
   ::close(err_pipe[1]);
+  if (child_in >= 0) ::close(child_in);
   if (error != 0) {
     errno = error;
     pid_ = -1;
@@ -118,7 +129,20 @@ ChildProcess::~ChildProcess() {
   }
   close_fd(out_fd_);
   close_fd(err_fd_);
+  close_fd(in_fd_);
 }
+
+void ChildProcess::write_input(const std::string& text) {
+  std::size_t done = 0;
+  while (in_fd_ >= 0 && done < text.size()) {
+    const ssize_t n = ::write(in_fd_, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail("write to the child");
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void ChildProcess::close_input() { close_fd(in_fd_); }
 
 void ChildProcess::pump(std::chrono::milliseconds timeout) {
   pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};

@@ -22,6 +22,9 @@ class ChildProcess {
     int columns = 100;
     /// Working folder of the child; the test's own when empty.
     std::string working_directory;
+    /// Standard input on a pipe the test writes with write_input, instead
+    /// of /dev/null.
+    bool input_pipe = false;
   };
 
   /// Starts `arguments[0]` with the other arguments. Standard input is
@@ -36,6 +39,10 @@ class ChildProcess {
   /// Reads output until `done` is true or `timeout` passes; returns `done`.
   bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   void send_signal(int signal);
+  /// Writes to the child's standard input (Options::input_pipe).
+  void write_input(const std::string& text);
+  /// Closes the child's standard input: it reads end of input.
+  void close_input();
   /// Reads the rest of the output and waits for the exit; kills the child
   /// when it has not exited within `timeout`. Returns the exit status, or
   /// -1 when it had to be killed or died of a signal.
@@ -51,6 +58,7 @@ class ChildProcess {
   pid_t pid_ = -1;
   int out_fd_ = -1;
   int err_fd_ = -1;
+  int in_fd_ = -1;
   int status_ = -1;
   bool exited_ = false;
   std::string out_;

@@ -1,0 +1,449 @@
+#include "host/session.hpp"
+
+#include <optional>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "control/dispatch.hpp"
+#include "control/interfaces/interfaces.hpp"
+#include "control/type_library.hpp"
+#include "control/user_control1.hpp"
+#include "host/values.hpp"
+#include "platform/collection.hpp"
+#include "platform/container.hpp"
+#include "platform/file_system.hpp"
+#include "platform/platform.hpp"
+#include "queue/records.hpp"
+
+namespace vintrel::host {
+
+namespace {
+
+using json = Json;
+using platform::AutomationError;
+using platform::Variant;
+
+constexpr const char* source = "Vintrel.Host";
+
+[[noreturn]] void fail(std::int32_t number, std::string description) {
+  throw AutomationError(number, source, std::move(description));
+}
+
+// Script reads a member and calls a method the same way.
+constexpr std::uint16_t read_or_call = control::invoke::method | control::invoke::property_get;
+
+const json& field(const json& request, const char* name) {
+  const auto it = request.find(name);
+  if (it == request.end()) fail(protocol_error::bad_request, std::string("\"") + name + "\" is missing");
+  return *it;
+}
+
+std::string text_field(const json& request, const char* name) {
+  const json& value = field(request, name);
+  if (!value.is_string()) fail(protocol_error::bad_request, std::string("\"") + name + "\" must be a string");
+  return value.get<std::string>();
+}
+
+// ---- Paths: DownloadFiles(2).remoteServerLocs(1).PortNum ------------------
+
+struct Segment {
+  std::string name;
+  bool indexed = false;
+  std::vector<Variant> index;
+};
+
+class PathParser {
+ public:
+  explicit PathParser(std::string_view text) : text_(text) {}
+
+  std::vector<Segment> parse() {
+    std::vector<Segment> segments;
+    do {
+      segments.push_back(segment());
+    } while (take('.'));
+    if (at_ < text_.size()) bad("unexpected '" + std::string(1, text_[at_]) + "'");
+    return segments;
+  }
+
+ private:
+  [[noreturn]] void bad(const std::string& why) const {
+    fail(protocol_error::bad_request, "bad path \"" + std::string(text_) + "\": " + why);
+  }
+  bool take(char c) {
+    skip_blanks();
+    if (at_ < text_.size() && text_[at_] == c) {
+      ++at_;
+      return true;
+    }
+    return false;
+  }
+  void skip_blanks() {
+    while (at_ < text_.size() && text_[at_] == ' ') ++at_;
+  }
+  static bool name_char(char c, bool first) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (!first && c >= '0' && c <= '9');
+  }
+
+  Segment segment() {
+    skip_blanks();
+    Segment s;
+    while (at_ < text_.size() && name_char(text_[at_], s.name.empty())) s.name += text_[at_++];
+    if (s.name.empty()) bad("a member name is missing");
+    if (!take('(')) return s;
+    s.indexed = true;
+    if (take(')')) return s;
+    do {
+      s.index.push_back(argument());
+    } while (take(','));
+    if (!take(')')) bad("')' is missing");
+    return s;
+  }
+
+  Variant argument() {
+    skip_blanks();
+    if (at_ < text_.size() && text_[at_] == '"') {
+      const std::size_t end = text_.find('"', at_ + 1);
+      if (end == std::string_view::npos) bad("a string is not closed");
+      std::string value(text_.substr(at_ + 1, end - at_ - 1));
+      at_ = end + 1;
+      return Variant(std::move(value));
+    }
+    const std::size_t begin = at_;
+    if (at_ < text_.size() && text_[at_] == '-') ++at_;
+    while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
+    const std::string digits(text_.substr(begin, at_ - begin));
+    if (digits.empty() || digits == "-") bad("an index must be a whole number or a quoted string");
+    try {
+      return Variant(static_cast<std::int32_t>(std::stol(digits)));
+    } catch (const std::out_of_range&) {
+      platform::raise(platform::err::overflow);
+    }
+  }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+// ---- The page and the dialog the control sees ------------------------------
+
+// The dialog answered by the peer: its question goes out as an event, its
+// answer comes back as a "folder" request.
+class PeerFolderDialog final : public platform::FolderDialog {
+ public:
+  explicit PeerFolderDialog(std::function<void(const json&)> emit) : emit_(std::move(emit)) {}
+
+  void show(const std::string& title, const std::string& preselect, Answer answer) override {
+    if (waiting_ || gone_) {
+      // Nobody to ask: the control counts this as cancelled. Answering
+      // inside show() is safe here, the control checks before it waits.
+      answer(std::nullopt);
+      return;
+    }
+    waiting_ = std::move(answer);
+    emit_(json{{"event", "FolderDialog"}, {"title", title}, {"preselect", preselect}});
+  }
+
+  bool waiting() const { return static_cast<bool>(waiting_); }
+
+  void answer(std::optional<std::string> folder) {
+    Answer done = std::move(waiting_);
+    waiting_ = nullptr;
+    if (done) done(std::move(folder));
+  }
+
+  void peer_gone() {
+    gone_ = true;
+    answer(std::nullopt);
+  }
+
+ private:
+  std::function<void(const json&)> emit_;
+  Answer waiting_;
+  bool gone_ = false;
+};
+
+// A property bag held as a JSON object, for "save" and "load".
+class JsonPropertyBag final : public control::PropertyBag {
+ public:
+  explicit JsonPropertyBag(json values = json::object()) : values_(std::move(values)) {}
+
+  Variant Read(std::string_view name, const Variant& default_value) override {
+    for (const auto& [key, value] : values_.items())
+      if (platform::same_name(key, name)) return from_json(value);
+    return default_value;
+  }
+  void Write(std::string_view name, const Variant& value, const Variant&) override {
+    values_[std::string(name)] = to_json(value);
+  }
+  const json& values() const { return values_; }
+
+ private:
+  json values_;
+};
+
+}  // namespace
+
+struct Session::Impl final : platform::Container, platform::PageObject {
+  Impl(platform::Platform& platform, Output out, SessionOptions session_options)
+      : output(std::move(out)),
+        options(session_options),
+        peer_dialog([this](const json& event) { send(event); }),
+        ctl(platform, this) {
+    if (options.tick_interval > 0) ctl.control().Timer1->set_interval(options.tick_interval);
+  }
+
+  Output output;
+  SessionOptions options;
+  PeerFolderDialog peer_dialog;
+  std::string page_url;
+  std::string page_cookie;
+  int depth = 0;
+  bool closed = false;
+  control::ControlObject ctl;  // last: it raises events into the members above
+
+  void send(const json& message) { output(dump_line(message)); }
+
+  // ---- What the control asks of its host ---------------------------------
+  void OnStatusChange(const std::string& Text) override { event("OnStatusChange", json::array({Text})); }
+  void OnFileComplete(const std::string& Text) override { event("OnFileComplete", json::array({Text})); }
+  void OnTransferComplete() override { event("OnTransferComplete", json::array()); }
+  platform::PageObject* page() override { return this; }
+  platform::FolderDialog* folder_dialog() override {
+    return options.dialog ? options.dialog : static_cast<platform::FolderDialog*>(&peer_dialog);
+  }
+  std::string URL() override { return page_url; }
+  std::string cookie() override { return page_cookie; }
+
+  void event(const char* name, json args) { send(json{{"event", name}, {"args", std::move(args)}}); }
+
+  // ---- Requests -------------------------------------------------------------
+  void handle(std::string_view line) {
+    if (closed || line.find_first_not_of(" \t\r\n") == std::string_view::npos) return;
+    ++depth;
+    json id = nullptr;
+    json answer;
+    try {
+      const json request = json::parse(line, nullptr, false);
+      if (request.is_discarded()) fail(protocol_error::malformed, "the line is not JSON");
+      if (!request.is_object()) fail(protocol_error::malformed, "a request is a JSON object");
+      if (const auto it = request.find("id"); it != request.end()) id = *it;
+      answer = json{{"id", id}};
+      perform(request, answer);
+    } catch (const AutomationError& error) {
+      answer = json{{"id", id},
+                    {"error", {{"number", error.number()}, {"source", error.source()},
+                               {"description", error.description()}}}};
+    } catch (const std::exception& error) {
+      answer = json{{"id", id},
+                    {"error", {{"number", protocol_error::internal}, {"source", source},
+                               {"description", std::string("Internal error: ") + error.what()}}}};
+    }
+    --depth;
+    send(answer);
+  }
+
+  void perform(const json& request, json& answer) {
+    const auto op_field = request.find("op");
+    if (op_field == request.end() || !op_field->is_string())
+      fail(protocol_error::unknown_op, "\"op\" is missing");
+    const std::string op = op_field->get<std::string>();
+    json result = nullptr;
+    json written = nullptr;  // by-reference arguments after a call
+    if (op == "get") {
+      result = to_json(get(request));
+    } else if (op == "put") {
+      put(request);
+    } else if (op == "call") {
+      result = call(request, written);
+    } else if (op == "add_server") {
+      result = add_server(request);
+    } else if (op == "page") {
+      page_data(request);
+    } else if (op == "folder") {
+      folder(request);
+    } else if (op == "save") {
+      JsonPropertyBag bag;
+      ctl.Save(bag);
+      result = bag.values();
+    } else if (op == "load") {
+      const json& values = field(request, "bag");
+      if (!values.is_object()) fail(protocol_error::bad_request, "\"bag\" must be an object");
+      JsonPropertyBag bag(values);
+      ctl.Load(bag);
+    } else if (op == "quit") {
+      close();
+    } else {
+      fail(protocol_error::unknown_op, "unknown op \"" + op + "\"");
+    }
+    answer["result"] = std::move(result);
+    if (!written.is_null()) answer["args"] = std::move(written);
+  }
+
+  // Where a get, put or call goes: a member of the control by dispatch
+  // identifier, or the last segment of a path from the control.
+  struct Target {
+    std::optional<control::DispId> dispid;
+    std::shared_ptr<platform::Object> held;  // keeps an object of a path alive
+    platform::Object* object = nullptr;
+    Segment member;
+  };
+
+  Target target(const json& request) {
+    Target t;
+    t.object = &ctl;
+    if (const auto it = request.find("dispid"); it != request.end()) {
+      if (!it->is_number_integer()) fail(protocol_error::bad_request, "\"dispid\" must be an integer");
+      t.dispid = static_cast<control::DispId>(it->get<std::int64_t>());
+      check_allowed(typelib_member(*t.dispid));
+      return t;
+    }
+    std::vector<Segment> segments;
+    if (const auto it = request.find("name"); it != request.end()) {
+      if (!it->is_string()) fail(protocol_error::bad_request, "\"name\" must be a string");
+      segments.push_back(Segment{it->get<std::string>(), false, {}});
+    } else if (const auto path = request.find("path"); path != request.end()) {
+      if (!path->is_string()) fail(protocol_error::bad_request, "\"path\" must be a string");
+      segments = PathParser(path->get<std::string>()).parse();
+    } else {
+      fail(protocol_error::bad_request, "\"name\", \"dispid\" or \"path\" is missing");
+    }
+    if (segments.size() == 1) check_allowed(control::typelib::find(segments.front().name));
+    for (std::size_t k = 0; k + 1 < segments.size(); ++k) {
+      const Variant next = read(*t.object, segments[k]);
+      t.held = platform::to_object(next);
+      if (!t.held) platform::raise(platform::err::object_required);
+      t.object = t.held.get();
+    }
+    t.member = std::move(segments.back());
+    return t;
+  }
+
+  static const control::typelib::Member* typelib_member(control::DispId id) { return control::typelib::find(id); }
+
+  void check_allowed(const control::typelib::Member* member) const {
+    if (options.allow_open || !member) return;
+    if (platform::same_name(member->name, "ExecFile") || platform::same_name(member->name, "OpenIt"))
+      fail(protocol_error::refused, "Permission denied: " + std::string(member->name) +
+                                        " starts a program, which this host does not allow");
+  }
+
+  // A segment read: "X" reads member X; "X(n)" is item n of X (its default
+  // member), and "Item(n)" is item n of the object itself.
+  static Variant read(platform::Object& object, const Segment& s) {
+    if (!s.indexed) return object.get(s.name);
+    std::vector<Variant> index = s.index;
+    if (platform::same_name(s.name, "Item")) return object.call("Item", index);
+    const auto holder = platform::to_object(object.get(s.name));
+    if (!holder) platform::raise(platform::err::object_required);
+    return holder->call("", index);
+  }
+
+  static void expect_member(const Segment& s, const char* op) {
+    if (s.indexed) fail(protocol_error::bad_request, std::string("a ") + op + " ends its path with a member name");
+  }
+
+  Variant get(const json& request) {
+    Target t = target(request);
+    std::vector<Variant> none;
+    if (t.dispid) return ctl.Invoke(*t.dispid, read_or_call, none);
+    return read(*t.object, t.member);
+  }
+
+  void put(const json& request) {
+    Target t = target(request);
+    std::vector<Variant> value{from_json(field(request, "value"))};
+    if (t.dispid) {
+      ctl.Invoke(*t.dispid, control::invoke::property_put, value);
+      return;
+    }
+    expect_member(t.member, "put");
+    t.object->put(t.member.name, value.front());
+  }
+
+  json call(const json& request, json& written) {
+    Target t = target(request);
+    std::vector<Variant> args;
+    if (const auto it = request.find("args"); it != request.end()) {
+      if (!it->is_array()) fail(protocol_error::bad_request, "\"args\" must be an array");
+      for (const auto& arg : *it) args.push_back(from_json(arg));
+    }
+    const control::typelib::Member* member = nullptr;
+    Variant result;
+    if (t.dispid) {
+      member = control::typelib::find(*t.dispid);
+      result = ctl.Invoke(*t.dispid, read_or_call, args);
+    } else {
+      expect_member(t.member, "call");
+      if (t.object == &ctl) member = control::typelib::find(t.member.name);
+      result = t.object->call(t.member.name, args);
+    }
+    // What the method did to its by-reference arguments goes back to the
+    // peer, as it would to script.
+    if (member) {
+      bool by_ref = false;
+      for (const auto& p : member->parameters) by_ref = by_ref || p.by_ref;
+      if (by_ref) {
+        written = json::array();
+        for (const auto& arg : args) written.push_back(to_json(arg));
+      }
+    }
+    return to_json(result);
+  }
+
+  // A candidate server made as script makes one, through the records'
+  // public members, and added to the file's remoteServerLocs.
+  json add_server(const json& request) {
+    const json& file = field(request, "file");
+    const json& members = field(request, "server");
+    if (!members.is_object()) fail(protocol_error::bad_request, "\"server\" must be an object");
+    auto server = std::make_shared<queue::remoteServerLoc>();
+    for (const auto& [name, value] : members.items()) server->put(name, from_json(value));
+    std::vector<Variant> index{from_json(file)};
+    const auto files = platform::to_object(ctl.get("DownloadFiles"));
+    const auto record = platform::to_object(files->call("Item", index));
+    const auto servers = platform::to_object(record->get("remoteServerLocs"));
+    std::vector<Variant> add{Variant(std::static_pointer_cast<platform::Object>(server))};
+    servers->call("Add", add);
+    return to_json(servers->get("Count"));
+  }
+
+  void page_data(const json& request) {
+    if (request.contains("url")) page_url = text_field(request, "url");
+    if (request.contains("cookie")) page_cookie = text_field(request, "cookie");
+  }
+
+  void folder(const json& request) {
+    if (options.dialog || !peer_dialog.waiting())
+      fail(protocol_error::no_dialog, "no folder dialog is waiting for an answer");
+    if (const auto it = request.find("cancel"); it != request.end() && *it == true) {
+      peer_dialog.answer(std::nullopt);
+      return;
+    }
+    std::string folder = text_field(request, "folder");
+    // As the machine's dialogs answer: an existing folder, absolute, with
+    // no trailing slash, since the control puts one between it and a name.
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder.empty() || folder.front() != '/' || !platform::folder_exists(folder))
+      fail(protocol_error::no_folder, "Path not found: " + folder + " is not an existing absolute folder");
+    peer_dialog.answer(std::move(folder));
+  }
+
+  void close() {
+    closed = true;
+    peer_dialog.peer_gone();
+  }
+};
+
+Session::Session(platform::Platform& platform, Output output, SessionOptions options)
+    : impl_(std::make_unique<Impl>(platform, std::move(output), options)) {}
+
+Session::~Session() = default;
+
+void Session::handle(std::string_view line) { impl_->handle(line); }
+void Session::close() { impl_->close(); }
+bool Session::closed() const { return impl_->closed; }
+bool Session::busy() const { return impl_->depth > 0; }
+control::ControlObject& Session::control() { return impl_->ctl; }
+
+}  // namespace vintrel::host

@@ -1,0 +1,38 @@
+#pragma once
+// Automation values as JSON, both ways, for the scripting protocol.
+//
+//   Empty, Null            null
+//   I2, I4                 integer
+//   R8                     number
+//   Date                   number: the automation serial (days since
+//                          30 December 1899, local time)
+//   Currency               integer of whole units, or a number when it has
+//                          a fraction
+//   String                 string (bytes that are not UTF-8 are replaced)
+//   Boolean                true / false
+//   Object                 {"object": "DownloadFile"}: its class; a
+//                          collection adds "count"; Nothing is
+//                          {"object": null}
+//   Byte array             array of integers 0..255
+//
+// Coming in, an integer that fits 32 bits is an I4, any other number an R8,
+// an array of integers 0..255 a byte array; JSON objects have no automation
+// form. The control converts what it gets to the member's own type.
+
+#include <nlohmann/json.hpp>
+
+#include "platform/automation.hpp"
+
+namespace vintrel::host {
+
+/// Keys keep the order they were written in, so that lines read well.
+using Json = nlohmann::ordered_json;
+
+Json to_json(const platform::Variant& value);
+/// Fails with 13 for a value that has no automation form.
+platform::Variant from_json(const Json& value);
+
+/// One line of JSON text, whatever bytes its strings hold.
+std::string dump_line(const Json& message);
+
+}  // namespace vintrel::host

@@ -1,0 +1,101 @@
+// `vintrel host` as a script drives it: the built program in a child
+// process, JSON lines through its standard input and output, a real nginx
+// on loopback.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "child_process.hpp"
+#include "support/nginx_server.hpp"
+#include "support/temp_folder.hpp"
+
+namespace vintrel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::ordered_json;
+
+ChildProcess::Options with_input() {
+  ChildProcess::Options options;
+  options.input_pipe = true;
+  return options;
+}
+
+std::vector<Json> lines_of(const std::string& out) {
+  std::vector<Json> lines;
+  std::size_t begin = 0;
+  for (std::size_t end; (end = out.find('\n', begin)) != std::string::npos; begin = end + 1)
+    lines.push_back(Json::parse(out.substr(begin, end - begin)));
+  return lines;
+}
+
+bool has(const std::string& out, const std::string& part) { return out.find(part) != std::string::npos; }
+
+TEST(HostProgram, DownloadsAFileThroughJsonLinesAndEndsAtEndOfInput) {
+  if (!NginxServer::available()) GTEST_SKIP() << NginxServer::why_unavailable();
+  NginxServer server;
+  make_file(server.file("a.bin"), 200 * 1024, 11);
+  server.start();
+  TempFolder folder;
+  ChildProcess host({VINTREL_PROGRAM, "host", "--tick-interval", "20"}, with_input());
+  const auto send = [&](const Json& request) { host.write_input(request.dump() + "\n"); };
+
+  send({{"id", 1}, {"op", "page"}, {"url", "http://page.test/get.html"}, {"cookie", "who=me"}});
+  send({{"id", 2}, {"op", "call"}, {"name", "AddFile"}, {"args", {server.url("/a.bin")}}});
+  send({{"id", 3}, {"op", "call"}, {"name", "StartQueue"}});
+  ASSERT_TRUE(host.wait_until([&] { return has(host.out(), R"("event":"FolderDialog")"); }, 10s)) << host.out();
+  send({{"id", 4}, {"op", "folder"}, {"folder", folder.path().string()}});
+  ASSERT_TRUE(host.wait_until([&] { return has(host.out(), R"("event":"OnFileComplete")"); }, 20s))
+      << host.out() << host.err();
+  host.write_input("this is not JSON\n");
+  send({{"id", 5}, {"op", "get"}, {"path", "DownloadFiles(1).contentlength"}});
+  send({{"id", 6}, {"op", "call"}, {"name", "GotoFile"}, {"args", {2}}});
+  ASSERT_TRUE(host.wait_until([&] { return has(host.out(), R"({"id":6,)"); }, 10s)) << host.out();
+  host.close_input();
+  ASSERT_EQ(host.wait_for_exit(10s), 0) << host.out() << host.err();
+
+  const std::vector<Json> lines = lines_of(host.out());
+  std::vector<std::string> events;
+  std::vector<Json> answers;
+  for (const Json& line : lines) {
+    if (line.contains("event")) events.push_back(line["event"]);
+    if (line.contains("id")) answers.push_back(line);
+  }
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front(), "FolderDialog");
+  EXPECT_EQ(events.back(), "OnTransferComplete");
+  EXPECT_NE(std::find(events.begin(), events.end(), "OnFileComplete"), events.end());
+  // One answer per request, in order, the folder's before StartQueue's; the
+  // line that was not JSON answered with no id.
+  std::vector<Json> ids;
+  for (const Json& answer : answers) ids.push_back(answer["id"]);
+  EXPECT_EQ(ids, (std::vector<Json>{1, 2, 4, 3, nullptr, 5, 6}));
+  EXPECT_EQ(answers[4]["error"]["number"], 1000);
+  EXPECT_EQ(answers[5]["result"], 200 * 1024.0);
+
+  EXPECT_EQ(read_file(folder.file("a.bin")), read_file(server.file("a.bin")));
+  const auto log = server.wait_for_access_log(1);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().referer, "http://page.test/get.html");
+  EXPECT_EQ(log.back().cookie, "who=me");
+}
+
+TEST(HostProgram, QuitEndsTheHostWhileInputStaysOpen) {
+  ChildProcess host({VINTREL_PROGRAM, "host", "--no-open"}, with_input());
+  host.write_input("{\"id\":1,\"op\":\"call\",\"name\":\"ExecFile\",\"args\":[\"/bin/true\"]}\n");
+  host.write_input("{\"id\":2,\"op\":\"quit\"}\n{\"id\":3,\"op\":\"get\",\"name\":\"URL\"}\n");
+  ASSERT_EQ(host.wait_for_exit(10s), 0) << host.out() << host.err();
+  const std::vector<Json> lines = lines_of(host.out());
+  ASSERT_EQ(lines.size(), 2U) << host.out();
+  EXPECT_EQ(lines[0]["error"]["number"], 70);
+  EXPECT_EQ(lines[1], (Json{{"id", 2}, {"result", nullptr}}));
+}
+
+}  // namespace
+}  // namespace vintrel::testing
