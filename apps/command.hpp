@@ -21,4 +21,10 @@ struct Command {
 /// `vintrel get [options] URL...`.
 Command add_get_command(CLI::App& program);
 
+/// `vintrel host [options]`: JSON lines on standard input and output.
+Command add_host_command(CLI::App& program);
+
+/// `vintrel serve [options]`: web pages drive controls over WebSocket.
+Command add_serve_command(CLI::App& program);
+
 }  // namespace vintrel::apps

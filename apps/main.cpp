@@ -29,7 +29,9 @@ int main(int argc, char** argv) {
   program.require_subcommand(1);
   program.footer("Run \"vintrel COMMAND --help\" for the options of a command.");
 
-  const std::vector<vintrel::apps::Command> commands{vintrel::apps::add_get_command(program)};
+  const std::vector<vintrel::apps::Command> commands{vintrel::apps::add_get_command(program),
+                                                     vintrel::apps::add_host_command(program),
+                                                     vintrel::apps::add_serve_command(program)};
   try {
     program.parse(argc, argv);
     for (const auto& command : commands)

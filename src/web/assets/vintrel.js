@@ -1,0 +1,232 @@
+// vintrel.js: drive a Vintrel download control from a page's script.
+//
+//   const ctl = await Vintrel.connect();
+//   ctl.addEventListener('OnStatusChange', e => console.log(e.detail));
+//   ctl.OnFileComplete = path => console.log('saved', path);
+//   await ctl.AddFile('http://example.org/file.zip');
+//   await ctl.StartQueue();
+//   console.log(await ctl.dPercentComplete, await ctl.DownloadFiles(1).localfilename);
+//   ctl.CurFile = 1;
+//
+// Members keep the control's own names. Reading one (await ctl.X) asks the
+// control; calling one (await ctl.X(...)) calls it; assigning one writes it
+// (failures of a write arrive as an 'error' event). Records are reached
+// through DownloadFiles(n) and remoteServerLocs(n). Errors of the control
+// reject with an Error carrying number, source and description.
+(function (global) {
+  'use strict';
+
+  const EVENTS = ['OnStatusChange', 'OnFileComplete', 'OnTransferComplete'];
+  // Where this script came from is where the server is.
+  const script = typeof document !== 'undefined' && document.currentScript;
+  const scriptBase = script && script.src ? new URL('.', script.src) : null;
+
+  class VintrelError extends Error {
+    constructor(error) {
+      super(error.description || 'Vintrel error ' + error.number);
+      this.name = 'VintrelError';
+      this.number = error.number;
+      this.source = error.source;
+      this.description = error.description;
+    }
+  }
+
+  function findToken() {
+    if (typeof document !== 'undefined') {
+      const meta = document.querySelector('meta[name="vintrel-token"]');
+      if (meta && meta.content && meta.content.indexOf('@') < 0) return meta.content;
+      const hash = new URLSearchParams((global.location && global.location.hash || '').slice(1));
+      if (hash.get('vintrel-token')) return hash.get('vintrel-token');
+    }
+    return '';
+  }
+
+  function serverBase(options) {
+    if (options.server) return new URL(options.server);
+    if (scriptBase) return scriptBase;
+    return new URL(global.location.href);
+  }
+
+  // A path argument in the protocol's syntax: whole numbers or quoted text.
+  function pathArgument(value) {
+    if (typeof value === 'number' && Number.isInteger(value)) return String(value);
+    if (typeof value === 'string' && value.indexOf('"') < 0) return '"' + value + '"';
+    throw new TypeError('Vintrel: an index is a whole number or text without quotes');
+  }
+
+  class Connection {
+    constructor(socket) {
+      this.socket = socket;
+      this.nextId = 1;
+      this.pending = new Map();
+      this.events = new EventTarget();
+      this.handlers = {};
+      this.closed = false;
+      socket.addEventListener('message', (m) => this.receive(m.data));
+      socket.addEventListener('close', () => this.close());
+    }
+
+    request(message) {
+      if (this.closed) return Promise.reject(new Error('Vintrel: the connection is closed'));
+      const id = this.nextId++;
+      message.id = id;
+      return new Promise((resolve, reject) => {
+        this.pending.set(id, { resolve, reject });
+        this.socket.send(JSON.stringify(message));
+      });
+    }
+
+    receive(text) {
+      let message;
+      try {
+        message = JSON.parse(text);
+      } catch (e) {
+        return;
+      }
+      if (message.event) return this.raise(message.event, message.args || []);
+      const waiting = this.pending.get(message.id);
+      if (!waiting) return;
+      this.pending.delete(message.id);
+      if (message.error) waiting.reject(new VintrelError(message.error));
+      else waiting.resolve(message.result);
+    }
+
+    raise(name, args) {
+      const handler = this.handlers[name];
+      if (typeof handler === 'function') {
+        try {
+          handler(...args);
+        } catch (e) {
+          setTimeout(() => { throw e; });
+        }
+      }
+      const event = new CustomEvent(name, { detail: args[0] });
+      event.args = args;
+      this.events.dispatchEvent(event);
+    }
+
+    close() {
+      if (this.closed) return;
+      this.closed = true;
+      for (const { reject } of this.pending.values()) reject(new Error('Vintrel: the connection closed'));
+      this.pending.clear();
+      this.events.dispatchEvent(new Event('close'));
+      try { this.socket.close(); } catch (e) { /* already closing */ }
+    }
+
+    page() {
+      return this.request({
+        op: 'page',
+        url: String(global.location ? global.location.href : ''),
+        cookie: typeof document !== 'undefined' ? String(document.cookie) : ''
+      });
+    }
+
+    async call(path, args) {
+      // The control reads the page's address and cookie when its queue
+      // starts, as its container used to hand them over.
+      if (/^startqueue$/i.test(path)) await this.page();
+      return this.request({ op: 'call', path, args });
+    }
+
+    put(path, value) {
+      this.request({ op: 'put', path, value }).catch((error) => {
+        const event = new CustomEvent('error', { detail: error });
+        event.error = error;
+        this.events.dispatchEvent(event);
+        if (!this.hasErrorListener) console.error('Vintrel: writing ' + path + ' failed:', error);
+      });
+    }
+  }
+
+  // A member, or a record reached from one, as a callable, awaitable object.
+  function member(connection, path, call) {
+    const target = function () {};
+    return new Proxy(target, {
+      get(t, prop) {
+        if (typeof prop !== 'string') return undefined;
+        if (prop === 'then') {
+          // DownloadFiles(n) and remoteServerLocs(n) index a collection;
+          // anything else applied is a method call.
+          const indexing = call && /(^|\.)(downloadfiles|remoteserverlocs)$/i.test(call.path);
+          const answer = call && !indexing ? connection.call(call.path, call.args)
+                                           : connection.request({ op: 'get', path });
+          return (resolve, reject) => answer.then(resolve, reject);
+        }
+        return member(connection, path + '.' + prop, null);
+      },
+      set(t, prop, value) {
+        connection.put(path + '.' + String(prop), value);
+        return true;
+      },
+      apply(t, self, args) {
+        const indexed = path + '(' + args.map(pathArgument).join(',') + ')';
+        return member(connection, indexed, { path, args });
+      }
+    });
+  }
+
+  function control(connection) {
+    const own = {
+      addEventListener: (type, fn, options) => {
+        if (type === 'error') connection.hasErrorListener = true;
+        connection.events.addEventListener(type, fn, options);
+      },
+      removeEventListener: (type, fn, options) => connection.events.removeEventListener(type, fn, options),
+      close: () => connection.close(),
+      // Explicit forms, for names a page computes.
+      $get: (name) => connection.request({ op: 'get', path: name }),
+      $put: (name, value) => connection.request({ op: 'put', path: name, value }),
+      $call: (name, ...args) => connection.call(name, args),
+      $addServer: (file, server) => connection.request({ op: 'add_server', file, server }),
+      $page: () => connection.page()
+    };
+    return new Proxy({}, {
+      get(t, prop) {
+        if (typeof prop !== 'string' || prop === 'then') return undefined;
+        if (Object.prototype.hasOwnProperty.call(own, prop)) return own[prop];
+        if (EVENTS.indexOf(prop) >= 0 || /^On[A-Z]/.test(prop)) return connection.handlers[prop] || null;
+        return member(connection, prop, null);
+      },
+      set(t, prop, value) {
+        if (typeof prop !== 'string') return false;
+        if (EVENTS.indexOf(prop) >= 0 || (/^On[A-Z]/.test(prop) && (typeof value === 'function' || value == null))) {
+          connection.handlers[prop] = value;
+        } else {
+          connection.put(prop, value);
+        }
+        return true;
+      }
+    });
+  }
+
+  // Opens a connection with a control of its own. options.server: the
+  // server's address (default: where vintrel.js came from); options.token:
+  // the run's token (default: the page's <meta name="vintrel-token">, or
+  // #vintrel-token=... in the page's address).
+  function connect(options) {
+    options = options || {};
+    const base = serverBase(options);
+    const url = new URL('control', base);
+    url.protocol = base.protocol === 'https:' ? 'wss:' : 'ws:';
+    url.search = '?token=' + encodeURIComponent(options.token || findToken());
+    return new Promise((resolve, reject) => {
+      const socket = new WebSocket(url.href);
+      let opened = false;
+      socket.addEventListener('open', () => {
+        opened = true;
+        const connection = new Connection(socket);
+        connection.page().catch(() => {});
+        resolve(control(connection));
+      });
+      socket.addEventListener('close', () => {
+        if (!opened) {
+          reject(new Error('Vintrel: cannot connect to ' + base.origin +
+                           ' (not running, or this page or its token is not allowed there)'));
+        }
+      });
+    });
+  }
+
+  global.Vintrel = { connect, VintrelError, version: '1' };
+})(typeof window !== 'undefined' ? window : globalThis);

@@ -1,0 +1,152 @@
+#include "web/security.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <random>
+
+namespace vintrel::web {
+
+namespace {
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string percent_decode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      const int high = hex_value(text[i + 1]);
+      const int low = hex_value(text[i + 2]);
+      if (high >= 0 && low >= 0) {
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+        continue;
+      }
+    }
+    out += text[i] == '+' ? ' ' : text[i];
+  }
+  return out;
+}
+
+bool valid_host_char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' || c == '[' ||
+         c == ']' || c == ':';
+}
+
+}  // namespace
+
+std::string make_token() {
+  std::random_device device("/dev/urandom");
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string token;
+  for (int word = 0; word < 4; ++word) {
+    std::uint32_t bits = device();
+    for (int nibble = 0; nibble < 8; ++nibble, bits >>= 4) token += digits[bits & 0xF];
+  }
+  return token;
+}
+
+std::optional<std::string> normalize_origin(std::string_view text) {
+  const std::string origin = lower(text);
+  std::string_view rest(origin);
+  std::string scheme;
+  for (const char* candidate : {"http", "https"}) {
+    const std::string prefix = std::string(candidate) + "://";
+    if (rest.substr(0, prefix.size()) == prefix) {
+      scheme = candidate;
+      rest.remove_prefix(prefix.size());
+    }
+  }
+  if (scheme.empty()) return std::nullopt;
+  if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  if (rest.empty() || !std::all_of(rest.begin(), rest.end(), valid_host_char)) return std::nullopt;
+  // The port is what follows the last colon outside an IPv6 literal.
+  std::string_view host = rest;
+  std::string_view port;
+  const auto colon = rest.rfind(':');
+  const auto bracket = rest.rfind(']');
+  if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
+    host = rest.substr(0, colon);
+    port = rest.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char c) {
+          return c >= '0' && c <= '9';
+        }))
+      return std::nullopt;
+    if (std::stoi(std::string(port)) > 65535) return std::nullopt;
+  }
+  if (host.empty() || (host.find(':') != std::string_view::npos && host.front() != '[')) return std::nullopt;
+  if ((scheme == "http" && port == "80") || (scheme == "https" && port == "443")) port = {};
+  std::string out = scheme + "://" + std::string(host);
+  if (!port.empty()) out += ":" + std::string(port);
+  return out;
+}
+
+std::optional<std::string> query_parameter(std::string_view target, std::string_view name) {
+  const auto question = target.find('?');
+  if (question == std::string_view::npos) return std::nullopt;
+  std::string_view query = target.substr(question + 1);
+  if (const auto hash = query.find('#'); hash != std::string_view::npos) query = query.substr(0, hash);
+  while (!query.empty()) {
+    const auto amp = query.find('&');
+    const std::string_view pair = query.substr(0, amp);
+    const auto equals = pair.find('=');
+    if (percent_decode(pair.substr(0, equals)) == name)
+      return equals == std::string_view::npos ? std::string() : percent_decode(pair.substr(equals + 1));
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return std::nullopt;
+}
+
+bool same_secret(std::string_view a, std::string_view b) {
+  unsigned difference = a.size() == b.size() ? 0U : 1U;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    difference |= static_cast<unsigned char>(a[i]) ^ static_cast<unsigned char>(i < b.size() ? b[i] : 0);
+  return difference == 0;
+}
+
+Gate::Gate(std::string token, std::vector<std::string> allowed_origins)
+    : token_(std::move(token)), allowed_(std::move(allowed_origins)) {}
+
+void Gate::set_port(unsigned short port) {
+  const std::string suffix = ":" + std::to_string(port);
+  own_ = {"http://127.0.0.1" + suffix, "http://localhost" + suffix};
+  hosts_ = {"127.0.0.1" + suffix, "localhost" + suffix};
+}
+
+Verdict Gate::admit_websocket(std::optional<std::string_view> origin, std::string_view target) const {
+  if (!origin) return {false, "no Origin header"};
+  const auto normal = normalize_origin(*origin);
+  if (!normal) return {false, "origin " + std::string(*origin) + " is not allowed"};
+  const bool known = std::find(own_.begin(), own_.end(), *normal) != own_.end() ||
+                     std::find(allowed_.begin(), allowed_.end(), *normal) != allowed_.end();
+  if (!known) return {false, "origin " + *normal + " is not allowed"};
+  const auto token = query_parameter(target, "token");
+  if (!token) return {false, "no token (origin " + *normal + ")"};
+  if (!same_secret(*token, token_)) return {false, "wrong token (origin " + *normal + ")"};
+  return {true, {}};
+}
+
+Verdict Gate::admit_host(std::optional<std::string_view> host) const {
+  if (!host) return {false, "no Host header"};
+  const std::string name = lower(*host);
+  if (std::find(hosts_.begin(), hosts_.end(), name) == hosts_.end())
+    return {false, "host " + std::string(*host) + " is not this server"};
+  return {true, {}};
+}
+
+}  // namespace vintrel::web

@@ -1,0 +1,368 @@
+#include "web/server.hpp"
+
+// asio.hpp first: it works around a missing include of Boost 1.74's Asio.
+#include "platform/asio.hpp"
+
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <chrono>
+#include <deque>
+#include <map>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "platform/event_loop.hpp"
+#include "web/assets.hpp"
+#include "web/security.hpp"
+
+namespace vintrel::web {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr auto http_timeout = std::chrono::seconds(30);
+// Requests are small; a page sends nothing but its request line and headers.
+constexpr std::uint64_t max_request_body = 16 * 1024;
+// One protocol message: a method call with a URL is a few hundred bytes.
+constexpr std::size_t max_message = 1024 * 1024;
+// A page that stops reading its frames is cut off rather than growing this.
+constexpr std::size_t max_queued_bytes = 16 * 1024 * 1024;
+
+std::string describe(const tcp::endpoint& endpoint) {
+  return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+}
+
+std::optional<std::string_view> header(const http::request<http::string_body>& request, http::field field) {
+  const auto found = request.find(field);
+  if (found == request.end()) return std::nullopt;
+  return std::string_view(found->value().data(), found->value().size());
+}
+
+}  // namespace
+
+class WebSocketConnection;
+
+struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
+  Impl(platform::EventLoop& loop, ServerOptions opts, ChannelFactory make)
+      : io(platform::asio_context(loop)),
+        options(std::move(opts)),
+        factory(std::move(make)),
+        gate(options.token.empty() ? make_token() : options.token, options.allowed_origins),
+        acceptor(io) {}
+
+  asio::io_context& io;
+  ServerOptions options;
+  ChannelFactory factory;
+  Gate gate;
+  tcp::acceptor acceptor;
+  std::uint16_t port = 0;
+  std::uint64_t next_id = 1;
+  std::map<std::uint64_t, std::weak_ptr<WebSocketConnection>> connections;
+  bool closing = false;
+
+  void log(const std::string& line) const {
+    if (options.log) options.log(line);
+  }
+  void listen();
+  void accept();
+};
+
+// One WebSocket connection and the channel (control) it drives.
+class WebSocketConnection final : public std::enable_shared_from_this<WebSocketConnection> {
+ public:
+  WebSocketConnection(std::shared_ptr<Server::Impl> server, beast::tcp_stream stream, std::uint64_t id, Peer peer)
+      : server_(std::move(server)), ws_(std::move(stream)), id_(id), peer_(std::move(peer)) {}
+
+  void start(const http::request<http::string_body>& request) {
+    ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    ws_.set_option(websocket::stream_base::decorator(
+        [](websocket::response_type& response) { response.set(http::field::server, "vintrel"); }));
+    ws_.read_message_max(max_message);
+    ws_.async_accept(request, [self = shared_from_this()](beast::error_code error) { self->accepted(error); });
+  }
+
+  // Ends the connection and its control now; used when the server goes.
+  void shut() {
+    ended_ = true;
+    open_ = false;
+    if (channel_) channel_->peer_gone();
+    if (receiving_ == 0) channel_.reset();
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().close(ignored);
+  }
+
+ private:
+  void accepted(beast::error_code error) {
+    if (error) return end("handshake failed: " + error.message());
+    server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
+                 ") opened; a control of its own");
+    open_ = true;
+    std::weak_ptr<WebSocketConnection> weak = weak_from_this();
+    Outlet outlet{[weak](std::string message) {
+                    if (auto self = weak.lock()) self->send(std::move(message));
+                  },
+                  [weak] {
+                    if (auto self = weak.lock()) self->close_after_queue();
+                  }};
+    channel_ = server_->factory(peer_, std::move(outlet));
+    read();
+  }
+
+  void read() {
+    if (!open_ || closing_) return;
+    ws_.async_read(in_, [self = shared_from_this()](beast::error_code error, std::size_t) { self->arrived(error); });
+  }
+
+  void arrived(beast::error_code error) {
+    if (error) {
+      if (error == websocket::error::closed) return end("closed by the page");
+      return end(error.message());
+    }
+    if (!ws_.got_text()) return end("a binary frame; the protocol is text");
+    std::string message = beast::buffers_to_string(in_.data());
+    in_.consume(in_.size());
+    // The channel may run the loop inside (StartQueue waits for its folder
+    // so); the page's next requests are handled meanwhile, inside it, as
+    // the protocol allows, and this connection stays alive through it.
+    const auto keep = shared_from_this();
+    read();
+    if (channel_) {
+      ++receiving_;
+      channel_->receive(message);
+      --receiving_;
+    }
+    if (ended_ && receiving_ == 0) channel_.reset();
+  }
+
+  void send(std::string message) {
+    if (!open_ || closing_) return;
+    queued_bytes_ += message.size();
+    if (queued_bytes_ > max_queued_bytes) return end("the page does not read its messages");
+    out_.push_back(std::move(message));
+    if (!writing_) write();
+  }
+
+  void write() {
+    writing_ = true;
+    ws_.text(true);
+    ws_.async_write(asio::buffer(out_.front()),
+                    [self = shared_from_this()](beast::error_code error, std::size_t) { self->written(error); });
+  }
+
+  void written(beast::error_code error) {
+    writing_ = false;
+    if (!open_) return;
+    if (error) return end(error.message());
+    queued_bytes_ -= out_.front().size();
+    out_.pop_front();
+    if (!out_.empty()) return write();
+    if (closing_) close_now();
+  }
+
+  void close_after_queue() {
+    if (!open_ || closing_) return;
+    closing_ = true;
+    if (!writing_) close_now();
+  }
+
+  void close_now() {
+    ws_.async_close(websocket::close_code::normal,
+                    [self = shared_from_this()](beast::error_code) { self->end("closed by the control"); });
+  }
+
+  void end(const std::string& why) {
+    if (ended_) return;
+    ended_ = true;
+    open_ = false;
+    server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " ended: " + why);
+    server_->connections.erase(id_);
+    // The control goes with its connection, but not from under a message
+    // it is still handling (a nested wait): that one ends it on return.
+    if (channel_) channel_->peer_gone();
+    if (receiving_ == 0) channel_.reset();
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().close(ignored);
+  }
+
+  std::shared_ptr<Server::Impl> server_;
+  websocket::stream<beast::tcp_stream> ws_;
+  std::uint64_t id_;
+  Peer peer_;
+  std::unique_ptr<Channel> channel_;
+  beast::flat_buffer in_;
+  std::deque<std::string> out_;
+  std::size_t queued_bytes_ = 0;
+  bool open_ = false;
+  bool writing_ = false;
+  bool closing_ = false;
+  bool ended_ = false;
+  int receiving_ = 0;
+};
+
+namespace {
+
+// One plain HTTP connection: pages for requests, a WebSocket for an upgrade.
+class HttpConnection final : public std::enable_shared_from_this<HttpConnection> {
+ public:
+  HttpConnection(std::shared_ptr<Server::Impl> server, tcp::socket socket)
+      : server_(std::move(server)), stream_(std::move(socket)) {
+    beast::error_code ignored;
+    peer_ = describe(stream_.socket().remote_endpoint(ignored));
+  }
+
+  void read() {
+    parser_.emplace();
+    parser_->body_limit(max_request_body);
+    stream_.expires_after(http_timeout);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this()](beast::error_code error, std::size_t) { self->arrived(error); });
+  }
+
+ private:
+  void arrived(beast::error_code error) {
+    if (error) return;  // closed, timed out or malformed: nothing to answer
+    auto request = parser_->release();
+    if (websocket::is_upgrade(request)) return upgrade(request);
+    respond(request);
+  }
+
+  void upgrade(const http::request<http::string_body>& request) {
+    const std::string_view target(request.target().data(), request.target().size());
+    const auto origin = header(request, http::field::origin);
+    Verdict verdict = server_->gate.admit_websocket(origin, target);
+    if (verdict.allowed && server_->connections.size() >= server_->options.max_connections)
+      verdict = {false, "too many connections"};
+    if (verdict.allowed && target.substr(0, target.find('?')) != "/control") verdict = {false, "no such endpoint"};
+    if (!verdict.allowed) {
+      server_->log("refused a WebSocket connection from " + peer_ + ": " + verdict.reason);
+      return answer(request, http::status::forbidden, "text/plain; charset=utf-8",
+                    "Refused: " + verdict.reason + "\n", false);
+    }
+    const std::uint64_t id = server_->next_id++;
+    stream_.expires_never();
+    auto connection = std::make_shared<WebSocketConnection>(
+        server_, std::move(stream_), id, Peer{peer_, *normalize_origin(*origin)});
+    server_->connections.emplace(id, connection);
+    connection->start(request);
+  }
+
+  void respond(const http::request<http::string_body>& request) {
+    const bool keep = request.keep_alive();
+    const Verdict host = server_->gate.admit_host(header(request, http::field::host));
+    if (!host.allowed) {
+      server_->log("refused a request from " + peer_ + ": " + host.reason);
+      return answer(request, http::status::forbidden, "text/plain; charset=utf-8", "Refused: " + host.reason + "\n",
+                    false);
+    }
+    if (request.method() != http::verb::get && request.method() != http::verb::head)
+      return answer(request, http::status::method_not_allowed, "text/plain; charset=utf-8", "GET only\n", keep);
+    const std::string_view target(request.target().data(), request.target().size());
+    const Asset* asset = find_asset(target.substr(0, target.find('?')));
+    if (!asset) return answer(request, http::status::not_found, "text/plain; charset=utf-8", "Not found\n", keep);
+    std::string body(asset->body);
+    if (asset->content_type.substr(0, 9) == "text/html") {
+      for (auto at = body.find(token_placeholder); at != std::string::npos; at = body.find(token_placeholder))
+        body.replace(at, token_placeholder.size(), server_->gate.token());
+    }
+    answer(request, http::status::ok, asset->content_type, std::move(body), keep);
+  }
+
+  void answer(const http::request<http::string_body>& request, http::status status, std::string_view type,
+              std::string body, bool keep) {
+    auto response = std::make_shared<http::response<http::string_body>>(status, request.version());
+    response->set(http::field::server, "vintrel");
+    response->set(http::field::content_type, beast::string_view(type.data(), type.size()));
+    // The pages carry the run's token: never cached, never framed by
+    // another site, never sniffed into something else.
+    response->set(http::field::cache_control, "no-store");
+    response->set("X-Content-Type-Options", "nosniff");
+    response->set("X-Frame-Options", "DENY");
+    response->set("Referrer-Policy", "no-referrer");
+    const std::string port = std::to_string(server_->port);
+    response->set("Content-Security-Policy",
+                  "default-src 'self'; connect-src 'self' ws://127.0.0.1:" + port + " ws://localhost:" + port +
+                      "; style-src 'self' 'unsafe-inline'; frame-ancestors 'none'");
+    const bool head = request.method() == http::verb::head;
+    response->body() = std::move(body);
+    response->prepare_payload();
+    if (head) response->body().clear();
+    response->keep_alive(keep);
+    http::async_write(stream_, *response,
+                      [self = shared_from_this(), response, keep](beast::error_code error, std::size_t) {
+                        if (error || !keep) {
+                          beast::error_code ignored;
+                          self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                          return;
+                        }
+                        self->read();
+                      });
+  }
+
+  std::shared_ptr<Server::Impl> server_;
+  beast::tcp_stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  std::string peer_;
+};
+
+}  // namespace
+
+void Server::Impl::listen() {
+  const tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"), options.port);
+  acceptor.open(endpoint.protocol());
+  acceptor.set_option(asio::socket_base::reuse_address(true));
+  acceptor.bind(endpoint);
+  acceptor.listen(asio::socket_base::max_listen_connections);
+  port = acceptor.local_endpoint().port();
+  gate.set_port(port);
+}
+
+void Server::Impl::accept() {
+  acceptor.async_accept([weak = weak_from_this()](beast::error_code error, tcp::socket socket) {
+    const auto self = weak.lock();
+    if (!self || self->closing) return;
+    if (!error) std::make_shared<HttpConnection>(self, std::move(socket))->read();
+    self->accept();
+  });
+}
+
+Server::Server(platform::EventLoop& loop, ServerOptions options, ChannelFactory factory)
+    : impl_(std::make_shared<Impl>(loop, std::move(options), std::move(factory))) {
+  try {
+    impl_->listen();
+  } catch (const boost::system::system_error& error) {
+    throw std::system_error(error.code().value(), std::generic_category(),
+                            "cannot listen on 127.0.0.1:" + std::to_string(impl_->options.port));
+  }
+  impl_->accept();
+}
+
+Server::~Server() {
+  impl_->closing = true;
+  beast::error_code ignored;
+  impl_->acceptor.close(ignored);
+  // Copies: shutting a connection may erase it from the map.
+  std::vector<std::shared_ptr<WebSocketConnection>> open;
+  for (auto& [id, weak] : impl_->connections)
+    if (auto connection = weak.lock()) open.push_back(connection);
+  impl_->connections.clear();
+  for (auto& connection : open) connection->shut();
+}
+
+std::uint16_t Server::port() const { return impl_->port; }
+
+std::string Server::origin() const { return "http://127.0.0.1:" + std::to_string(impl_->port); }
+
+const std::string& Server::token() const { return impl_->gate.token(); }
+
+std::size_t Server::connections() const { return impl_->connections.size(); }
+
+}  // namespace vintrel::web

@@ -1,0 +1,86 @@
+#pragma once
+// `vintrel serve`'s server: HTTP and WebSocket on 127.0.0.1, on the control's
+// own loop. Plain requests get the embedded pages; each WebSocket connection
+// that passes the gate gets a channel of its own (one control per
+// connection), which receives every text frame and sends text frames back.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vintrel::platform {
+class EventLoop;
+}
+
+namespace vintrel::web {
+
+/// The far end of one WebSocket connection, as its channel sees it.
+struct Peer {
+  std::string address;  ///< "127.0.0.1:port" of the browser's socket.
+  std::string origin;   ///< The page's origin, normalized.
+};
+
+/// What a connection's messages go to: a control behind a protocol.
+class Channel {
+ public:
+  virtual ~Channel() = default;
+  /// One text frame from the page. May run the loop inside (a folder dialog
+  /// waits so); later frames are then received inside this call.
+  virtual void receive(std::string_view message) = 0;
+  /// The page is gone; the channel is destroyed soon after (once no
+  /// receive() of it is running any more).
+  virtual void peer_gone() {}
+};
+
+/// How a channel talks back: `send` queues a text frame (dropped once the
+/// connection is gone), `close` ends the connection after what is queued.
+struct Outlet {
+  std::function<void(std::string message)> send;
+  std::function<void()> close;
+};
+
+using ChannelFactory = std::function<std::unique_ptr<Channel>(const Peer& peer, Outlet outlet)>;
+
+struct ServerOptions {
+  /// 0 picks a free port.
+  std::uint16_t port = 0;
+  /// Origins besides the server's own whose pages may connect (any form
+  /// normalize_origin accepts; others are ignored by the caller's check).
+  std::vector<std::string> allowed_origins;
+  /// The run's token; a fresh one when empty.
+  std::string token;
+  /// One line per connection, refusal and end, without newline.
+  std::function<void(const std::string& line)> log;
+  /// At most this many WebSocket connections at once; more are refused.
+  std::size_t max_connections = 32;
+};
+
+class Server {
+ public:
+  /// Listens on 127.0.0.1 at once; throws std::system_error when the port
+  /// cannot be had.
+  Server(platform::EventLoop& loop, ServerOptions options, ChannelFactory factory);
+  /// Closes every connection and destroys their channels (and so their
+  /// controls) before returning.
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  std::uint16_t port() const;
+  /// "http://127.0.0.1:port".
+  std::string origin() const;
+  const std::string& token() const;
+  /// Open WebSocket connections.
+  std::size_t connections() const;
+
+  struct Impl;
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace vintrel::web
