@@ -105,8 +105,7 @@ void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
 void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   F.downloadedbytes += static_cast<double>(data.size());
   const std::size_t before = F.strHTTPResponse.size();
-  dlLastChunk[n].assign(data.begin(), data.end());
-  F.strHTTPResponse += dlLastChunk[n];
+  F.strHTTPResponse.append(reinterpret_cast<const char*>(data.data()), data.size());
   // The blank line may have been split between arrivals: look again from
   // just before the new bytes.
   const auto end = http::find_header_end(F.strHTTPResponse, before >= 3 ? before - 3 : 0);
@@ -122,6 +121,10 @@ void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   F.downloadedbytes -= static_cast<double>(header_length);
   const std::string header = F.strHTTPResponse.substr(0, end);
   handleHeader(n, F, header, data.subspan(header_length - before));
+  // The gathered text held the first arrival whole, body bytes included (up
+  // to a full receive buffer); cleared but kept, it made every file of a
+  // queue hold on to that much for the control's life.
+  if (F.strHTTPResponse.empty()) F.strHTTPResponse.shrink_to_fit();
 }
 
 void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::string& header, Bytes body) {
@@ -155,6 +158,10 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::stri
   } else if (is_redirection(*code)) {
     return redirect(n, F, *code, header);
   } else if (*code == 416) {
+    // Only the range asked for the rest of a part on disk can be beyond the
+    // file's end; to a request for the whole file the answer tells nothing
+    // about what is on disk.
+    if (!F.isResumingDownload) return stopFile(n, F, *code, with_code(*code, reason));
     return rangeNotSatisfiable(n, F, header);
   } else if (*code == 404) {
     return stopFile(n, F, 404, with_code(404, reason));
@@ -200,6 +207,10 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::stri
   }
 
   if (offset > 0 && T.length_known && offset >= F.contentlength) {
+    // Nothing follows. A range starting inside the part on disk would make
+    // the file shorter than what is there: the server contradicts itself,
+    // and the part stays as it is.
+    if (offset != F.bytesondisk) return stopFile(n, F, *code, "The server's range ends inside the part on disk");
     // Everything is on disk already.
     if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
     F.downloadStatus = completed;

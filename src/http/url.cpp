@@ -94,8 +94,11 @@ std::string remove_dot_segments(std::string_view path) {
 }
 
 std::string resolve_reference(std::string_view base_text, std::string_view reference) {
-  const Parts base = split_reference(base_text);
-  const Parts ref = split_reference(trim(reference));
+  // The fragment goes before the blanks are trimmed: blanks in front of a
+  // "#" end a URL too, and a path keeping them ("/.. #x") would turn back
+  // into a dot segment once the result is read as a URL, which trims.
+  const Parts base = split_reference(trim(base_text.substr(0, base_text.find('#'))));
+  const Parts ref = split_reference(trim(reference.substr(0, reference.find('#'))));
   Parts target;
   if (ref.scheme) {
     target = ref;
@@ -107,7 +110,9 @@ std::string resolve_reference(std::string_view base_text, std::string_view refer
       target.query = ref.query;
     } else {
       if (ref.path.empty()) {
-        target.path = base.path;
+        // The base is the page's URL as given, dots and all; a browser
+        // would have read them away before any reference met it.
+        target.path = remove_dot_segments(base.path);
         target.query = ref.query ? ref.query : base.query;
       } else {
         target.path = remove_dot_segments(ref.path[0] == '/' ? ref.path : merge(base, ref.path));

@@ -109,6 +109,29 @@ TEST(Url, ReferencesResolveAsBrowsersResolveThem) {
   EXPECT_EQ(remove_dot_segments("/a/b/../c/./d"), "/a/c/d");
 }
 
+TEST(Url, BlanksBeforeAFragmentLeaveNoDotSegmentBehind) {
+  const std::string base = "http://srv.example:8080/dir/sub/file.bin?x=1";
+  // Found by fuzzing: the blank kept "/.." from being read as a dot segment
+  // until the URL was parsed and trimmed.
+  const auto resolved = resolve_reference(base, "//./.../..//.. ####\xff\xe2/../.../../..//");
+  EXPECT_EQ(resolved, "http://./");
+  const auto url = parse_http_url(resolved);
+  ASSERT_TRUE(url);
+  EXPECT_EQ(url->path, "/");
+  EXPECT_EQ(resolve_reference(base, "../x/.. #frag"), "http://srv.example:8080/dir/");
+}
+
+// Found by fuzzing: a reference without a path kept the dot segments of a
+// base made from a page's URL.
+TEST(Url, AReferenceWithoutPathLeavesNoDotSegmentOfTheBase) {
+  EXPECT_EQ(resolve_reference("http://srv.exampl/./653inttp://srv.exampl?x=1", ""),
+            "http://srv.exampl/653inttp://srv.exampl?x=1");
+  EXPECT_EQ(resolve_reference("http://srv/a/../b/./c.zip?q=1", "?z"), "http://srv/b/c.zip?z");
+  EXPECT_EQ(resolve_reference("http://srv/a/../b/./c.zip?q=1", "#top"), "http://srv/b/c.zip?q=1");
+  EXPECT_EQ(resolve_reference("http://v//. ", ""), "http://v//");
+  EXPECT_EQ(resolve_reference("http://v/a/.. #x", "?q"), "http://v/?q");
+}
+
 TEST(Url, HttpUrlsSplitIntoHostPortAndPath) {
   auto u = parse_http_url("HTTP://user@Srv:8080/p/q.bin?x=1");
   ASSERT_TRUE(u);

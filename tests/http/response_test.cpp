@@ -138,6 +138,51 @@ TEST_F(Response, LocalFileOfAnotherSizeAnswered416IsFetchedAgain) {
   EXPECT_EQ(read_file(path), body);
 }
 
+// Found by fuzzing: after a redirection to a file not on disk, a 416 made
+// the control report a file complete that did not exist.
+TEST_F(Response, Answer416ToARequestWithoutRangeStopsTheFile) {
+  EXPECT_EQ(connect().find("Range:"), std::string::npos);
+  respond("HTTP/1.1 416 Requested Range Not Satisfiable\r\nServer: nginx\r\n\r\n");
+  EXPECT_NE(status(), "Completed");
+  EXPECT_TRUE(closed());
+  EXPECT_EQ(c.theerrnumber, 416);
+  EXPECT_EQ(c.theerrdesc, "Requested Range Not Satisfiable");
+  EXPECT_FALSE(platform::file_exists(path));
+  h.tick();
+  EXPECT_TRUE(h.host.events.empty() || h.host.events.back().rfind("OnFileComplete", 0) != 0);
+}
+
+TEST_F(Response, Answer416AfterARedirectionToAFileNotOnDiskStopsTheFile) {
+  const auto body = content(1000);
+  write_file(path, body.substr(0, 999));
+  connect();
+  respond(ok(body));
+  EXPECT_NE(connect().find("Range: bytes=999-1000"), std::string::npos);
+  respond("HTTP/1.1 302 Found\r\nLocation: /loop\r\n\r\n");
+  EXPECT_EQ(connect().find("Range:"), std::string::npos);
+  respond("HTTP/1.1 416 Requested Range Not Satisfiable\r\n\r\n");
+  EXPECT_NE(status(), "Completed");
+  EXPECT_EQ(c.theerrnumber, 416);
+  EXPECT_FALSE(platform::file_exists(dir.file("loop")));
+  EXPECT_EQ(read_file(path), body.substr(0, 999));
+}
+
+// Found by fuzzing: an empty range starting inside the part on disk was
+// taken for "everything is on disk" and the file called complete at the
+// range's start while the whole part stayed on disk.
+TEST_F(Response, EmptyRangeInsideThePartOnDiskStopsAndKeepsThePart) {
+  const auto body = content(296);
+  write_file(path, body);
+  connect();
+  respond("HTTP/1.1 200 OK\r\nContent-Length: 296\r\n\r\n" + body.substr(0, 100));
+  EXPECT_NE(connect().find("Range: bytes=296-296"), std::string::npos);
+  respond("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-295/296\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_NE(status(), "Completed");
+  EXPECT_EQ(c.theerrnumber, 206);
+  EXPECT_EQ(c.theerrdesc, "The server's range ends inside the part on disk");
+  EXPECT_EQ(read_file(path), body);
+}
+
 TEST_F(Response, EmptyLocalFileIsNotResumedButStillAsksAgain) {
   write_file(path, "");
   connect();
