@@ -36,11 +36,9 @@ Fn entry_point(void* handle, const char* name) {
 
 }  // namespace
 
-Module::Module(std::string path, void* handle, DllGetClassObjectFn get_class_object,
-               DllCanUnloadNowFn can_unload_now, DllRegisterServerFn register_server,
-               DllUnregisterServerFn unregister_server)
+Module::Module(std::string path, DllGetClassObjectFn get_class_object, DllCanUnloadNowFn can_unload_now,
+               DllRegisterServerFn register_server, DllUnregisterServerFn unregister_server)
     : path_(std::move(path)),
-      handle_(handle),
       get_class_object_(get_class_object),
       can_unload_now_(can_unload_now),
       register_server_(register_server),
@@ -74,8 +72,9 @@ const Module& Module::load(const std::string& path) {
     dlclose(handle);
     fail(path + " is not a module of classes");
   }
-  auto module = std::make_unique<Module>(path, handle, get_class_object, can_unload_now, register_server,
-                                         unregister_server);
+  // The handle is never closed: the module stays loaded while the program
+  // runs, so only its entry points are kept.
+  auto module = std::make_unique<Module>(path, get_class_object, can_unload_now, register_server, unregister_server);
   return *loaded.emplace(path, std::move(module)).first->second;
 }
 

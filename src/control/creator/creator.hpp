@@ -20,7 +20,7 @@ namespace vintrel::control {
 /// program runs: code of theirs may be reached through any object they made.
 class Module {
  public:
-  Module(std::string path, void* handle, DllGetClassObjectFn get_class_object, DllCanUnloadNowFn can_unload_now,
+  Module(std::string path, DllGetClassObjectFn get_class_object, DllCanUnloadNowFn can_unload_now,
          DllRegisterServerFn register_server, DllUnregisterServerFn unregister_server);
   const std::string& path() const { return path_; }
 
@@ -35,7 +35,6 @@ class Module {
 
  private:
   std::string path_;
-  void* handle_;
   DllGetClassObjectFn get_class_object_;
   DllCanUnloadNowFn can_unload_now_;
   DllRegisterServerFn register_server_;
