@@ -131,6 +131,10 @@ std::string resolve_reference(std::string_view base_text, std::string_view refer
 }
 
 std::optional<HttpUrl> parse_http_url(std::string_view url) {
+  // A server's Location becomes the next request line: a line end or other
+  // control byte in it would let the server write headers of its choosing.
+  for (const char c : url)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return std::nullopt;
   const Parts parts = split_reference(trim(url));
   if (!parts.scheme || lower(*parts.scheme) != "http" || !parts.authority) return std::nullopt;
   std::string_view authority = *parts.authority;

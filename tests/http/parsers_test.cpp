@@ -151,6 +151,9 @@ TEST(Url, HttpUrlsSplitIntoHostPortAndPath) {
   EXPECT_FALSE(parse_http_url("http://srv:99999/x"));
   EXPECT_FALSE(parse_http_url("http://srv:8a/x"));
   EXPECT_FALSE(parse_http_url("/relative"));
+  EXPECT_FALSE(parse_http_url("http://srv/x\rEvil: 1"));
+  EXPECT_FALSE(parse_http_url("http://srv/x\nEvil: 1"));
+  EXPECT_FALSE(parse_http_url(std::string("http://srv/x\0y", 14)));
 }
 
 }  // namespace

@@ -349,6 +349,13 @@ TEST_F(Response, RedirectionWithoutLocationOrToAnotherSchemeStops) {
   EXPECT_EQ(h.host.statuses().back(), "File Not Found");
 }
 
+TEST_F(Response, RedirectionCarryingALineEndIntoTheNextRequestStops) {
+  connect();
+  respond("HTTP/1.1 302 Found\r\nLocation: /x\rX-Injected: 1\r\n\r\n");
+  EXPECT_EQ(h.host.statuses().back(), "File Not Found");
+  EXPECT_EQ(c.theerrnumber, 302);
+}
+
 TEST_F(Response, TwentyFirstRedirectionStops) {
   for (int n = 1; n <= 20; ++n) {
     connect();
