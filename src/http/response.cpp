@@ -105,7 +105,8 @@ void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
 void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   F.downloadedbytes += static_cast<double>(data.size());
   const std::size_t before = F.strHTTPResponse.size();
-  F.strHTTPResponse.append(reinterpret_cast<const char*>(data.data()), data.size());
+  dlLastChunk[n].assign(reinterpret_cast<const char*>(data.data()), data.size());
+  F.strHTTPResponse += dlLastChunk[n];
   // The blank line may have been split between arrivals: look again from
   // just before the new bytes.
   const auto end = http::find_header_end(F.strHTTPResponse, before >= 3 ? before - 3 : 0);
@@ -125,6 +126,7 @@ void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   // to a full receive buffer); cleared but kept, it made every file of a
   // queue hold on to that much for the control's life.
   if (F.strHTTPResponse.empty()) F.strHTTPResponse.shrink_to_fit();
+  std::string().swap(dlLastChunk[n]);
 }
 
 void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::string& header, Bytes body) {

@@ -72,6 +72,17 @@ class SystemResolver final : public Resolver {
       loop_.post([answer = std::move(answer)] { answer(sck_err::host_not_found, {}); });
       return;
     }
+    // An address needs no lookup. Asio would still hand it to its resolver
+    // thread, which a download from an address alone then starts for
+    // nothing; the answer is the text the lookup would have given.
+    boost::system::error_code literal_error;
+    const asio::ip::address literal = asio::ip::make_address(host, literal_error);
+    if (!literal_error) {
+      loop_.post([answer = std::move(answer), text = literal.to_string()]() mutable {
+        answer(0, std::vector<std::string>{std::move(text)});
+      });
+      return;
+    }
     // One Asio resolver per query, owned by its handler, so an answer can
     // outlive this object (and the array that asked) without dangling.
     auto query = std::make_shared<asio::ip::tcp::resolver>(asio_context(loop_));

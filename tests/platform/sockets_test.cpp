@@ -742,5 +742,32 @@ TEST(FakePlatform, WaitUntilRunsPostedFunctionsUntilDoneOrEmpty) {
   EXPECT_EQ(ran, 3);
 }
 
+// --- the system resolver ---------------------------------------------------
+
+// An address is its own answer, in the text a lookup would give, and still
+// comes later, on the loop, like every other answer.
+TEST(SystemResolver, AnswersAddressesThemselvesOnTheLoop) {
+  EventLoop loop;
+  auto resolver = make_system_resolver(loop);
+  struct Reply {
+    std::int16_t error = -1;
+    std::vector<std::string> addresses;
+  };
+  std::vector<Reply> replies;
+  for (const char* host : {"127.0.0.1", "::1", "0:0:0:0:0:0:0:1", "::FFFF:127.0.0.1"}) {
+    resolver->resolve(host, [&replies](std::int16_t error, std::vector<std::string> addresses) {
+      replies.push_back({error, std::move(addresses)});
+    });
+  }
+  EXPECT_TRUE(replies.empty());
+  ASSERT_TRUE(loop.run_until([&] { return replies.size() == 4; }, generous));
+  const std::vector<std::vector<std::string>> expected = {
+      {"127.0.0.1"}, {"::1"}, {"::1"}, {"::ffff:127.0.0.1"}};
+  for (std::size_t i = 0; i < replies.size(); ++i) {
+    EXPECT_EQ(replies[i].error, 0) << i;
+    EXPECT_EQ(replies[i].addresses, expected[i]) << i;
+  }
+}
+
 }  // namespace
 }  // namespace vintrel::platform
