@@ -161,7 +161,8 @@ class AsioSocketArray final : public SocketArray {
 
   void Close(std::int32_t index) override { close_element(element(index)); }
 
-  void Connect(std::int32_t index, const std::string& host, std::int32_t port) override {
+  using SocketArray::Connect;
+  void Connect(std::int32_t index, const std::string& host, std::int32_t port, bool /*secure*/) override {
     std::shared_ptr<Element> el = shared(index);
     stop_io(*el);
     clear_received(*el);
@@ -512,7 +513,7 @@ class AsioSocketArray final : public SocketArray {
 
 // ---------------------------------------------------------------------------
 
-AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts timeouts)
+AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts timeouts, TlsOptions /*tls*/)
     : loop_(loop),
       own_resolver_(resolver != nullptr ? nullptr : make_system_resolver(loop)),
       resolver_(resolver != nullptr ? resolver : own_resolver_.get()),

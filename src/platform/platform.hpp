@@ -32,19 +32,25 @@ class Platform {
   /// Opens a file with the desktop's default program; the outcome is not
   /// examined. Tests replace it so that nothing is started.
   virtual void shell_open(const std::string& path);
+  /// Whether socket elements can connect securely; without it the control
+  /// refuses https URLs.
+  virtual bool offers_tls() const { return false; }
 };
 
 /// The real machine: sockets, timers and resolution on an Asio event loop.
 class AsioPlatform final : public Platform {
  public:
-  /// `resolver` may be null for the system's resolver.
-  explicit AsioPlatform(EventLoop& loop, Resolver* resolver = nullptr, SocketTimeouts timeouts = {});
+  /// `resolver` may be null for the system's resolver. Throws
+  /// std::runtime_error when `tls.ca_file` cannot be read.
+  explicit AsioPlatform(EventLoop& loop, Resolver* resolver = nullptr, SocketTimeouts timeouts = {},
+                        TlsOptions tls = {});
   ~AsioPlatform() override;
 
   Clock& clock() override { return clock_; }
   std::unique_ptr<SocketArray> make_socket_array() override;
   std::unique_ptr<Timer> make_timer() override;
   bool wait_until(const std::function<bool()>& done) override;
+  bool offers_tls() const override { return true; }
 
   EventLoop& loop() { return loop_; }
 

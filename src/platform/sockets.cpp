@@ -6,6 +6,11 @@
 
 namespace vintrel::platform {
 
+bool is_tls_failure(std::int32_t number) {
+  return number == tls_err::date_invalid || number == tls_err::name_invalid || number == tls_err::untrusted ||
+         number == tls_err::channel_error;
+}
+
 std::string socket_error_text(std::int32_t number) {
   // The texts script has always been shown with these numbers; scripts
   // compare against some of them, so they stay word for word.
@@ -48,6 +53,10 @@ std::string socket_error_text(std::int32_t number) {
     case 11002: return "Non-Authoritative answer: Host not found";
     case 11003: return "Nonrecoverable errors";
     case 11004: return "Valid name, no data record of requested type";
+    case 12037: return "The server's certificate has expired or is not yet valid";
+    case 12038: return "The server's certificate is not valid for the requested name";
+    case 12045: return "The server's certificate is not trusted";
+    case 12157: return "A secure channel could not be set up with the server";
     case 40006: return "Wrong protocol or connection state for the requested transaction or request";
     case 40014: return "The argument passed to a function was not in the correct format or in the specified range";
     case 40017: return "Successful";

@@ -37,6 +37,19 @@ inline constexpr std::int16_t host_not_found = 11001;
 inline constexpr std::int16_t host_not_found_try_again = 11002;
 }  // namespace sck_err
 
+/// Error numbers of secure connections. Each means the server could not
+/// prove who it is or no secure channel could be agreed: trying again gives
+/// the same answer, so a transfer stops on them instead of retrying.
+namespace tls_err {
+inline constexpr std::int16_t date_invalid = 12037;   // expired or not yet valid
+inline constexpr std::int16_t name_invalid = 12038;   // not issued for the name
+inline constexpr std::int16_t untrusted = 12045;      // chain does not verify
+inline constexpr std::int16_t channel_error = 12157;  // handshake refused or failed
+}  // namespace tls_err
+
+/// True for the numbers of `tls_err`.
+bool is_tls_failure(std::int32_t number);
+
 /// The description the socket control gives with an error number.
 std::string socket_error_text(std::int32_t number);
 
@@ -76,6 +89,14 @@ struct SocketTimeouts {
   std::chrono::milliseconds idle{60000};
 };
 
+/// How secure connections check the server.
+struct TlsOptions {
+  /// A file of PEM certificates trusted besides the system's store.
+  std::string ca_file;
+  /// False skips the check of the certificate chain and name (--insecure).
+  bool verify = true;
+};
+
 /// An array of socket elements (`Winsock1`, `pingWs`).
 class SocketArray {
  public:
@@ -97,7 +118,12 @@ class SocketArray {
   /// Ends the connection at once; harmless on a closed element.
   virtual void Close(std::int32_t index) = 0;
   /// Starts resolving and connecting; returns at once.
-  virtual void Connect(std::int32_t index, const std::string& host, std::int32_t port) = 0;
+  void Connect(std::int32_t index, const std::string& host, std::int32_t port) { Connect(index, host, port, false); }
+  /// Connect, and when `secure` run TLS over the connection before it counts
+  /// as connected: SNI with `host`, the server's certificate checked against
+  /// the trust store and `host`. A check that fails raises Error with a
+  /// `tls_err` number and a description saying what failed.
+  virtual void Connect(std::int32_t index, const std::string& host, std::int32_t port, bool secure) = 0;
   /// Sends text, one byte per character.
   virtual void SendData(std::int32_t index, std::string_view data) = 0;
   /// Hands over and removes every byte that has arrived. The view stays

@@ -81,11 +81,12 @@ void FakeSocketArray::Close(std::int32_t index) {
   ++el.closes;
 }
 
-void FakeSocketArray::Connect(std::int32_t index, const std::string& host, std::int32_t port) {
+void FakeSocketArray::Connect(std::int32_t index, const std::string& host, std::int32_t port, bool secure) {
   Element& el = loaded(index);
   el.state = sck::connecting;
   el.host = host;
   el.port = port;
+  el.secure = secure;
   ++el.connects;
 }
 

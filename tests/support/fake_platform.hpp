@@ -30,6 +30,7 @@ class FakeSocketArray : public platform::SocketArray {
     std::int16_t state = 0;
     std::string host;
     std::int32_t port = 0;
+    bool secure = false;              // the last Connect asked for TLS
     std::string sent;                 // everything SendData was given
     std::vector<std::uint8_t> inbox;  // bytes GetData would hand over
     int connects = 0;
@@ -58,9 +59,10 @@ class FakeSocketArray : public platform::SocketArray {
   std::int16_t State(std::int32_t index) const override;
   /// State 0 and an empty inbox.
   void Close(std::int32_t index) override;
-  /// Records host and port and counts the call; State 6 until the test
-  /// accepts or fails it.
-  void Connect(std::int32_t index, const std::string& host, std::int32_t port) override;
+  using platform::SocketArray::Connect;
+  /// Records host, port and security and counts the call; State 6 until the
+  /// test accepts or fails it.
+  void Connect(std::int32_t index, const std::string& host, std::int32_t port, bool secure) override;
   /// Appends to `sent`, in any state.
   void SendData(std::int32_t index, std::string_view data) override;
   /// Hands over and clears the inbox; the view lasts until the next GetData.
@@ -90,6 +92,10 @@ class FakePlatform : public platform::Platform {
   bool wait_until(const std::function<bool()>& done) override;
   /// Records the path instead of starting a program.
   void shell_open(const std::string& path) override { opened.push_back(path); }
+  /// Whether the control may take https URLs; a test turns it off to see
+  /// a platform without TLS.
+  bool tls = true;
+  bool offers_tls() const override { return tls; }
   /// Every path handed to shell_open, in order.
   std::vector<std::string> opened;
 
