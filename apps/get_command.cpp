@@ -5,6 +5,7 @@
 #include "apps/command.hpp"
 #include "apps/download_url.hpp"
 #include "apps/get_session.hpp"
+#include "apps/tls_options.hpp"
 
 namespace vintrel::apps {
 
@@ -59,7 +60,7 @@ Command add_get_command(CLI::App& program) {
       "Example:\n"
       "  vintrel get -d ~/Downloads http://example.org/a.iso -m http://mirror.example.net/a.iso");
 
-  line->urls = get->add_option("URL", line->url_words, "http:// address of a file to download (at most 100)")
+  line->urls = get->add_option("URL", line->url_words, "http:// or https:// address of a file to download (at most 100)")
                    ->type_name("")
                    ->required();
   get->add_option("-d,--directory", o.directory,
@@ -82,6 +83,7 @@ Command add_get_command(CLI::App& program) {
       ->check(CLI::Range(1, 60000))
       ->capture_default_str()
       ->group("Advanced");
+  add_tls_options(*get, o.tls);
 
   return {get, [get, line] {
             GetOptions options = line->options;

@@ -10,6 +10,7 @@
 
 #include "apps/download_url.hpp"
 #include "apps/report.hpp"
+#include "apps/tls_options.hpp"
 #include "control/user_control1.hpp"
 #include "platform/console.hpp"
 #include "platform/event_loop.hpp"
@@ -36,15 +37,14 @@ std::string base_name(const std::string& path) { return path.substr(path.rfind('
 
 class GetSession final : public platform::Container, public platform::PageObject {
  public:
-  GetSession(const GetOptions& options, platform::EventLoop& loop, Report& report,
+  GetSession(const GetOptions& options, platform::EventLoop& loop, platform::Platform& machine, Report& report,
              std::unique_ptr<platform::FolderDialog> dialog, std::string preselect)
       : options_(options),
         loop_(loop),
         report_(report),
         dialog_(std::move(dialog)),
         preselect_(std::move(preselect)),
-        platform_(loop),
-        control_(platform_, this),
+        control_(machine, this),
         outcomes_(options.files.size(), Outcome::pending) {}
 
   int run() {
@@ -165,9 +165,10 @@ class GetSession final : public platform::Container, public platform::PageObject
         if (!parts) continue;  // checked with the command line
         auto server = std::make_shared<queue::remoteServerLoc>();
         server->servName = parts->server;
-        server->host = parts->server;
+        server->host = parts->host;
         server->PortNum = parts->port;
         server->remoteFilePath = parts->path;
+        server->isSecure = parts->secure;
         record(n).remoteServerLocs->Add(server);
       }
       if (n > 1 || !mirrors.empty()) control_.GotoFile(static_cast<std::int16_t>(n));
@@ -283,7 +284,6 @@ class GetSession final : public platform::Container, public platform::PageObject
   Report& report_;
   std::unique_ptr<platform::FolderDialog> dialog_;
   std::string preselect_;
-  platform::AsioPlatform platform_;
   control::UserControl1 control_;
 
   std::vector<Outcome> outcomes_;
@@ -305,6 +305,7 @@ int run_get(const GetOptions& options) {
                                                             : OutputMode::plain;
   Report report(mode, std::cout, std::cerr, platform::terminal_columns(1));
   platform::EventLoop loop;
+  const auto machine = make_platform(loop, options.tls, "vintrel get");
 
   std::unique_ptr<platform::FolderDialog> dialog;
   std::error_code error;
@@ -327,7 +328,7 @@ int run_get(const GetOptions& options) {
     // Nobody to ask (no desktop, input not a terminal): the current folder.
     if (!dialog) dialog = std::make_unique<platform::FixedFolderDialog>(loop, preselect);
   }
-  GetSession session(options, loop, report, std::move(dialog), preselect);
+  GetSession session(options, loop, *machine, report, std::move(dialog), preselect);
   return session.run();
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sockets.hpp"
+
 namespace vintrel::apps {
 
 /// One URL to fetch and the other servers that hold the same file.
@@ -26,6 +28,8 @@ struct GetOptions {
   int tries = 20;
   /// Milliseconds between the control's ticks.
   int tick_interval = 1000;
+  /// How https servers are checked.
+  platform::TlsOptions tls;
 };
 
 /// Downloads the files and returns the exit status: 0 when every file

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "apps/command.hpp"
+#include "apps/tls_options.hpp"
 #include "control/dispatch.hpp"
 #include "host/session.hpp"
 #include "platform/console.hpp"
@@ -24,6 +25,7 @@ struct HostOptions {
   std::string directory;
   int tick_interval = 1000;
   bool no_open = false;
+  platform::TlsOptions tls;
 };
 
 int run_host(const HostOptions& options) {
@@ -53,7 +55,8 @@ int run_host(const HostOptions& options) {
                                  "(--dialog peer) or give the folder with -d DIR");
   }
 
-  platform::AsioPlatform machine(loop);
+  const auto platform = make_platform(loop, options.tls, "vintrel host");
+  platform::AsioPlatform& machine = *platform;
   host::SessionOptions session_options;
   session_options.dialog = dialog.get();
   session_options.allow_open = !options.no_open;
@@ -116,6 +119,7 @@ Command add_host_command(CLI::App& program) {
       ->check(CLI::Range(1, 60000))
       ->capture_default_str()
       ->group("Advanced");
+  add_tls_options(*host, options->tls);
   return {host, [options] { return run_host(*options); }};
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "apps/command.hpp"
+#include "apps/tls_options.hpp"
 #include "platform/console.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/folder_dialogs.hpp"
@@ -28,6 +29,7 @@ struct ServeOptions {
   std::string directory;
   bool allow_open = false;
   int tick_interval = 1000;
+  platform::TlsOptions tls;
 };
 
 // The folder the user gave, as the control names files after it: absolute,
@@ -62,7 +64,8 @@ int run_serve(const ServeOptions& options) {
   if (!dialog)
     throw CLI::ValidationError("-d", "no display and no terminal to ask for the download folder; give it with -d DIR");
 
-  platform::AsioPlatform machine(loop);
+  const auto platform = make_platform(loop, options.tls, "vintrel serve");
+  platform::AsioPlatform& machine = *platform;
   web::ControlChannelOptions channel_options;
   channel_options.dialog = dialog.get();
   channel_options.allow_open = options.allow_open;
@@ -126,6 +129,7 @@ Command add_serve_command(CLI::App& program) {
       ->type_name("MS")
       ->check(CLI::Range(10, 60000))
       ->capture_default_str();
+  add_tls_options(*serve, options->tls);
   return Command{serve, [options] { return run_serve(*options); }};
 }
 

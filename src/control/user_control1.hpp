@@ -82,6 +82,8 @@ class UserControl1 {
   SlotArray<std::int32_t> dlPortNum;
   SlotArray<std::string> dlHost;
   SlotArray<std::string> dlRemotePath;
+  /// The chosen server of each file is reached over TLS.
+  SlotArray<bool> dlSecure;
   SlotArray<std::string> dlRequest;
   SlotArray<std::string> dlLastChunk;
   // Header ends are positions up to 64 KiB, so wider than 16 bits.

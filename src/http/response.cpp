@@ -347,18 +347,18 @@ void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const std
   if (++T.redirects > 20) return stopFile(n, F, code, "Too many redirections");
   const auto location = http::field_value(header, "Location");
   if (!location || location->empty()) return stopFile(n, F, code, "Redirection without a location");
-  std::string host = dlServName[n];
-  if (host.find(':') != std::string::npos) host = "[" + host + "]";
-  const std::string base =
-      "http://" + host + (dlPortNum[n] == 80 ? "" : ":" + std::to_string(dlPortNum[n])) + dlRemotePath[n];
+  // A relative Location keeps the scheme of the request it answers.
+  const std::string base = http::request_url(dlServName[n], dlPortNum[n], dlSecure[n], dlRemotePath[n]);
   const auto target = http::parse_http_url(http::resolve_reference(base, *location));
-  if (!target) return stopFile(n, F, code, "Redirection to an address that cannot be fetched: " + *location);
+  if (!target || (target->secure && !platform_.offers_tls()))
+    return stopFile(n, F, code, "Redirection to an address that cannot be fetched: " + *location);
 
   remoteServerLoc& S = F.remoteServerLocs->Item(1);
   S.servName = target->host;
-  S.host = target->host;
+  S.host = http::host_field(target->host, target->port, target->secure);
   S.PortNum = target->port;
   S.remoteFilePath = target->path;
+  S.isSecure = target->secure;
   chooseServer(n, S);
 
   // The new name is the last segment of the new path, without its query;

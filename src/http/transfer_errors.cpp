@@ -9,6 +9,12 @@ void UserControl1::Winsock1_Error(std::int16_t Index, platform::SocketError& err
   // A socket whose index has no record (script may have replaced the
   // collection) has nobody to report to.
   if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<Transfer>::contains(Index)) return;
+  // A server that cannot prove who it is, or speaks no TLS we accept, gives
+  // the same answer on every attempt: the file stops at once, saying why.
+  if (platform::is_tls_failure(error.Number)) {
+    DownloadFile& R = DownloadFiles->Item(Index);
+    return stopFile(Index, R, error.Number, error.Description);
+  }
   // The writer is closed so the part on disk is complete as it stands; the
   // next attempt measures it and asks for the rest.
   closeWriter(Index);

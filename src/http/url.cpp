@@ -136,10 +136,14 @@ std::optional<HttpUrl> parse_http_url(std::string_view url) {
   for (const char c : url)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return std::nullopt;
   const Parts parts = split_reference(trim(url));
-  if (!parts.scheme || lower(*parts.scheme) != "http" || !parts.authority) return std::nullopt;
+  if (!parts.scheme || !parts.authority) return std::nullopt;
+  const std::string scheme = lower(*parts.scheme);
+  if (scheme != "http" && scheme != "https") return std::nullopt;
   std::string_view authority = *parts.authority;
   if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority = authority.substr(at + 1);
   HttpUrl result;
+  result.secure = scheme == "https";
+  result.port = result.secure ? 443 : 80;
   std::string_view port_text;
   if (!authority.empty() && authority[0] == '[') {
     const auto close = authority.find(']');
@@ -166,6 +170,22 @@ std::optional<HttpUrl> parse_http_url(std::string_view url) {
   result.path = parts.path.empty() ? "/" : parts.path;
   if (parts.query) result.path += "?" + *parts.query;
   return result;
+}
+
+std::string host_field(const std::string& host, std::int32_t port, bool secure) {
+  const bool ipv6 = host.find(':') != std::string::npos;
+  if (!secure && !ipv6) return host;
+  std::string field = ipv6 ? "[" + host + "]" : host;
+  if (port != (secure ? 443 : 80)) field += ":" + std::to_string(port);
+  return field;
+}
+
+std::string request_url(const std::string& host, std::int32_t port, bool secure, const std::string& path) {
+  const bool ipv6 = host.find(':') != std::string::npos;
+  std::string url = secure ? "https://" : "http://";
+  url += ipv6 ? "[" + host + "]" : host;
+  if (port != (secure ? 443 : 80)) url += ":" + std::to_string(port);
+  return url + path;
 }
 
 }  // namespace vintrel::http

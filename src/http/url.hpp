@@ -10,17 +10,27 @@
 
 namespace vintrel::http {
 
-/// The parts of an http URL that a request needs.
+/// The parts of an http or https URL that a request needs.
 struct HttpUrl {
-  std::string host;
+  std::string host;  // an IPv6 address without its brackets
   std::int32_t port = 80;
   std::string path;  // path and query, never empty ("/" at least)
+  bool secure = false;  // https
 };
 
-/// Parses an absolute http URL (scheme in any case, optional user info,
-/// optional port, bracketed IPv6 hosts); nullopt for another scheme, an
-/// empty host or a port that is not a number from 1 to 65535.
+/// Parses an absolute http or https URL (scheme in any case, optional user
+/// info, optional port, bracketed IPv6 hosts); nullopt for another scheme,
+/// an empty host or a port that is not a number from 1 to 65535. The default
+/// port is 80 for http and 443 for https.
 std::optional<HttpUrl> parse_http_url(std::string_view url);
+
+/// The Host field for a server. An IPv6 address goes in brackets; the port
+/// follows when it is not the scheme's default. A plain-http name or IPv4
+/// address keeps the form the control has always sent: the name alone.
+std::string host_field(const std::string& host, std::int32_t port, bool secure);
+
+/// The URL a request went to, as the base of a redirection's Location.
+std::string request_url(const std::string& host, std::int32_t port, bool secure, const std::string& path);
 
 /// `reference` resolved against the absolute URL `base`; the fragment is
 /// dropped since it never goes to a server.

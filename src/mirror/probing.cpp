@@ -37,7 +37,7 @@ void UserControl1::launchProbes(std::int16_t n) {
     psVerdict[p] = ProbeVerdict::none;
     if (count > 1) {
       if (pingWs->State(p) != platform::sck::closed) pingWs->Close(p);
-      pingWs->Connect(p, S.servName, S.PortNum);
+      pingWs->Connect(p, S.servName, S.PortNum, S.isSecure);
     } else {
       chooseServer(n, S);
       F.downloadStatus = pinged;
@@ -50,6 +50,7 @@ void UserControl1::chooseServer(std::int16_t n, const remoteServerLoc& S) {
   dlPortNum[n] = S.PortNum;
   dlHost[n] = S.host;
   dlRemotePath[n] = S.remoteFilePath;
+  dlSecure[n] = S.isSecure;
 }
 
 void UserControl1::evaluateProbes(std::int16_t n) {

@@ -39,7 +39,7 @@ void UserControl1::Timer1_Timer() {
     if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
     prepareConnection(n);
     buildRequest(n);
-    Winsock1->Connect(n, dlServName[n], dlPortNum[n]);
+    Winsock1->Connect(n, dlServName[n], dlPortNum[n], dlSecure[n]);
   }
 
   if (Winsock1->State(n) == connected && F.downloadStatus == downloading) {

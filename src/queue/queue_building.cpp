@@ -2,6 +2,7 @@
 
 #include "control/user_control1.hpp"
 #include "platform/text.hpp"
+#include "queue/added_url.hpp"
 #include "queue/local_path.hpp"
 
 namespace vintrel::queue {
@@ -27,22 +28,13 @@ void UserControl1::AddFile(const std::string& URL) {
 void UserControl1::createRecords() {
   const std::int16_t count = numfilesadded;
   for (std::int32_t n = 1; n <= count; ++n) {
-    const std::string U = platform::replace_all(addedURLs[n], "http://", "");
-    const auto segments = platform::split(U, "/");
+    // Without TLS an https URL reads as before: "https:" is its server and
+    // its empty port text fails the pass with 13.
+    const queue::AddedUrl U = queue::split_added_url(addedURLs[n], platform_.offers_tls());
     // An empty URL has no first segment: the pass ends with 9, as the
     // runtime's Split of an empty text would have it.
-    if (segments.empty()) raise(subscript);
-    const std::string& F = segments.front();
-
-    std::string serverName = F;
-    std::string portText = "80";
-    if (F.find(':') != std::string::npos) {
-      const auto pieces = platform::split(F, ":");
-      serverName = pieces.at(0);
-      portText = pieces.size() > 1 ? pieces[1] : std::string();
-    }
-    const std::string remotePath = U.substr(F.size());
-    const std::string localPath = queue::join_local_path(sBuffer, DeQuery(segments.back()));
+    if (!U.hasServer) raise(subscript);
+    const std::string localPath = queue::join_local_path(sBuffer, DeQuery(U.lastSegment));
 
     auto record = std::make_shared<DownloadFile>();
     record->localfilename = localPath;
@@ -54,13 +46,14 @@ void UserControl1::createRecords() {
     chosenSaveFile = localPath;
 
     auto server = std::make_shared<remoteServerLoc>();
-    server->remoteFilePath = remotePath;
+    server->remoteFilePath = U.remotePath;
     server->pingTime = 0;
-    server->servName = serverName;
-    // A port that is not a number ("https:" leaves an empty one) fails with
-    // 13 and ends the pass; records made before it stay.
-    server->PortNum = platform::to_i4(Variant(portText));
-    server->host = serverName;
+    server->servName = U.servName;
+    // A port that is not a number fails with 13 and ends the pass; records
+    // made before it stay.
+    server->PortNum = platform::to_i4(Variant(U.portText));
+    server->host = U.host;
+    server->isSecure = U.secure;
     record->remoteServerLocs->Add(server);
 
     DownloadFiles->Add(record);

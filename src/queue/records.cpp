@@ -14,7 +14,7 @@ using platform::Variant;
 namespace {
 
 // Declaration order: script enumerates the members in this order.
-const std::array<Member<remoteServerLoc>, 13> server_members{
+const std::array<Member<remoteServerLoc>, 14> server_members{
     member<remoteServerLoc, &remoteServerLoc::remoteFilePath>("remoteFilePath"),
     member<remoteServerLoc, &remoteServerLoc::pingTime>("pingTime"),
     member<remoteServerLoc, &remoteServerLoc::status>("status"),
@@ -28,6 +28,7 @@ const std::array<Member<remoteServerLoc>, 13> server_members{
     member<remoteServerLoc, &remoteServerLoc::timeInterval>("timeInterval"),
     member<remoteServerLoc, &remoteServerLoc::startPingTime>("startPingTime"),
     member<remoteServerLoc, &remoteServerLoc::stopPingTime>("stopPingTime"),
+    member<remoteServerLoc, &remoteServerLoc::isSecure>("isSecure"),
 };
 
 const std::array<Member<DownloadFile>, 26> file_members{

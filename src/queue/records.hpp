@@ -30,6 +30,9 @@ class remoteServerLoc final : public platform::Object {
   std::int32_t timeInterval = 0;
   Date startPingTime;
   Date stopPingTime;
+  /// The server is reached over TLS (an https URL); appended last so that
+  /// the members before it keep their places.
+  bool isSecure = false;
 
   std::string_view class_name() const override { return "remoteServerLoc"; }
   platform::Variant get(std::string_view name) const override;

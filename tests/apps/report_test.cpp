@@ -173,7 +173,7 @@ TEST(Report, TerminalRedrawsTheLiveLineInPlaceAndPrintsOtherLinesAboveIt) {
   EXPECT_EQ(err.str(), "[3/3] failed: gone\n");
 }
 
-TEST(DownloadUrl, AcceptsPlainHttpFilesAndSaysWhyOthersAreRefused) {
+TEST(DownloadUrl, AcceptsHttpAndHttpsFilesAndSaysWhyOthersAreRefused) {
   std::string why;
   const auto parts = parse_download_url("http://127.0.0.1:8080/dir/file.bin?x=1", why);
   ASSERT_TRUE(parts);
@@ -183,7 +183,18 @@ TEST(DownloadUrl, AcceptsPlainHttpFilesAndSaysWhyOthersAreRefused) {
   EXPECT_EQ(parts->file_name, "file.bin");
   EXPECT_EQ(parse_download_url("http://example.org/a", why)->port, 80);
 
-  for (const char* refused : {"https://example.org/a", "HTTP://example.org/a", "ftp://x/a", "example.org/a",
+  const auto secure = parse_download_url("https://example.org:8443/a.bin", why);
+  ASSERT_TRUE(secure);
+  EXPECT_TRUE(secure->secure);
+  EXPECT_EQ(secure->port, 8443);
+  EXPECT_EQ(secure->host, "example.org:8443");
+  EXPECT_EQ(parse_download_url("https://example.org/a", why)->port, 443);
+  const auto v6 = parse_download_url("http://[::1]:8080/x", why);
+  ASSERT_TRUE(v6);
+  EXPECT_EQ(v6->server, "::1");
+  EXPECT_EQ(v6->host, "[::1]:8080");
+
+  for (const char* refused : {"HTTPS://example.org/a", "HTTP://example.org/a", "https://h:0/a", "http://[::1]x/a", "ftp://x/a", "example.org/a",
                               "http:///a", "http://h:0/a", "http://h:65536/a", "http://h:8x/a", "http://h",
                               "http://h/", "http://h/dir/", "http://h/..", "http://user@h/a"}) {
     why.clear();

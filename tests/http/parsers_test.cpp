@@ -144,7 +144,12 @@ TEST(Url, HttpUrlsSplitIntoHostPortAndPath) {
   EXPECT_EQ(u->port, 9);
   EXPECT_EQ(parse_http_url("http://srv")->path, "/");
   EXPECT_EQ(parse_http_url("http://srv?a")->path, "/?a");
-  EXPECT_FALSE(parse_http_url("https://srv/x"));
+  u = parse_http_url("HTTPS://srv/x");
+  ASSERT_TRUE(u);
+  EXPECT_TRUE(u->secure);
+  EXPECT_EQ(u->port, 443);
+  EXPECT_EQ(parse_http_url("https://[::1]:8443/x")->port, 8443);
+  EXPECT_FALSE(parse_http_url("http://srv/x")->secure);
   EXPECT_FALSE(parse_http_url("ftp://srv/x"));
   EXPECT_FALSE(parse_http_url("http:///x"));
   EXPECT_FALSE(parse_http_url("http://srv:0/x"));
@@ -154,6 +159,18 @@ TEST(Url, HttpUrlsSplitIntoHostPortAndPath) {
   EXPECT_FALSE(parse_http_url("http://srv/x\rEvil: 1"));
   EXPECT_FALSE(parse_http_url("http://srv/x\nEvil: 1"));
   EXPECT_FALSE(parse_http_url(std::string("http://srv/x\0y", 14)));
+}
+
+TEST(Url, HostFieldCarriesTheNonDefaultPortExceptForPlainNames) {
+  // Plain http names keep the control's old field, the name alone.
+  EXPECT_EQ(host_field("srv", 8080, false), "srv");
+  EXPECT_EQ(host_field("srv", 443, true), "srv");
+  EXPECT_EQ(host_field("srv", 8443, true), "srv:8443");
+  EXPECT_EQ(host_field("::1", 80, false), "[::1]");
+  EXPECT_EQ(host_field("::1", 8080, false), "[::1]:8080");
+  EXPECT_EQ(host_field("::1", 443, true), "[::1]");
+  EXPECT_EQ(request_url("::1", 8443, true, "/a?b"), "https://[::1]:8443/a?b");
+  EXPECT_EQ(request_url("srv", 80, false, "/a"), "http://srv/a");
 }
 
 }  // namespace

@@ -51,6 +51,30 @@ TEST_F(Probing, EveryCandidateIsAskedForTheWholeFile) {
             "GET /mirror/file.bin HTTP/1.1\r\nHost: b\r\nConnection: close\r\nAccept: */*\r\n\r\n");
 }
 
+TEST_F(Probing, SecureMirrorIsProbedAndFetchedOverTls) {
+  h.start({"http://a/file.bin"}, "/dl");
+  auto server = std::make_shared<queue::remoteServerLoc>();
+  server->put("servName", platform::Variant("b"));
+  server->put("host", platform::Variant("b"));
+  server->put("PortNum", platform::Variant(443));
+  server->put("remoteFilePath", platform::Variant("/file.bin"));
+  server->put("isSecure", platform::Variant(true));
+  h.file(1).remoteServerLocs->Add(server);
+  c.GotoFile(1);
+  EXPECT_FALSE(h.pings().element(probe(1)).secure);
+  EXPECT_TRUE(h.pings().element(probe(2)).secure);
+  h.pings().accept(probe(1));
+  h.pings().accept(probe(2));
+  deliver(1, 3000);
+  deliver(2, 3000);
+  h.advance(2);
+  deliver(2, 90000);
+  h.tick();
+  EXPECT_EQ(c.dlServName[1], "b");
+  EXPECT_TRUE(h.winsock().element(1).secure);
+  EXPECT_EQ(h.winsock().element(1).port, 443);
+}
+
 TEST_F(Probing, FasterMirrorIsChosenAndMeasuredProbesAreClosed) {
   start_with_mirrors(2);
   deliver(1, 3000);

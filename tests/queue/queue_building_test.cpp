@@ -63,7 +63,8 @@ TEST_F(QueueBuilding, RootFolderGivesNoDoubleSlashAndALeadingDoubleSlashLosesOne
   EXPECT_EQ(h.file(2).localfilename, "/srv/x/file.zip");
 }
 
-TEST_F(QueueBuilding, HttpsUrlFailsWithTypeMismatchKeepingEarlierRecords) {
+TEST_F(QueueBuilding, HttpsUrlFailsWithTypeMismatchOnAPlatformWithoutTls) {
+  h.platform.tls = false;
   c.AddFile("http://srv/one.bin");
   c.AddFile("https://srv/two.bin");
   c.AddFile("http://srv/three.bin");
@@ -73,6 +74,40 @@ TEST_F(QueueBuilding, HttpsUrlFailsWithTypeMismatchKeepingEarlierRecords) {
   EXPECT_EQ(c.collectionPointer, 1);
   // The failing record was made but never added; it was the last one named.
   EXPECT_EQ(c.chosenSaveFile, "/dl/two.bin");
+}
+
+TEST_F(QueueBuilding, HttpsUrlsAreSecureWithPort443UnlessTheyNameOne) {
+  create({"https://srv/dir/a.bin?u=http://x/a.bin", "HTTPS://srv:8443/b.bin", "https://srv:443/c.bin"});
+  ASSERT_EQ(c.DownloadFiles->Count(), 3);
+  EXPECT_TRUE(server(1).isSecure);
+  EXPECT_EQ(server(1).servName, "srv");
+  EXPECT_EQ(server(1).host, "srv");
+  EXPECT_EQ(server(1).PortNum, 443);
+  // Only the scheme is removed from a secure URL; its query stays whole.
+  EXPECT_EQ(server(1).remoteFilePath, "/dir/a.bin?u=http://x/a.bin");
+  EXPECT_EQ(h.file(1).localfilename, "/dl/a.bin");
+  EXPECT_EQ(server(2).PortNum, 8443);
+  EXPECT_EQ(server(2).host, "srv:8443");
+  EXPECT_EQ(server(3).host, "srv");
+  // Script reaches the new member by name, as a boolean.
+  EXPECT_TRUE(server(3).get("isSecure").boolean());
+  server(3).put("isSecure", platform::Variant(false));
+  EXPECT_FALSE(server(3).isSecure);
+}
+
+TEST_F(QueueBuilding, BracketedIpv6HostsConnectToTheAddressAndSendItInBrackets) {
+  create({"http://[::1]:8080/x.bin", "https://[::1]/y.bin", "http://[fe80::2]/z.bin"});
+  EXPECT_EQ(server(1).servName, "::1");
+  EXPECT_EQ(server(1).PortNum, 8080);
+  EXPECT_EQ(server(1).host, "[::1]:8080");
+  EXPECT_EQ(server(1).remoteFilePath, "/x.bin");
+  EXPECT_EQ(server(2).PortNum, 443);
+  EXPECT_EQ(server(2).host, "[::1]");
+  EXPECT_EQ(server(3).host, "[fe80::2]");
+  EXPECT_EQ(server(3).PortNum, 80);
+  // Text between "]" and the path that is not ":port" is no port at all.
+  c.AddFile("http://[::1]8/w.bin");
+  EXPECT_EQ(error_of([&] { c.createRecords(); }), platform::err::type_mismatch);
 }
 
 TEST_F(QueueBuilding, EmptyUrlsFailWithSubscriptOutOfRange) {

@@ -1,0 +1,63 @@
+#include "queue/added_url.hpp"
+
+#include "platform/automation.hpp"
+#include "platform/text.hpp"
+
+namespace vintrel::queue {
+
+namespace {
+
+constexpr std::string_view https_prefix = "https://";
+
+bool starts_with_https(const std::string& url) {
+  return url.size() >= https_prefix.size() && platform::same_name(std::string_view(url).substr(0, 8), https_prefix);
+}
+
+}  // namespace
+
+AddedUrl split_added_url(const std::string& url, bool tls) {
+  AddedUrl parts;
+  std::string U;
+  if (tls && starts_with_https(url)) {
+    // Only the scheme goes: an "http://" further on belongs to the path or
+    // query of a secure URL.
+    parts.secure = true;
+    U = url.substr(https_prefix.size());
+  } else {
+    U = platform::replace_all(url, "http://", "");
+  }
+  const auto segments = platform::split(U, "/");
+  if (segments.empty()) return parts;
+  parts.hasServer = true;
+  const std::string& F = segments.front();
+  parts.lastSegment = segments.back();
+  parts.remotePath = U.substr(F.size());
+  const char* default_port = parts.secure ? "443" : "80";
+
+  if (F.starts_with('[') && F.find(']') != std::string::npos) {
+    // An IPv6 literal: its colons are the address's, the port follows "]:".
+    const auto close = F.find(']');
+    parts.servName = F.substr(1, close - 1);
+    const std::string rest = F.substr(close + 1);
+    // Anything else after "]" keeps the bracket, so it never reads as a port.
+    parts.portText = rest.empty() ? default_port : rest.starts_with(':') ? rest.substr(1) : F.substr(close);
+  } else if (F.find(':') != std::string::npos) {
+    const auto pieces = platform::split(F, ":");
+    parts.servName = pieces.at(0);
+    parts.portText = pieces.size() > 1 ? pieces[1] : std::string();
+  } else {
+    parts.servName = F;
+    parts.portText = default_port;
+  }
+
+  const bool ipv6 = parts.servName.find(':') != std::string::npos;
+  if (!parts.secure && !ipv6) {
+    parts.host = parts.servName;
+  } else {
+    parts.host = ipv6 ? "[" + parts.servName + "]" : parts.servName;
+    if (parts.portText != default_port) parts.host += ":" + parts.portText;
+  }
+  return parts;
+}
+
+}  // namespace vintrel::queue
