@@ -151,7 +151,8 @@ TEST_F(HostSession, RecordsAreReadAndWrittenByPathAndAMirrorJoinsTheProbing) {
   result({{"op", "put"}, {"path", "DownloadFiles(1).remoteServerLocs(1).status"}, {"value", "seen"}});
   EXPECT_EQ(get("DownloadFiles(1).remoteServerLocs(1).status"), "seen");
 
-  const Json mirror{{"servName", "mirror"}, {"host", "mirror"}, {"PortNum", 81}, {"remoteFilePath", "/m/file.bin"}};
+  const Json mirror{{"servName", "mirror"}, {"host", "mirror"},       {"PortNum", 81},
+                    {"isSecure", true},     {"remoteFilePath", "/m/file.bin"}};
   EXPECT_EQ(result({{"op", "add_server"}, {"file", 1}, {"server", mirror}}), 2);
   call("GotoFile", {1});
 
@@ -163,6 +164,8 @@ TEST_F(HostSession, RecordsAreReadAndWrittenByPathAndAMirrorJoinsTheProbing) {
   EXPECT_EQ(pings().element(probe(1)).connects, 1);
   EXPECT_EQ(pings().element(probe(2)).host, "mirror");
   EXPECT_EQ(pings().element(probe(2)).port, 81);
+  EXPECT_FALSE(pings().element(probe(1)).secure);
+  EXPECT_TRUE(pings().element(probe(2)).secure);
   EXPECT_EQ(pings().element(probe(2)).connects, 1);
   EXPECT_EQ(get("DownloadFiles(1).downloadStatus"), "pinging");
 
