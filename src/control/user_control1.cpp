@@ -1,18 +1,10 @@
 #include "control/user_control1.hpp"
 
-namespace vintrel::control {
+#include <algorithm>
+#include <exception>
+#include <utility>
 
-namespace {
-// An event has no caller to hand an error to: a failing step of a socket or
-// timer event is dropped, and the host goes on.
-template <class F>
-void guarded(F&& handler) {
-  try {
-    handler();
-  } catch (const platform::AutomationError&) {
-  }
-}
-}  // namespace
+namespace vintrel::control {
 
 // Routes the events of one socket array to the control's handlers.
 class UserControl1::SocketSink final : public platform::SocketEvents {
@@ -22,10 +14,10 @@ class UserControl1::SocketSink final : public platform::SocketEvents {
 
   void on_connect(std::int16_t index) override {
     // Transfer connections are found by polling State on the tick.
-    if (array_ == Array::pingWs) guarded([&] { control_.pingWs_Connect(index); });
+    if (array_ == Array::pingWs) guarded(index, [&] { control_.pingWs_Connect(index); });
   }
   void on_data_arrival(std::int16_t index, std::int32_t bytes_total) override {
-    guarded([&] {
+    guarded(index, [&] {
       if (array_ == Array::pingWs)
         control_.pingWs_DataArrival(index, bytes_total);
       else
@@ -33,7 +25,7 @@ class UserControl1::SocketSink final : public platform::SocketEvents {
     });
   }
   void on_error(std::int16_t index, platform::SocketError& error) override {
-    guarded([&] {
+    guarded(index, [&] {
       if (array_ == Array::pingWs)
         control_.pingWs_Error(index, error);
       else
@@ -41,7 +33,7 @@ class UserControl1::SocketSink final : public platform::SocketEvents {
     });
   }
   void on_close(std::int16_t index) override {
-    guarded([&] {
+    guarded(index, [&] {
       if (array_ == Array::pingWs)
         control_.pingWs_Close(index);
       else
@@ -50,6 +42,13 @@ class UserControl1::SocketSink final : public platform::SocketEvents {
   }
 
  private:
+  // A transfer socket's failing step stops its own file; a probe's stops
+  // the file being probed, the current one.
+  template <class F>
+  void guarded(std::int16_t index, F&& handler) {
+    control_.guarded(array_ == Array::Winsock1 ? index : control_.CurFile, std::forward<F>(handler));
+  }
+
   UserControl1& control_;
   Array array_;
 };
@@ -64,9 +63,23 @@ UserControl1::UserControl1(platform::Platform& platform, platform::Container* co
       pingSink_(std::make_unique<SocketSink>(*this, SocketSink::Array::pingWs)) {
   Winsock1->set_events(winsockSink_.get());
   pingWs->set_events(pingSink_.get());
-  Timer1->on_tick([this] { guarded([this] { Timer1_Timer(); }); });
+  Timer1->on_tick([this] { guarded(CurFile, [this] { Timer1_Timer(); }); });
   Timer1->set_interval(1000);
   Timer1->set_enabled(true);
+}
+
+void UserControl1::stepFailed(std::int16_t n, std::int64_t number, const std::string& description) noexcept {
+  try {
+    if (n >= 1 && n <= DownloadFiles->Count() && SlotArray<Transfer>::contains(n)) {
+      const std::shared_ptr<DownloadFile> record = DownloadFiles->ItemPtr(n);
+      stopFile(n, *record, number, description);
+      return;
+    }
+  } catch (...) {
+    // Stopping failed as well; what remains is telling the page.
+  }
+  theerrnumber = static_cast<std::int16_t>(std::clamp<std::int64_t>(number, -32768, 32767));
+  theerrdesc = description;
 }
 
 UserControl1::~UserControl1() {

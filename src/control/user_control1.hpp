@@ -6,6 +6,7 @@
 // surface is visible.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <span>
@@ -104,6 +105,10 @@ class UserControl1 {
     bool chunked = false;
     http::ChunkedDecoder decoder;
     std::int32_t redirects = 0;  // since the file was started
+    // The last advertised total as the server wrote it, -1 when none; it
+    // names the end of the next range exactly where contentlength, a
+    // double, cannot.
+    std::int64_t exact_total = -1;
   };
   SlotArray<Transfer> dlTransfer;
 
@@ -175,6 +180,9 @@ class UserControl1 {
   void rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const std::string& header);
   void newRequest(std::int16_t n, DownloadFile& F);
   void stopFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description);
+  /// False, with the file stopped, when `bytes` more do not fit on the
+  /// download folder's volume.
+  bool roomFor(std::int16_t n, DownloadFile& F, double bytes);
   void retryFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description);
 
  public:
@@ -213,7 +221,24 @@ class UserControl1 {
   // ---- Disk (files/) -------------------------------------------------------
   Variant CheckFreeSpace(const std::string& thedrive);
 
+  /// Runs one step of an event (a tick, a socket event). An event has no
+  /// caller to hand an error to, and a step that fails half-way must not
+  /// leave file `n` stuck with nobody told: the file stops as a missing
+  /// one does, the error's number and description kept for the page.
+  template <class F>
+  void guarded(std::int16_t n, F&& step) {
+    try {
+      step();
+    } catch (const platform::AutomationError& e) {
+      stepFailed(n, e.number(), e.description());
+    } catch (const std::exception& e) {
+      stepFailed(n, internal_error, std::string("Internal error: ") + e.what());
+    }
+  }
+
  private:
+  static constexpr std::int64_t internal_error = 51;
+  void stepFailed(std::int16_t n, std::int64_t number, const std::string& description) noexcept;
   class SocketSink;
   platform::Platform& platform_;
   platform::Container* container_;

@@ -7,8 +7,9 @@ namespace vintrel::control {
 namespace {
 constexpr const char* crlf = "\r\n";
 
-// Byte counts are whole numbers held in doubles; they go out as plain digits.
-std::string decimal(double v) { return platform::number_text(platform::round_to_i8(v)); }
+// Byte counts are whole numbers held in doubles; they go out as plain digits,
+// never failing: a count no request could carry is sent as the largest one.
+std::string decimal(double v) { return platform::number_text(platform::whole_bytes(v)); }
 }  // namespace
 
 void UserControl1::buildRequest(std::int16_t fileIndex) {
@@ -20,7 +21,12 @@ void UserControl1::buildRequest(std::int16_t fileIndex) {
   request += "Host: " + dlHost[fileIndex] + crlf;
   if (F.isResumingDownload) {
     request += "Range: bytes=" + decimal(F.bytesondisk) + "-";
-    if (F.contentlength > 0) request += decimal(F.contentlength);
+    if (F.contentlength > 0) {
+      // The server's own digits when contentlength still holds its total.
+      const std::int64_t exact = dlTransfer[fileIndex].exact_total;
+      request += exact >= 0 && static_cast<double>(exact) == F.contentlength ? platform::number_text(exact)
+                                                                             : decimal(F.contentlength);
+    }
     request += crlf;
   }
   request += std::string("Connection: close") + crlf;

@@ -4,6 +4,10 @@
 // an abandoned connection or beyond the advertised length never reach it.
 
 #include <algorithm>
+#include <charconv>
+#include <limits>
+
+#include <cerrno>
 
 #include "control/user_control1.hpp"
 #include "http/response_header.hpp"
@@ -22,6 +26,20 @@ namespace {
 
 // Files larger than this are written through the file object.
 constexpr double large_file_limit = 2147483647;
+
+const std::string header_too_large =
+    "The response header is too large (over " + std::to_string(http::max_header_size / 1024) + " KiB)";
+
+// The digits of a length exactly: a double holds lengths beyond 2^53 only
+// roughly, and a request asking for such a range must name it exactly.
+std::optional<std::int64_t> exact_length_of(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  std::int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size() || value < 0) return std::nullopt;
+  return value;
+}
 
 // Error numbers are 16-bit; anything wider is shown as the largest.
 std::int16_t error_number(std::int64_t number) {
@@ -71,8 +89,11 @@ void UserControl1::prepareConnection(std::int16_t n) {
   closeWriter(n);
   Transfer& T = dlTransfer[n];
   const auto redirects = T.redirects;
+  const auto exact_total = T.exact_total;
   T = Transfer{};
   T.redirects = redirects;
+  // The next request's range is composed from the last answer's length.
+  T.exact_total = exact_total;
   // After the first answer was checked against the disk, every attempt goes
   // on from what the disk holds now: a file started again, or retried after
   // an error, asks for the rest instead of having a whole file written
@@ -112,11 +133,11 @@ void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   const auto end = http::find_header_end(F.strHTTPResponse, before >= 3 ? before - 3 : 0);
   if (end == std::string::npos) {
     dlHeaderEnd[n] = 0;
-    if (F.strHTTPResponse.size() > http::max_header_size) stopFile(n, F, 0, "Response header larger than 64 KiB");
+    if (F.strHTTPResponse.size() > http::max_header_size) stopFile(n, F, 0, header_too_large);
     return;
   }
   const std::size_t header_length = end + 4;
-  if (header_length > http::max_header_size) return stopFile(n, F, 0, "Response header larger than 64 KiB");
+  if (header_length > http::max_header_size) return stopFile(n, F, 0, header_too_large);
   dlHeaderEnd[n] = static_cast<std::int32_t>(end + 1);
   F.IsHeaderReceived = true;
   F.downloadedbytes -= static_cast<double>(header_length);
@@ -199,10 +220,15 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::stri
   for (const auto& line : platform::split(header, "\r\n")) {
     if (line.find("Content-Length") == std::string::npos) continue;
     const auto space = line.find(' ');
-    const auto length = length_of(space == std::string::npos ? line : line.substr(space + 1));
+    const std::string text = space == std::string::npos ? line : line.substr(space + 1);
+    const auto length = length_of(text);
     if (length && !T.chunked) {
       F.contentlength = *length + offset;
       T.length_known = true;
+      T.exact_total = -1;
+      const auto exact = exact_length_of(text);
+      const auto start = static_cast<std::int64_t>(offset);
+      if (exact && *exact <= std::numeric_limits<std::int64_t>::max() - start) T.exact_total = *exact + start;
     }
     StatusChange("Determining File Size");
     break;
@@ -219,6 +245,7 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::stri
     F.strHTTPResponse.clear();
     return;
   }
+  if (T.length_known && !roomFor(n, F, F.contentlength - offset)) return;
   if (!openWriter(n, F, offset)) return;
   F.startDLTime = platform_.clock().Now();
   F.downloadedbytes = offset;
@@ -396,6 +423,20 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const st
   F.isLarge = false;
   newRequest(n, F);
   F.contentlength = 0;
+}
+
+bool UserControl1::roomFor(std::int16_t n, DownloadFile& F, double bytes) {
+  const std::string& path = dlLocalFile[n];
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
+  const platform::FreeSpace space =
+      freeSpaceQuery ? freeSpaceQuery(folder.empty() ? "." : folder) : platform::free_space_of(folder.empty() ? "." : folder);
+  // A query that fails answers nothing at all; the writes will tell.
+  if (space.total_free == 0 && space.available == 0) return true;
+  if (bytes <= static_cast<double>(space.available)) return true;
+  stopFile(n, F, ENOSPC,
+           "Not enough free space: " + std::to_string(platform::whole_bytes(bytes)) + " bytes to fetch, " +
+               std::to_string(space.available) + " bytes free in " + (folder.empty() ? "." : folder));
+  return false;
 }
 
 void UserControl1::stopFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description) {

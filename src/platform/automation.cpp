@@ -298,6 +298,13 @@ std::int64_t round_to_i8(double v) {
   return static_cast<std::int64_t>(r);
 }
 
+std::int64_t whole_bytes(double v) noexcept {
+  const double r = round_half_even(v);
+  if (!(r > 0)) return 0;
+  if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+  return static_cast<std::int64_t>(r);
+}
+
 std::int16_t round_to_i2(double v) {
   const double r = round_half_even(v);
   if (!(r >= -32768.0 && r <= 32767.0)) raise(err::overflow);

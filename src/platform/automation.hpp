@@ -137,6 +137,9 @@ std::int16_t round_to_i2(double v);
 std::int32_t round_to_i4(double v);
 /// A real rounded to a 64-bit integer, halves to even; 6 past the range.
 std::int64_t round_to_i8(double v);
+/// A byte count or position held in a double as a whole number from 0 to
+/// 2^63-1: rounded, and clamped where round_to_i8 would fail (NaN gives 0).
+std::int64_t whole_bytes(double v) noexcept;
 
 /// Text read as a number: blanks around it, sign, digits, point, exponent,
 /// "&H"/"&O" forms; anything else fails with 13.

@@ -146,12 +146,19 @@ std::vector<HostileCase> cases() {
                  {},
                  302});
   all.push_back(HostileCase{"HugeHeader",
-                 {Script().wait_request().send("HTTP/1.1 200 OK\r\nX-Pad: " + std::string(100 * 1024, 'p') + "\r\n\r\n" +
+                 {Script().wait_request().send("HTTP/1.1 200 OK\r\nX-Pad: " + std::string(300 * 1024, 'p') + "\r\n\r\n" +
                                                body)
                       .close()},
                  {},
                  {},
                  0});
+  // Browsers take one long cookie or policy line; so do we.
+  all.push_back(HostileCase{"LongSetCookieLine",
+                 {Script().wait_request().send("HTTP/1.1 200 OK\r\nSet-Cookie: s=" + std::string(200 * 1024, 'c') +
+                                               "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body)
+                      .close()},
+                 {},
+                 body});
   auto reset_after = [&](std::size_t from, std::size_t to) {
     const std::string start = from == 0 ? head : "HTTP/1.1 206 Partial Content\r\nContent-Length: " +
                                                      std::to_string(body.size() - from) + "\r\n\r\n";

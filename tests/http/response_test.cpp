@@ -437,10 +437,18 @@ TEST_F(Response, TwentyFirstRedirectionStops) {
   EXPECT_EQ(status(), "pinged");
 }
 
-TEST_F(Response, HugeHeaderStopsTheFile) {
+TEST_F(Response, HeadersUpTo256KiBAreReadAndLargerOnesStopTheFileSayingWhy) {
   connect();
-  respond("HTTP/1.1 200 OK\r\nX-Big: " + std::string(100 * 1024, 'x'), 8192);
+  respond("HTTP/1.1 200 OK\r\nSet-Cookie: " + std::string(200 * 1024, 'x') + "\r\n" + ok("small").substr(17), 8192);
+  EXPECT_EQ(status(), "Completed");
+  EXPECT_EQ(read_file(path), "small");
+
+  c.GotoFile(1);
+  std::filesystem::remove(path);
+  connect();
+  respond("HTTP/1.1 200 OK\r\nX-Big: " + std::string(300 * 1024, 'x'), 8192);
   EXPECT_EQ(h.host.statuses().back(), "File Not Found");
+  EXPECT_EQ(c.dErrorDesc(), "The response header is too large (over 256 KiB)");
   EXPECT_TRUE(closed());
   EXPECT_FALSE(platform::file_exists(path));
 }
