@@ -3,3 +3,4 @@
 #include "platform/asio.hpp"
 
 #include <boost/asio/impl/src.hpp>
+#include <boost/asio/ssl/impl/src.hpp>

@@ -6,15 +6,26 @@
 // the generation, so completions of an older connection find themselves
 // stale and do nothing; an array that goes away clears the owner pointer, so
 // handlers still queued on the loop find no one to tell.
+//
+// A secure connection wraps the connected TCP socket in an ssl::stream of
+// its own, held by shared_ptr in the element and in every pending handler:
+// Close drops the element's pointer and closes the socket, and the stream
+// lives on until the last aborted operation has completed.
 
 #include <algorithm>
 #include <deque>
 #include <limits>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <boost/asio/ssl.hpp>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include "platform/asio.hpp"
 #include "platform/asio_platform.hpp"
@@ -29,12 +40,81 @@ namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 using error_code = boost::system::error_code;
 using steady = std::chrono::steady_clock;
+using TlsStream = asio::ssl::stream<tcp::socket>;
 
 namespace {
 
 // One reused receive buffer per element: large enough that a fast transfer
 // needs few reads, small enough to keep a hundred elements cheap.
 constexpr std::size_t receive_buffer_size = 256 * 1024;
+
+// OpenSSL's own words for an error ("certificate verify failed", "wrong
+// version number"), without the library and function decoration.
+std::string openssl_reason(const error_code& ec) {
+  if (ec.category() == asio::error::get_ssl_category()) {
+    // The packed code may use the top bit; it must not sign-extend.
+    const auto code = static_cast<unsigned long>(static_cast<unsigned int>(ec.value()));
+    if (const char* reason = ERR_reason_error_string(code)) return reason;
+  }
+  return ec.message();
+}
+
+}  // namespace
+
+/// The trust settings of one platform. One SSL_CTX holds the loaded trust
+/// store once for every connection of every array.
+class TlsContext {
+ public:
+  explicit TlsContext(const TlsOptions& options) : verify(options.verify) {
+    context.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                        asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                        asio::ssl::context::no_tlsv1_1);
+    SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_2_VERSION);
+    // A machine without a system store still works with `ca_file` alone.
+    error_code ignored;
+    context.set_default_verify_paths(ignored);
+    if (!options.ca_file.empty()) {
+      error_code ec;
+      context.load_verify_file(options.ca_file, ec);
+      if (ec) {
+        throw std::runtime_error("Cannot load trusted certificates from " + options.ca_file + ": " +
+                                 openssl_reason(ec));
+      }
+    }
+    context.set_verify_mode(verify ? asio::ssl::verify_peer : asio::ssl::verify_none);
+  }
+
+  asio::ssl::context context{asio::ssl::context::tls_client};
+  bool verify;
+};
+
+namespace {
+
+// The end of the stream in its two secure forms, without close_notify
+// (Asio's stream_truncated, or OpenSSL 3 noticing the EOF itself) and with
+// it (eof); callers decide what an end means at that point.
+bool is_end_of_stream(const error_code& ec) {
+  if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) return true;
+  if (ec.category() != asio::error::get_ssl_category()) return false;
+  const auto code = static_cast<unsigned long>(static_cast<unsigned int>(ec.value()));
+  return ERR_GET_LIB(code) == ERR_LIB_SSL && ERR_GET_REASON(code) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+}
+
+// A read on a secure stream yields one TLS record (16 KiB) at a time. Going
+// on while more is already on hand fills the receive buffer in one event
+// for a fast transfer, and stopping as soon as nothing is waiting never
+// holds back bytes of a slow one.
+struct WhileMoreOnHand {
+  TlsStream* stream;
+  std::size_t operator()(const error_code& ec, std::size_t total) const {
+    if (ec) return 0;
+    if (total == 0) return receive_buffer_size;
+    if (SSL_pending(stream->native_handle()) > 0) return receive_buffer_size;
+    error_code ignored;
+    if (stream->next_layer().available(ignored) > 0) return receive_buffer_size;
+    return 0;
+  }
+};
 
 constexpr std::int32_t wrong_state = 40006;
 
@@ -128,8 +208,8 @@ class AsioTimer final : public Timer {
 
 class AsioSocketArray final : public SocketArray {
  public:
-  AsioSocketArray(asio::io_context& io, Resolver& resolver, SocketTimeouts timeouts)
-      : io_(io), resolver_(resolver), timeouts_(timeouts) {}
+  AsioSocketArray(asio::io_context& io, Resolver& resolver, SocketTimeouts timeouts, std::shared_ptr<TlsContext> tls)
+      : io_(io), resolver_(resolver), timeouts_(timeouts), tls_(std::move(tls)) {}
 
   ~AsioSocketArray() override {
     for (auto& [index, el] : elements_) {
@@ -162,15 +242,18 @@ class AsioSocketArray final : public SocketArray {
   void Close(std::int32_t index) override { close_element(element(index)); }
 
   using SocketArray::Connect;
-  void Connect(std::int32_t index, const std::string& host, std::int32_t port, bool /*secure*/) override {
+  void Connect(std::int32_t index, const std::string& host, std::int32_t port, bool secure) override {
     std::shared_ptr<Element> el = shared(index);
     stop_io(*el);
     clear_received(*el);
     el->state = sck::resolving;
+    el->secure = secure;
+    // A URL's IPv6 literal comes in brackets; the certificate names it bare.
+    el->host = host.size() > 2 && host.front() == '[' && host.back() == ']' ? host.substr(1, host.size() - 2) : host;
     const std::uint64_t gen = el->generation;
 
     if (timeouts_.connect.count() > 0) {
-      // Covers resolution and connection together.
+      // Covers resolution, connection and the secure handshake together.
       el->connect_timer.expires_after(timeouts_.connect);
       el->connect_timer.async_wait([el, gen](const error_code& ec) {
         if (ec || !current(*el, gen)) return;
@@ -260,6 +343,9 @@ class AsioSocketArray final : public SocketArray {
     bool initiating = false;
 
     std::uint16_t port = 0;
+    bool secure = false;
+    std::string host;  // the name a secure peer's certificate must be for
+    std::shared_ptr<TlsStream> tls;  // the secure layer over `socket`'s connection
     std::vector<tcp::endpoint> endpoints;
     std::size_t next_endpoint = 0;
 
@@ -300,6 +386,11 @@ class AsioSocketArray final : public SocketArray {
     ++el.generation;
     error_code ignored;
     el.socket.close(ignored);
+    if (el.tls) {
+      // No close_notify exchange: a closed element is closed now.
+      el.tls->next_layer().close(ignored);
+      el.tls.reset();
+    }
     el.connect_timer.cancel();
     el.idle_timer.cancel();
     el.initiating = false;
@@ -337,12 +428,14 @@ class AsioSocketArray final : public SocketArray {
     });
   }
 
-  void fail(Element& el, std::int16_t number) {
+  // `description` says more than the number's usual text (what a secure
+  // handshake found wrong); empty gives the usual text.
+  void fail(Element& el, std::int16_t number, std::string description = {}) {
     stop_io(el);
     el.state = sck::error;
     SocketError error;
     error.Number = number;
-    error.Description = socket_error_text(number);
+    error.Description = description.empty() ? socket_error_text(number) : std::move(description);
     error.Scode = number;
     if (SocketEvents* sink = events()) sink->on_error(el.index, error);
   }
@@ -389,6 +482,74 @@ class AsioSocketArray final : public SocketArray {
       }
       return;
     }
+    if (el->secure) {
+      start_handshake(el, gen);
+      return;
+    }
+    go_live(el, gen);
+  }
+
+  // --- the secure layer ----------------------------------------------------
+
+  void start_handshake(const std::shared_ptr<Element>& el, std::uint64_t gen) {
+    // The stream takes the connection; the element's socket is left empty
+    // for the next one.
+    auto stream = std::make_shared<TlsStream>(std::move(el->socket), tls_->context);
+    el->tls = stream;
+    SSL* ssl = stream->native_handle();
+    error_code not_literal;
+    asio::ip::make_address(el->host, not_literal);
+    // The name check goes through OpenSSL's verification, so a mismatch
+    // shows in SSL_get_verify_result like any other verify failure.
+    if (not_literal) {
+      SSL_set_tlsext_host_name(ssl, el->host.c_str());
+      SSL_set1_host(ssl, el->host.c_str());
+    } else {
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), el->host.c_str());
+    }
+    stream->async_handshake(asio::ssl::stream_base::client, [el, gen, stream](const error_code& ec) {
+      if (current(*el, gen)) el->owner->handshake_done(el, gen, ec);
+    });
+  }
+
+  void handshake_done(const std::shared_ptr<Element>& el, std::uint64_t gen, const error_code& ec) {
+    if (!ec) {
+      go_live(el, gen);
+      return;
+    }
+    const std::string& host = el->host;
+    const long verdict = tls_->verify ? SSL_get_verify_result(el->tls->native_handle()) : X509_V_OK;
+    if (verdict != X509_V_OK) {
+      const std::string reason = X509_verify_cert_error_string(verdict);
+      switch (verdict) {
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+          fail(*el, tls_err::name_invalid, "Certificate name mismatch: the certificate is not valid for " + host);
+          return;
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+          fail(*el, tls_err::date_invalid, "Certificate verify failed: " + reason + " (" + host + ")");
+          return;
+        default:
+          fail(*el, tls_err::untrusted, "Certificate verify failed: " + reason + " (" + host + ")");
+          return;
+      }
+    }
+    // A connection that breaks mid-handshake is the network's doing and may
+    // go through on another try; anything else the server will say again.
+    const bool system = ec.category() == boost::system::system_category() ||
+                        ec.category() == boost::system::generic_category();
+    if (system) {
+      fail(*el, socket_error_number(ec));
+    } else if (is_end_of_stream(ec) || ec == asio::ssl::error::unspecified_system_error) {
+      fail(*el, sck_err::aborted);
+    } else {
+      fail(*el, tls_err::channel_error, "TLS handshake failed: " + openssl_reason(ec) + " (" + host + ")");
+    }
+  }
+
+  // The connection is up, secure or not: what waited for it goes out.
+  void go_live(const std::shared_ptr<Element>& el, std::uint64_t gen) {
     el->connect_timer.cancel();
     el->state = sck::connected;
     if (!el->buffer) el->buffer = std::make_unique_for_overwrite<std::uint8_t[]>(receive_buffer_size);
@@ -403,34 +564,46 @@ class AsioSocketArray final : public SocketArray {
   // --- receiving -----------------------------------------------------------
 
   void start_read(const std::shared_ptr<Element>& el, std::uint64_t gen) {
+    if (el->tls) {
+      auto stream = el->tls;
+      asio::async_read(*stream, asio::buffer(el->buffer.get(), receive_buffer_size), WhileMoreOnHand{stream.get()},
+                       [el, gen, stream](const error_code& ec, std::size_t count) {
+                         if (current(*el, gen)) el->owner->read_done(el, gen, ec, count);
+                       });
+      return;
+    }
     el->socket.async_read_some(asio::buffer(el->buffer.get(), receive_buffer_size),
                                [el, gen](const error_code& ec, std::size_t count) {
                                  if (current(*el, gen)) el->owner->read_done(el, gen, ec, count);
                                });
   }
 
+  // A secure read may bring bytes and the end (or an error) together: the
+  // bytes are delivered first.
   void read_done(const std::shared_ptr<Element>& el, std::uint64_t gen, const error_code& ec, std::size_t count) {
-    if (ec == asio::error::eof) {
+    if (count > 0) {
+      if (el->sent) el->last_activity = steady::now();
+      el->fresh = count;
+      if (SocketEvents* sink = events()) {
+        sink->on_data_arrival(el->index, clamp_count(el->backlog.size() + el->fresh));
+      }
+      // The handler may have closed or reconnected the element, or destroyed
+      // the array: then this read is over.
+      if (!current(*el, gen)) return;
+      if (el->fresh > 0) {
+        el->backlog.insert(el->backlog.end(), el->buffer.get(), el->buffer.get() + el->fresh);
+        el->fresh = 0;
+      }
+    }
+    // Whether a peer's end completes a body is the engine's call; here an
+    // end with close_notify and one without are the same orderly end.
+    if (is_end_of_stream(ec)) {
       peer_end(*el);
       return;
     }
     if (ec) {
       fail(*el, socket_error_number(ec));
       return;
-    }
-    if (el->sent) el->last_activity = steady::now();
-    el->fresh = count;
-    if (count > 0) {
-      if (SocketEvents* sink = events()) {
-        sink->on_data_arrival(el->index, clamp_count(el->backlog.size() + el->fresh));
-      }
-    }
-    // The handler may have closed or reconnected the element, or destroyed
-    // the array: then this read is over.
-    if (!current(*el, gen)) return;
-    if (el->fresh > 0) {
-      el->backlog.insert(el->backlog.end(), el->buffer.get(), el->buffer.get() + el->fresh);
-      el->fresh = 0;
     }
     // Only now may the buffer be read into again: the handler has finished
     // with the view GetData gave it.
@@ -457,6 +630,13 @@ class AsioSocketArray final : public SocketArray {
     auto chunk = std::make_shared<std::string>();
     chunk->swap(el->pending_writes);
     el->writing = true;
+    if (el->tls) {
+      auto stream = el->tls;
+      asio::async_write(*stream, asio::buffer(*chunk), [el, gen, chunk, stream](const error_code& ec, std::size_t) {
+        if (current(*el, gen)) el->owner->write_done(el, gen, ec);
+      });
+      return;
+    }
     asio::async_write(el->socket, asio::buffer(*chunk),
                       [el, gen, chunk](const error_code& ec, std::size_t) {
                         if (current(*el, gen)) el->owner->write_done(el, gen, ec);
@@ -506,6 +686,7 @@ class AsioSocketArray final : public SocketArray {
   asio::io_context& io_;
   Resolver& resolver_;
   SocketTimeouts timeouts_;
+  std::shared_ptr<TlsContext> tls_;
   std::map<std::int32_t, std::shared_ptr<Element>> elements_;
 };
 
@@ -513,16 +694,17 @@ class AsioSocketArray final : public SocketArray {
 
 // ---------------------------------------------------------------------------
 
-AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts timeouts, TlsOptions /*tls*/)
+AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts timeouts, TlsOptions tls)
     : loop_(loop),
       own_resolver_(resolver != nullptr ? nullptr : make_system_resolver(loop)),
       resolver_(resolver != nullptr ? resolver : own_resolver_.get()),
-      timeouts_(timeouts) {}
+      timeouts_(timeouts),
+      tls_(std::make_shared<TlsContext>(tls)) {}
 
 AsioPlatform::~AsioPlatform() = default;
 
 std::unique_ptr<SocketArray> AsioPlatform::make_socket_array() {
-  return std::make_unique<AsioSocketArray>(asio_context(loop_), *resolver_, timeouts_);
+  return std::make_unique<AsioSocketArray>(asio_context(loop_), *resolver_, timeouts_, tls_);
 }
 
 std::unique_ptr<Timer> AsioPlatform::make_timer() { return std::make_unique<AsioTimer>(asio_context(loop_)); }

@@ -16,6 +16,7 @@ namespace vintrel::platform {
 
 class EventLoop;
 class Resolver;
+class TlsContext;
 
 /// The machine's services for one or more controls.
 class Platform {
@@ -60,6 +61,8 @@ class AsioPlatform final : public Platform {
   std::unique_ptr<Resolver> own_resolver_;
   Resolver* resolver_;
   SocketTimeouts timeouts_;
+  // Shared with every array made here, which may outlive the platform.
+  std::shared_ptr<TlsContext> tls_;
 };
 
 }  // namespace vintrel::platform

@@ -8,6 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -65,11 +68,12 @@ std::size_t content_length(std::string_view head) {
 }
 
 // One accepted socket, non-blocking, with every wait also watching the
-// server's stop pipe.
+// server's stop pipe; after accept_tls() reads and writes go through TLS.
 class Connection {
  public:
   Connection(int fd, int stop_fd) : fd_(fd), stop_fd_(stop_fd) {}
   ~Connection() {
+    if (ssl_ != nullptr) SSL_free(ssl_);
     if (fd_ >= 0) ::close(fd_);
   }
   Connection(const Connection&) = delete;
@@ -91,9 +95,63 @@ class Connection {
     }
   }
 
+  // The server side of a TLS handshake; false when it fails or the server
+  // stops.
+  bool accept_tls(SSL_CTX* context) {
+    ssl_ = SSL_new(context);
+    if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_) != 1) return false;
+    while (true) {
+      ERR_clear_error();
+      const int result = SSL_accept(ssl_);
+      if (result == 1) return true;
+      if (!wait_for_tls(result, Clock::time_point::max())) return false;
+    }
+  }
+
+  // A handshake broken off: after the ClientHello, or after half of the
+  // server's answer to it (made by a TLS engine on memory buffers, so the
+  // bytes are real TLS).
+  void break_handshake(SSL_CTX* context, HandshakeBreak where) {
+    if (!read_raw(Clock::time_point::max())) return;
+    if (where == HandshakeBreak::mid_server_hello) {
+      SSL* ssl = SSL_new(context);
+      BIO* in = BIO_new(BIO_s_mem());
+      BIO* out = BIO_new(BIO_s_mem());
+      SSL_set_bio(ssl, in, out);
+      std::string flight;
+      while (true) {
+        BIO_write(in, buffer_.data(), static_cast<int>(buffer_.size()));
+        buffer_.clear();
+        SSL_accept(ssl);
+        if (BIO_ctrl_pending(out) > 0) break;
+        if (!read_raw(Clock::time_point::max())) break;
+      }
+      char chunk[4096];
+      int n = 0;
+      while ((n = BIO_read(out, chunk, sizeof chunk)) > 0) flight.append(chunk, static_cast<std::size_t>(n));
+      SSL_free(ssl);
+      send_raw(std::string_view(flight).substr(0, flight.size() / 2));
+    }
+    close_orderly(false);
+  }
+
   // Appends what arrives to the buffer; false at end of stream, an error or
   // stop.
   bool read_some(Clock::time_point deadline = Clock::time_point::max()) {
+    if (ssl_ == nullptr) return read_raw(deadline);
+    char chunk[64 * 1024];
+    while (true) {
+      ERR_clear_error();
+      const int n = SSL_read(ssl_, chunk, sizeof chunk);
+      if (n > 0) {
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+        return true;
+      }
+      if (!wait_for_tls(n, deadline)) return false;
+    }
+  }
+
+  bool read_raw(Clock::time_point deadline) {
     if (wait(POLLIN, deadline) != Wait::ready) return false;
     char chunk[64 * 1024];
     while (true) {
@@ -124,6 +182,20 @@ class Connection {
   }
 
   bool send_all(std::string_view bytes) {
+    if (ssl_ == nullptr) return send_raw(bytes);
+    while (!bytes.empty()) {
+      ERR_clear_error();
+      const int n = SSL_write(ssl_, bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20)));
+      if (n > 0) {
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        continue;
+      }
+      if (!wait_for_tls(n, Clock::time_point::max())) return false;
+    }
+    return true;
+  }
+
+  bool send_raw(std::string_view bytes) {
     while (!bytes.empty()) {
       ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
       if (n >= 0) {
@@ -149,11 +221,19 @@ class Connection {
     }
   }
 
-  void close_orderly() {
+  // With `notify`, a TLS connection sends close_notify before its FIN.
+  void close_orderly(bool notify) {
+    if (ssl_ != nullptr && notify) {
+      ERR_clear_error();
+      int result = 0;
+      while ((result = SSL_shutdown(ssl_)) < 0 && wait_for_tls(result, Clock::now() + drain_limit)) {
+      }
+    }
     ::shutdown(fd_, SHUT_WR);
     const auto deadline = Clock::now() + drain_limit;
     buffer_.clear();
-    while (read_some(deadline)) buffer_.clear();
+    // Whatever still comes is dropped unread, TLS or not.
+    while (read_raw(deadline)) buffer_.clear();
     ::close(fd_);
     fd_ = -1;
   }
@@ -170,8 +250,19 @@ class Connection {
   }
 
  private:
+  // After a TLS call that returned `result` <= 0: waits for what it wants;
+  // false when it failed for good, the deadline passed or the server stops.
+  bool wait_for_tls(int result, Clock::time_point deadline) {
+    switch (SSL_get_error(ssl_, result)) {
+      case SSL_ERROR_WANT_READ: return wait(POLLIN, deadline) == Wait::ready;
+      case SSL_ERROR_WANT_WRITE: return wait(POLLOUT, deadline) == Wait::ready;
+      default: return false;
+    }
+  }
+
   int fd_;
   int stop_fd_;
+  SSL* ssl_ = nullptr;
   std::string buffer_;
 };
 
@@ -207,6 +298,12 @@ Step Step::close() {
   return step;
 }
 
+Step Step::close_without_notify() {
+  Step step;
+  step.kind = Kind::close_without_notify;
+  return step;
+}
+
 Step Step::reset() {
   Step step;
   step.kind = Kind::reset;
@@ -225,6 +322,7 @@ Script& Script::send(std::string bytes, std::size_t piece_size, std::chrono::mil
 Script& Script::delay(std::chrono::milliseconds duration) { return then(Step::delay(duration)); }
 Script& Script::wait_request() { return then(Step::wait_request()); }
 Script& Script::close() { return then(Step::close()); }
+Script& Script::close_without_notify() { return then(Step::close_without_notify()); }
 Script& Script::reset() { return then(Step::reset()); }
 Script& Script::stall() { return then(Step::stall()); }
 
@@ -238,10 +336,37 @@ Script& Script::unprompted() {
   return *this;
 }
 
+Script& Script::break_handshake(HandshakeBreak where) {
+  handshake_break_ = where;
+  return *this;
+}
+
 // --- the server --------------------------------------------------------------
 
 HostileServer::HostileServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
   if (scripts_.empty()) throw std::invalid_argument("HostileServer needs at least one script");
+  open();
+}
+
+HostileServer::HostileServer(std::vector<Script> scripts, const HostileTls& tls) : scripts_(std::move(scripts)) {
+  if (scripts_.empty()) throw std::invalid_argument("HostileServer needs at least one script");
+  tls_ = SSL_CTX_new(TLS_server_method());
+  if (tls_ == nullptr || SSL_CTX_use_certificate_chain_file(tls_, tls.cert_chain.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(tls_, tls.key.c_str(), SSL_FILETYPE_PEM) != 1) {
+    char reason[256] = "";
+    ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
+    SSL_CTX_free(tls_);
+    throw std::runtime_error("HostileServer cannot use " + tls.cert_chain + " / " + tls.key + ": " + reason);
+  }
+  try {
+    open();
+  } catch (...) {
+    SSL_CTX_free(tls_);
+    throw;
+  }
+}
+
+void HostileServer::open() {
   auto fail = [this](const char* what) {
     int error = errno;
     if (listener_ >= 0) ::close(listener_);
@@ -275,10 +400,11 @@ HostileServer::~HostileServer() {
   ::close(listener_);
   ::close(stop_pipe_[0]);
   ::close(stop_pipe_[1]);
+  SSL_CTX_free(tls_);
 }
 
 std::string HostileServer::url(std::string_view path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+  return std::string(tls_ != nullptr ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
 std::vector<std::string> HostileServer::requests() const {
@@ -331,6 +457,13 @@ void HostileServer::record_request(std::string text) {
 
 void HostileServer::serve(int fd, const Script& script) {
   Connection connection(fd, stop_pipe_[0]);
+  if (tls_ != nullptr) {
+    if (script.handshake_break() != HandshakeBreak::none) {
+      connection.break_handshake(tls_, script.handshake_break());
+      return;
+    }
+    if (!connection.accept_tls(tls_)) return;
+  }
   const auto& steps = script.steps();
   const bool implied_request =
       !script.is_unprompted() && (steps.empty() || steps.front().kind != Step::Kind::wait_request);
@@ -362,7 +495,10 @@ void HostileServer::serve(int fd, const Script& script) {
         if (!connection.pause(step.duration)) return;
         break;
       case Step::Kind::close:
-        connection.close_orderly();
+        connection.close_orderly(true);
+        return;
+      case Step::Kind::close_without_notify:
+        connection.close_orderly(false);
         return;
       case Step::Kind::reset:
         connection.reset();
@@ -372,7 +508,7 @@ void HostileServer::serve(int fd, const Script& script) {
         return;
     }
   }
-  connection.close_orderly();
+  connection.close_orderly(true);
 }
 
 // --- responses ---------------------------------------------------------------

@@ -13,6 +13,12 @@
 //   Steps after close() or reset() are not run, and a failed send (the
 //   client went away) ends the script too.
 //
+// Over TLS (a HostileTls given to the constructor) every connection first
+// completes a server handshake, then the same steps run over the secure
+// channel: close() sends close_notify before the FIN, close_without_notify()
+// only the FIN (a truncated stream), reset() a reset. A script may instead
+// break off the handshake itself (break_handshake()).
+//
 // The server runs on threads of its own (one accepting, one per connection),
 // independent of the test's event loop. The destructor ends every connection
 // promptly, including ones in a delay, a stall or waiting for a request.
@@ -27,11 +33,13 @@
 #include <utility>
 #include <vector>
 
+struct ssl_ctx_st;
+
 namespace vintrel::testing {
 
 /// One thing a connection does.
 struct Step {
-  enum class Kind { send, delay, wait_request, close, reset, stall };
+  enum class Kind { send, delay, wait_request, close, close_without_notify, reset, stall };
 
   Kind kind = Kind::close;
   std::string bytes;                     ///< send: what to send.
@@ -53,11 +61,21 @@ struct Step {
   /// it closes (at most a couple of seconds), so unread bytes never turn the
   /// close into a reset.
   static Step close();
+  /// Over TLS: the orderly end without close_notify, which a client sees
+  /// as a truncated stream. Plain: the same as close().
+  static Step close_without_notify();
   /// Abortive end: SO_LINGER 0 then close, so the client sees a reset.
   static Step reset();
   /// Holds the connection open doing nothing (reading and dropping input)
   /// until the client closes or the server stops.
   static Step stall();
+};
+
+/// Where a TLS connection's handshake is broken off.
+enum class HandshakeBreak {
+  none,
+  before_server_hello,  ///< The ClientHello is read, then the server ends the connection.
+  mid_server_hello,     ///< Half of the server's first flight is sent, then the end.
 };
 
 /// What one connection does, built fluently:
@@ -72,20 +90,33 @@ class Script {
   Script& delay(std::chrono::milliseconds duration);
   Script& wait_request();
   Script& close();
+  Script& close_without_notify();
   Script& reset();
   Script& stall();
   Script& then(Step step);
   /// Runs the steps from the moment of accept, without the implied
   /// wait_request().
   Script& unprompted();
+  /// Over TLS: ends the connection during the handshake instead of running
+  /// the steps. Ignored for a plain server.
+  Script& break_handshake(HandshakeBreak where);
 
   /// The steps as written (without the implied wait_request()).
   const std::vector<Step>& steps() const { return steps_; }
   bool is_unprompted() const { return unprompted_; }
+  HandshakeBreak handshake_break() const { return handshake_break_; }
 
  private:
   std::vector<Step> steps_;
   bool unprompted_ = false;
+  HandshakeBreak handshake_break_ = HandshakeBreak::none;
+};
+
+/// What a TLS hostile server presents: PEM files, e.g. a TestCa identity's
+/// chain and key.
+struct HostileTls {
+  std::string cert_chain;
+  std::string key;
 };
 
 class HostileServer {
@@ -93,12 +124,16 @@ class HostileServer {
   /// Listens on 127.0.0.1, on a port the system picks. `scripts` must not be
   /// empty (std::invalid_argument).
   explicit HostileServer(std::vector<Script> scripts);
+  /// The same over TLS; throws std::runtime_error when the certificate or
+  /// key cannot be loaded.
+  HostileServer(std::vector<Script> scripts, const HostileTls& tls);
   ~HostileServer();
   HostileServer(const HostileServer&) = delete;
   HostileServer& operator=(const HostileServer&) = delete;
 
   std::uint16_t port() const { return port_; }
-  /// "http://127.0.0.1:<port><path>"; `path` starts with '/'.
+  /// "http://127.0.0.1:<port><path>" ("https://" over TLS); `path` starts
+  /// with '/'.
   std::string url(std::string_view path) const;
 
   /// The requests read so far, over all connections, in the order they
@@ -114,11 +149,13 @@ class HostileServer {
   bool wait_for_connections(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
  private:
+  void open();
   void accept_loop();
   void serve(int fd, const Script& script);
   void record_request(std::string text);
 
   std::vector<Script> scripts_;
+  ssl_ctx_st* tls_ = nullptr;  // null for a plain server
   int listener_ = -1;
   // Written once to stop: its read end then stays readable, so every poll()
   // in every thread wakes and sees it.

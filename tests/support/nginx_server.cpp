@@ -189,7 +189,24 @@ NginxServer::~NginxServer() {
 }
 
 std::string NginxServer::url(std::string_view path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+  const char* scheme = options_.tls_cert.empty() ? "http" : "https";
+  return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + std::string(path);
+}
+
+std::string NginxServer::url_ipv6(std::string_view path) const {
+  const char* scheme = options_.tls_cert.empty() ? "http" : "https";
+  return std::string(scheme) + "://[::1]:" + std::to_string(port_) + std::string(path);
+}
+
+bool NginxServer::has_ipv6_loopback() {
+  int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return bound;
 }
 
 std::string NginxServer::file(std::string_view name) const {
@@ -223,8 +240,16 @@ void NginxServer::write_config() const {
        << "  default_type application/octet-stream;\n"
        << "  sendfile on;\n"
        << "  server {\n"
-       << "    listen 127.0.0.1:" << port_ << ";\n"
        << "    root " << root_ << ";\n";
+  const bool tls = !options_.tls_cert.empty() && !options_.tls_key.empty();
+  const char* listen_flags = tls ? " ssl;\n" : ";\n";
+  conf << "    listen 127.0.0.1:" << port_ << listen_flags;
+  if (options_.listen_ipv6) conf << "    listen [::1]:" << port_ << listen_flags;
+  if (tls) {
+    conf << "    ssl_certificate " << options_.tls_cert << ";\n"
+         << "    ssl_certificate_key " << options_.tls_key << ";\n"
+         << "    ssl_protocols TLSv1.2 TLSv1.3;\n";
+  }
   if (options_.limit_rate > 0) conf << "    limit_rate " << options_.limit_rate << ";\n";
   for (const auto& location : options_.extra_locations) conf << "    " << location << "\n";
   conf << "  }\n"

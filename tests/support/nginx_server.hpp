@@ -42,6 +42,12 @@ struct NginxOptions {
   std::vector<std::string> extra_locations;
   /// Bytes per second for every response when > 0.
   std::int64_t limit_rate = 0;
+  /// Serves https with this certificate file (PEM; the chain to send) and
+  /// key when both are set.
+  std::string tls_cert;
+  std::string tls_key;
+  /// Listens on [::1] as well, on the same port (see url_ipv6()).
+  bool listen_ipv6 = false;
 };
 
 class NginxServer {
@@ -72,8 +78,13 @@ class NginxServer {
 
   /// The listening port; 0 before the first start().
   std::uint16_t port() const { return port_; }
-  /// "http://127.0.0.1:<port><path>"; `path` starts with '/'.
+  /// "http://127.0.0.1:<port><path>" ("https://" when serving TLS);
+  /// `path` starts with '/'.
   std::string url(std::string_view path) const;
+  /// The same on "[::1]"; needs `listen_ipv6`.
+  std::string url_ipv6(std::string_view path) const;
+  /// Whether this machine has a usable ::1 to listen on.
+  static bool has_ipv6_loopback();
   /// The folder served.
   const std::string& root() const { return root_; }
   /// The full path of `name` inside the served folder.
