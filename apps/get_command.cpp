@@ -83,6 +83,11 @@ Command add_get_command(CLI::App& program) {
       ->check(CLI::Range(1, 60000))
       ->capture_default_str()
       ->group("Advanced");
+  get->add_option("--timeout", o.timeout,
+                  "Seconds a connection may take to come up, or stay silent once asked (no answer, a stalled body)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1, 86400))
+      ->capture_default_str();
   add_tls_options(*get, o.tls);
 
   return {get, [get, line] {

@@ -1,6 +1,7 @@
 #include "apps/get_session.hpp"
 
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -305,7 +306,8 @@ int run_get(const GetOptions& options) {
                                                             : OutputMode::plain;
   Report report(mode, std::cout, std::cerr, platform::terminal_columns(1));
   platform::EventLoop loop;
-  const auto machine = make_platform(loop, options.tls, "vintrel get");
+  const std::chrono::seconds limit(options.timeout);
+  const auto machine = make_platform(loop, options.tls, "vintrel get", platform::SocketTimeouts{limit, limit});
 
   std::unique_ptr<platform::FolderDialog> dialog;
   std::error_code error;

@@ -28,6 +28,9 @@ struct GetOptions {
   int tries = 20;
   /// Milliseconds between the control's ticks.
   int tick_interval = 1000;
+  /// Seconds a connection may take to come up, and may stay silent once
+  /// the request is sent (no first byte, or a stalled body).
+  int timeout = 60;
   /// How https servers are checked.
   platform::TlsOptions tls;
 };

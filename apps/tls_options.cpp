@@ -16,10 +16,10 @@ void add_tls_options(CLI::App& command, platform::TlsOptions& tls) {
 }
 
 std::unique_ptr<platform::AsioPlatform> make_platform(platform::EventLoop& loop, const platform::TlsOptions& tls,
-                                                      std::string_view program) {
+                                                      std::string_view program, platform::SocketTimeouts timeouts) {
   std::unique_ptr<platform::AsioPlatform> machine;
   try {
-    machine = std::make_unique<platform::AsioPlatform>(loop, nullptr, platform::SocketTimeouts{}, tls);
+    machine = std::make_unique<platform::AsioPlatform>(loop, nullptr, timeouts, tls);
   } catch (const std::runtime_error& error) {
     throw CLI::ValidationError("--ca-file " + tls.ca_file, error.what());
   }

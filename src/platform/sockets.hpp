@@ -80,12 +80,14 @@ class SocketEvents {
   virtual void on_close(std::int16_t index) = 0;
 };
 
-/// Time limits of the sockets, injectable so tests need not wait.
+/// Time limits of the sockets, injectable so tests need not wait. The
+/// defaults are aria2's and wget users' familiar minute.
 struct SocketTimeouts {
-  /// A connection that is not up by then fails with 10060.
-  std::chrono::milliseconds connect{30000};
+  /// A connection (TLS handshake included) that is not up by then fails
+  /// with 10060.
+  std::chrono::milliseconds connect{60000};
   /// A connection that has sent data and then hears nothing for this long
-  /// fails with 10060.
+  /// fails with 10060: no first byte of the answer, or a body that stalls.
   std::chrono::milliseconds idle{60000};
 };
 
