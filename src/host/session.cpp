@@ -224,8 +224,12 @@ struct Session::Impl final : platform::Container, platform::PageObject {
     json id = nullptr;
     json answer;
     try {
-      const json request = json::parse(line, nullptr, false);
-      if (request.is_discarded()) fail(protocol_error::malformed, "the line is not JSON");
+      const ParsedLine parsed = parse_line(line);
+      if (parsed.status == ParsedLine::Status::too_deep)
+        fail(protocol_error::malformed,
+             "JSON nested deeper than " + std::to_string(max_json_depth) + " levels");
+      if (!parsed.ok()) fail(protocol_error::malformed, "the line is not JSON");
+      const json& request = parsed.value;
       if (!request.is_object()) fail(protocol_error::malformed, "a request is a JSON object");
       if (const auto it = request.find("id"); it != request.end()) id = *it;
       answer = json{{"id", id}};
