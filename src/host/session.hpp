@@ -83,6 +83,10 @@ class Session {
   bool closed() const;
   /// True while a request is being handled, also one waiting in the loop.
   bool busy() const;
+  /// True while the control's queue is at work: its current file is being
+  /// located, downloaded, or waits to connect again. A queue not started,
+  /// paused, cancelled or past its last file is not.
+  bool transferring() const;
 
   /// The control, for the host that set the session up.
   control::ControlObject& control();

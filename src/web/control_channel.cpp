@@ -79,6 +79,7 @@ class ControlChannel final : public Channel {
   }
 
   void peer_gone() override { session_.close(); }
+  bool idle() const override { return !session_.busy() && !session_.transferring(); }
 
  private:
   Outlet outlet_;
