@@ -110,7 +110,8 @@ Command add_serve_command(CLI::App& program) {
   serve->footer(
       "Serves a download page and the client library /vintrel.js on 127.0.0.1 only.\n"
       "A page connects with the token printed at start (the server's own pages carry\n"
-      "it); only the server's own origin and those given with --allow-origin may.\n\n"
+      "it); only the server's own origin and those given with --allow-origin may.\n"
+      "Each origin may hold 16 connections; a newer one replaces the oldest idle one.\n\n"
       "Example:\n"
       "  vintrel serve -d ~/Downloads --allow-origin http://localhost:3000");
   serve->add_option("-p,--port", options->port, "Port on 127.0.0.1 (0 picks a free one)")

@@ -224,8 +224,12 @@ struct Session::Impl final : platform::Container, platform::PageObject {
     json id = nullptr;
     json answer;
     try {
-      const json request = json::parse(line, nullptr, false);
-      if (request.is_discarded()) fail(protocol_error::malformed, "the line is not JSON");
+      const ParsedLine parsed = parse_line(line);
+      if (parsed.status == ParsedLine::Status::too_deep)
+        fail(protocol_error::malformed,
+             "JSON nested deeper than " + std::to_string(max_json_depth) + " levels");
+      if (!parsed.ok()) fail(protocol_error::malformed, "the line is not JSON");
+      const json& request = parsed.value;
       if (!request.is_object()) fail(protocol_error::malformed, "a request is a JSON object");
       if (const auto it = request.find("id"); it != request.end()) id = *it;
       answer = json{{"id", id}};
@@ -444,6 +448,19 @@ void Session::handle(std::string_view line) { impl_->handle(line); }
 void Session::close() { impl_->close(); }
 bool Session::closed() const { return impl_->closed; }
 bool Session::busy() const { return impl_->depth > 0; }
+bool Session::transferring() const {
+  const control::UserControl1& engine = impl_->ctl.control();
+  const std::int16_t n = engine.CurFile;
+  if (engine.totalFiles < 1 || n < 1 || n > engine.DownloadFiles->Count()) return false;
+  const std::string& status = engine.DownloadFiles->Item(n).downloadStatus;
+  // Paused and cancelled queues keep their file "downloading" with its
+  // socket closed; nothing moves until the page resumes.
+  if (status == queue::status::downloading)
+    return engine.Winsock1->IsLoaded(n) && engine.Winsock1->State(n) != platform::sck::closed;
+  return status == queue::status::pinging || status == queue::status::pinged ||
+         status == queue::status::completed;
+}
+
 control::ControlObject& Session::control() { return impl_->ctl; }
 
 }  // namespace vintrel::host

@@ -37,7 +37,7 @@ namespace vintrel::host {
 /// Error numbers of the protocol itself (source "Vintrel.Host"); errors of
 /// the control keep their own numbers and source.
 namespace protocol_error {
-inline constexpr std::int32_t malformed = 1000;     // not JSON, or not an object
+inline constexpr std::int32_t malformed = 1000;     // not JSON, nested too deep, or not an object
 inline constexpr std::int32_t unknown_op = 1001;
 inline constexpr std::int32_t bad_request = 1002;   // a field missing or of the wrong kind, a bad path
 inline constexpr std::int32_t no_dialog = 1003;     // "folder" with no dialog waiting for the peer
@@ -83,6 +83,10 @@ class Session {
   bool closed() const;
   /// True while a request is being handled, also one waiting in the loop.
   bool busy() const;
+  /// True while the control's queue is at work: its current file is being
+  /// located, downloaded, or waits to connect again. A queue not started,
+  /// paused, cancelled or past its last file is not.
+  bool transferring() const;
 
   /// The control, for the host that set the session up.
   control::ControlObject& control();

@@ -1,6 +1,7 @@
 #include "host/values.hpp"
 
 #include <limits>
+#include <utility>
 
 #include "platform/collection.hpp"
 
@@ -70,6 +71,33 @@ Variant from_json(const json& value) {
     case json::value_t::discarded: break;
   }
   platform::raise(platform::err::type_mismatch);
+}
+
+namespace {
+
+// Thrown out of the parser's callback to stop it at once; nlohmann's parser
+// has no other way to abandon the text from inside.
+struct TooDeep {};
+
+}  // namespace
+
+ParsedLine parse_line(std::string_view text) {
+  ParsedLine parsed;
+  // The callback sees the depth of the container about to open (0 for the
+  // outermost), before any of its contents are read.
+  const json::parser_callback_t limit = [](int depth, json::parse_event_t event, json&) {
+    if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
+        depth >= max_json_depth)
+      throw TooDeep{};
+    return true;
+  };
+  try {
+    parsed.value = json::parse(text, limit, false);
+    parsed.status = parsed.value.is_discarded() ? ParsedLine::Status::not_json : ParsedLine::Status::ok;
+  } catch (const TooDeep&) {
+    parsed.status = ParsedLine::Status::too_deep;
+  }
+  return parsed;
 }
 
 std::string dump_line(const json& message) {

@@ -19,6 +19,9 @@
 // an array of integers 0..255 a byte array; JSON objects have no automation
 // form. The control converts what it gets to the member's own type.
 
+#include <string>
+#include <string_view>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/automation.hpp"
@@ -31,6 +34,23 @@ using Json = nlohmann::ordered_json;
 Json to_json(const platform::Variant& value);
 /// Fails with 13 for a value that has no automation form.
 platform::Variant from_json(const Json& value);
+
+/// The deepest a peer's JSON may nest arrays and objects, counting the
+/// request object itself. Deeper text is refused while it is read, so no
+/// later step (copying an id, writing it back) walks an unbounded tree.
+inline constexpr int max_json_depth = 64;
+
+/// The outcome of reading one line of a peer's JSON.
+struct ParsedLine {
+  enum class Status { ok, not_json, too_deep };
+  Status status = Status::not_json;
+  Json value;  ///< Only meaningful when ok.
+  bool ok() const { return status == Status::ok; }
+};
+
+/// Parses `text` as one JSON value, stopping at the first array or object
+/// that would be nested deeper than max_json_depth.
+ParsedLine parse_line(std::string_view text);
 
 /// One line of JSON text, whatever bytes its strings hold.
 std::string dump_line(const Json& message);

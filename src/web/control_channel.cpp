@@ -60,8 +60,11 @@ class ControlChannel final : public Channel {
 
   void receive(std::string_view message) override {
     if (session_.closed()) return;
-    const Json request = Json::parse(message, nullptr, false);
-    if (!request.is_discarded()) {
+    // Read with the session's depth limit: a page's message must not
+    // build a tree deeper than the session itself would accept.
+    const host::ParsedLine parsed = host::parse_line(message);
+    if (parsed.ok()) {
+      const Json& request = parsed.value;
       if (const auto why = refusal(request)) {
         Json id = request.contains("id") ? request["id"] : Json(nullptr);
         outlet_.send(host::dump_line(Json{
@@ -76,6 +79,7 @@ class ControlChannel final : public Channel {
   }
 
   void peer_gone() override { session_.close(); }
+  bool idle() const override { return !session_.busy() && !session_.transferring(); }
 
  private:
   Outlet outlet_;

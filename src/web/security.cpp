@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdint>
 #include <random>
+#include <utility>
 
 namespace vintrel::web {
 
@@ -45,6 +46,12 @@ std::string percent_decode(std::string_view text) {
 bool valid_host_char(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' || c == '[' ||
          c == ']' || c == ':';
+}
+
+Verdict refused(std::string why) {
+  Verdict verdict;
+  verdict.reason = std::move(why);
+  return verdict;
 }
 
 }  // namespace
@@ -129,24 +136,30 @@ void Gate::set_port(unsigned short port) {
 }
 
 Verdict Gate::admit_websocket(std::optional<std::string_view> origin, std::string_view target) const {
-  if (!origin) return {false, "no Origin header"};
+  if (!origin) return refused("no Origin header");
   const auto normal = normalize_origin(*origin);
-  if (!normal) return {false, "origin " + std::string(*origin) + " is not allowed"};
+  if (!normal) return refused("origin " + std::string(*origin) + " is not allowed");
   const bool known = std::find(own_.begin(), own_.end(), *normal) != own_.end() ||
                      std::find(allowed_.begin(), allowed_.end(), *normal) != allowed_.end();
-  if (!known) return {false, "origin " + *normal + " is not allowed"};
+  if (!known) return refused("origin " + *normal + " is not allowed");
   const auto token = query_parameter(target, "token");
-  if (!token) return {false, "no token (origin " + *normal + ")"};
-  if (!same_secret(*token, token_)) return {false, "wrong token (origin " + *normal + ")"};
-  return {true, {}};
+  if (!token) return refused("no token (origin " + *normal + ")");
+  if (!same_secret(*token, token_)) return refused("wrong token (origin " + *normal + ")");
+  return {true, {}, *normal};
 }
 
 Verdict Gate::admit_host(std::optional<std::string_view> host) const {
-  if (!host) return {false, "no Host header"};
+  if (!host) return refused("no Host header");
   const std::string name = lower(*host);
   if (std::find(hosts_.begin(), hosts_.end(), name) == hosts_.end())
-    return {false, "host " + std::string(*host) + " is not this server"};
-  return {true, {}};
+    return refused("host " + std::string(*host) + " is not this server");
+  return {true, {}, {}};
+}
+
+Verdict Gate::admit(const Knock& request) const {
+  Verdict verdict = admit_host(request.host);
+  if (verdict.allowed && request.upgrade) verdict = admit_websocket(request.origin, request.target);
+  return verdict;
 }
 
 }  // namespace vintrel::web

@@ -31,6 +31,15 @@ bool same_secret(std::string_view a, std::string_view b);
 struct Verdict {
   bool allowed = false;
   std::string reason;  ///< Why it was refused, for the server's log.
+  std::string origin;  ///< An admitted upgrade's origin, normalized.
+};
+
+/// What the gate reads of one request, plain or WebSocket upgrade.
+struct Knock {
+  std::optional<std::string_view> host;    ///< The Host header; nullopt when absent.
+  std::optional<std::string_view> origin;  ///< The Origin header; nullopt when absent.
+  std::string_view target;                 ///< The request target, with its query.
+  bool upgrade = false;                    ///< A WebSocket handshake.
 };
 
 /// The rules of one server run.
@@ -46,16 +55,16 @@ class Gate {
   const std::string& token() const { return token_; }
   const std::vector<std::string>& allowed_origins() const { return allowed_; }
 
-  /// A WebSocket handshake: the Origin header (absent = nullopt) and the
-  /// request target carrying ?token=.
-  Verdict admit_websocket(std::optional<std::string_view> origin, std::string_view target) const;
-
-  /// A plain HTTP request by its Host header: only the names the server
-  /// listens under, so a page that rebinds its own name to 127.0.0.1 cannot
-  /// read the token out of our pages.
-  Verdict admit_host(std::optional<std::string_view> host) const;
+  /// The one check every request passes, upgrades included. The Host must
+  /// be a name the server listens under, so a page that rebinds its own
+  /// name to 127.0.0.1 reaches nothing; an upgrade must besides come from
+  /// an allowed origin and show the run's token (?token=).
+  Verdict admit(const Knock& request) const;
 
  private:
+  Verdict admit_host(std::optional<std::string_view> host) const;
+  Verdict admit_websocket(std::optional<std::string_view> origin, std::string_view target) const;
+
   std::string token_;
   std::vector<std::string> allowed_;
   std::vector<std::string> own_;

@@ -48,6 +48,10 @@ std::optional<std::string_view> header(const http::request<http::string_body>& r
 
 }  // namespace
 
+std::string too_many_reason(std::size_t cap) {
+  return "Too many Vintrel connections from this origin (" + std::to_string(cap) + "); close other tabs";
+}
+
 class WebSocketConnection;
 
 struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
@@ -73,13 +77,46 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
   }
   void listen();
   void accept();
+  /// Makes room for a new connection from `origin`: true when it may have a
+  /// control, after closing the oldest idle connection of that origin if
+  /// the origin is at its cap.
+  bool make_room(const std::string& origin);
 };
 
 // One WebSocket connection and the channel (control) it drives.
 class WebSocketConnection final : public std::enable_shared_from_this<WebSocketConnection> {
  public:
-  WebSocketConnection(std::shared_ptr<Server::Impl> server, beast::tcp_stream stream, std::uint64_t id, Peer peer)
-      : server_(std::move(server)), ws_(std::move(stream)), id_(id), peer_(std::move(peer)) {}
+  /// A connection that gets a control once its handshake is done; with a
+  /// `refusal`, one that is closed with it right after the handshake, so
+  /// the page learns why (a refused handshake says nothing a page can read).
+  WebSocketConnection(std::shared_ptr<Server::Impl> server, beast::tcp_stream stream, std::uint64_t id, Peer peer,
+                      std::optional<websocket::close_reason> refusal = std::nullopt)
+      : server_(std::move(server)), ws_(std::move(stream)), id_(id), peer_(std::move(peer)),
+        refusal_(std::move(refusal)) {}
+
+  const Peer& peer() const { return peer_; }
+  /// Counts toward its origin's cap: neither refused nor given up.
+  bool counted() const { return !refusal_ && !ended_ && !given_up_; }
+  /// Nothing under way: the page is not waiting on a request and the
+  /// control downloads nothing. A handshake in progress is not idle; it
+  /// lasts as long as one write.
+  bool idle() const { return open_ && !closing_ && receiving_ == 0 && (!channel_ || channel_->idle()); }
+
+  // Closes the connection with the "replaced" code and reason, and ends its
+  // control now, so the newer connection has its place at once.
+  void give_up() {
+    given_up_ = true;
+    server_->connections.erase(id_);
+    server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
+                 ") given up for a newer one: " + std::string(replaced_reason));
+    if (channel_) channel_->peer_gone();
+    if (receiving_ == 0) channel_.reset();
+    // What the page has not been sent yet no longer matters; a frame being
+    // written is finished first.
+    if (out_.size() > 1) out_.erase(out_.begin() + 1, out_.end());
+    close_after_queue(websocket::close_reason(static_cast<websocket::close_code>(close_code::replaced),
+                                              beast::string_view(replaced_reason.data(), replaced_reason.size())));
+  }
 
   void start(const http::request<http::string_body>& request) {
     ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
@@ -102,6 +139,10 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
  private:
   void accepted(beast::error_code error) {
     if (error) return end("handshake failed: " + error.message());
+    if (refusal_) {
+      open_ = true;
+      return close_after_queue(*refusal_);
+    }
     server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
                  ") opened; a control of its own");
     open_ = true;
@@ -167,15 +208,21 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
     if (closing_) close_now();
   }
 
-  void close_after_queue() {
+  void close_after_queue(websocket::close_reason reason = websocket::close_code::normal) {
     if (!open_ || closing_) return;
     closing_ = true;
+    close_reason_ = std::move(reason);
     if (!writing_) close_now();
   }
 
   void close_now() {
-    ws_.async_close(websocket::close_code::normal,
-                    [self = shared_from_this()](beast::error_code) { self->end("closed by the control"); });
+    std::string why = close_reason_.code == websocket::close_code::normal
+                          ? std::string("closed by the control")
+                          : "closed with " + std::to_string(close_reason_.code) + " " +
+                                std::string(close_reason_.reason.data(), close_reason_.reason.size());
+    ws_.async_close(close_reason_, [self = shared_from_this(), why = std::move(why)](beast::error_code) {
+      self->end(why);
+    });
   }
 
   void end(const std::string& why) {
@@ -204,8 +251,27 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
   bool writing_ = false;
   bool closing_ = false;
   bool ended_ = false;
+  bool given_up_ = false;
   int receiving_ = 0;
+  std::optional<websocket::close_reason> refusal_;
+  websocket::close_reason close_reason_;
 };
+
+bool Server::Impl::make_room(const std::string& origin) {
+  std::size_t counted = 0;
+  std::shared_ptr<WebSocketConnection> oldest_idle;
+  // The map is ordered by id, so the first idle one found is the oldest.
+  for (auto& [id, weak] : connections) {
+    const auto connection = weak.lock();
+    if (!connection || !connection->counted() || connection->peer().origin != origin) continue;
+    ++counted;
+    if (!oldest_idle && connection->idle()) oldest_idle = connection;
+  }
+  if (counted < options.max_per_origin) return true;
+  if (!oldest_idle) return false;
+  oldest_idle->give_up();
+  return true;
+}
 
 namespace {
 
@@ -230,38 +296,48 @@ class HttpConnection final : public std::enable_shared_from_this<HttpConnection>
   void arrived(beast::error_code error) {
     if (error) return;  // closed, timed out or malformed: nothing to answer
     auto request = parser_->release();
-    if (websocket::is_upgrade(request)) return upgrade(request);
+    const bool upgrading = websocket::is_upgrade(request);
+    // One gate for everything the server takes, upgrades included.
+    const std::string_view target(request.target().data(), request.target().size());
+    admitted_ = server_->gate.admit(Knock{header(request, http::field::host), header(request, http::field::origin),
+                                          target, upgrading});
+    if (!admitted_.allowed) {
+      server_->log(std::string(upgrading ? "refused a WebSocket connection from " : "refused a request from ") +
+                   peer_ + ": " + admitted_.reason);
+      return answer(request, http::status::forbidden, "text/plain; charset=utf-8",
+                    "Refused: " + admitted_.reason + "\n", false);
+    }
+    if (upgrading) return upgrade(request);
     respond(request);
   }
 
   void upgrade(const http::request<http::string_body>& request) {
     const std::string_view target(request.target().data(), request.target().size());
-    const auto origin = header(request, http::field::origin);
-    Verdict verdict = server_->gate.admit_websocket(origin, target);
-    if (verdict.allowed && server_->connections.size() >= server_->options.max_connections)
-      verdict = {false, "too many connections"};
-    if (verdict.allowed && target.substr(0, target.find('?')) != "/control") verdict = {false, "no such endpoint"};
-    if (!verdict.allowed) {
-      server_->log("refused a WebSocket connection from " + peer_ + ": " + verdict.reason);
-      return answer(request, http::status::forbidden, "text/plain; charset=utf-8",
-                    "Refused: " + verdict.reason + "\n", false);
+    if (target.substr(0, target.find('?')) != "/control") {
+      server_->log("refused a WebSocket connection from " + peer_ + ": no such endpoint");
+      return answer(request, http::status::forbidden, "text/plain; charset=utf-8", "Refused: no such endpoint\n",
+                    false);
+    }
+    const Verdict& verdict = admitted_;
+    // Past the gate the page is entitled to an answer it can read: when its
+    // origin has no room, the handshake succeeds and the close frame says why.
+    std::optional<websocket::close_reason> refusal;
+    if (!server_->make_room(verdict.origin)) {
+      const std::size_t cap = server_->options.max_per_origin;
+      server_->log("refused a WebSocket connection from " + peer_ + ": too many connections from origin " +
+                   verdict.origin + " (" + std::to_string(cap) + ", none idle)");
+      refusal.emplace(static_cast<websocket::close_code>(close_code::too_many), too_many_reason(cap));
     }
     const std::uint64_t id = server_->next_id++;
     stream_.expires_never();
-    auto connection = std::make_shared<WebSocketConnection>(
-        server_, std::move(stream_), id, Peer{peer_, *normalize_origin(*origin)});
+    auto connection = std::make_shared<WebSocketConnection>(server_, std::move(stream_), id,
+                                                            Peer{peer_, verdict.origin}, std::move(refusal));
     server_->connections.emplace(id, connection);
     connection->start(request);
   }
 
   void respond(const http::request<http::string_body>& request) {
     const bool keep = request.keep_alive();
-    const Verdict host = server_->gate.admit_host(header(request, http::field::host));
-    if (!host.allowed) {
-      server_->log("refused a request from " + peer_ + ": " + host.reason);
-      return answer(request, http::status::forbidden, "text/plain; charset=utf-8", "Refused: " + host.reason + "\n",
-                    false);
-    }
     if (request.method() != http::verb::get && request.method() != http::verb::head)
       return answer(request, http::status::method_not_allowed, "text/plain; charset=utf-8", "GET only\n", keep);
     const std::string_view target(request.target().data(), request.target().size());
@@ -311,6 +387,7 @@ class HttpConnection final : public std::enable_shared_from_this<HttpConnection>
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   std::string peer_;
+  Verdict admitted_;  // the gate's word on the request in hand
 };
 
 }  // namespace

@@ -1,8 +1,9 @@
 #pragma once
 // `vintrel serve`'s server: HTTP and WebSocket on 127.0.0.1, on the control's
-// own loop. Plain requests get the embedded pages; each WebSocket connection
-// that passes the gate gets a channel of its own (one control per
-// connection), which receives every text frame and sends text frames back.
+// own loop. Every request passes the gate first, upgrades included. Plain
+// requests get the embedded pages; each WebSocket connection gets a channel
+// of its own (one control per connection), which receives every text frame
+// and sends text frames back, as long as its origin has room for it.
 
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +35,9 @@ class Channel {
   /// The page is gone; the channel is destroyed soon after (once no
   /// receive() of it is running any more).
   virtual void peer_gone() {}
+  /// True when giving the channel up loses nothing under way (no download
+  /// running): the server may then close it to make room for a newer one.
+  virtual bool idle() const { return true; }
 };
 
 /// How a channel talks back: `send` queues a text frame (dropped once the
@@ -55,9 +59,25 @@ struct ServerOptions {
   std::string token;
   /// One line per connection, refusal and end, without newline.
   std::function<void(const std::string& line)> log;
-  /// At most this many WebSocket connections at once; more are refused.
-  std::size_t max_connections = 32;
+  /// At most this many WebSocket connections from one origin at once. A
+  /// further one closes the oldest idle connection of that origin; when
+  /// none is idle it is itself closed with close_code::too_many.
+  std::size_t max_per_origin = 16;
 };
+
+/// The WebSocket close codes the server ends a connection with, besides
+/// 1000 after "quit"; the close frame's reason says the same in words.
+namespace close_code {
+/// The connection was given up to make room for a newer one of its origin.
+inline constexpr std::uint16_t replaced = 4000;
+/// Refused: every connection of the origin is busy ("try again later").
+inline constexpr std::uint16_t too_many = 1013;
+}  // namespace close_code
+
+/// The reason sent with close_code::replaced.
+inline constexpr std::string_view replaced_reason = "Replaced by a newer connection";
+/// The reason sent with close_code::too_many, for `cap` connections.
+std::string too_many_reason(std::size_t cap);
 
 class Server {
  public:

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
+#include "support/hostile_server.hpp"
 #include "web/security.hpp"
+#include "web/server.hpp"
 #include "web/web_client.hpp"
 
 namespace vintrel::testing {
@@ -79,6 +83,95 @@ TEST(ServeGate, ServesThePageWithTheTokenOnlyUnderItsOwnName) {
   EXPECT_EQ(rebound.body.find(server.token()), std::string::npos);
 }
 
+TEST(ServeGate, TheHostIsCheckedForUpgradesAsForPlainRequests) {
+  ServedControls server;
+  const std::string with_token = "/control?token=" + server.token();
+  const std::string rebound = "evil.example:" + std::to_string(server.port());
+  // The own origin and the right token, but a name the server does not
+  // listen under: a page that rebound its name to 127.0.0.1.
+  PageClient page;
+  EXPECT_EQ(page.connect(server.port(), with_token, server.origin(), rebound), 403);
+  EXPECT_TRUE(server.wait_for_log("refused a WebSocket connection from 127.0.0.1:"));
+  EXPECT_TRUE(server.wait_for_log("host " + rebound + " is not this server"));
+  EXPECT_EQ(http_get(server.port(), "/", rebound).status, 403);
+  EXPECT_EQ(http_get(server.port(), "/vintrel.js", rebound).status, 403);
+
+  PageClient by_name;
+  EXPECT_EQ(by_name.connect(server.port(), with_token, server.origin(), "localhost:" + std::to_string(server.port())),
+            101);
+}
+
+// ---- Connections per origin -------------------------------------------------
+
+struct ServePolicy : ::testing::Test {
+  static constexpr std::size_t cap = 16;
+  ServedControls server{{.allowed_origins = {"http://127.0.0.1:1234"}}};
+  std::vector<std::unique_ptr<PageClient>> pages;
+
+  PageClient& open_page() {
+    pages.push_back(std::make_unique<PageClient>());
+    EXPECT_EQ(pages.back()->connect(server), 101);
+    return *pages.back();
+  }
+  static bool answers(PageClient& page) {
+    return page.request({{"op", "get"}, {"name", "CurFile"}})["result"] == 1;
+  }
+};
+
+TEST_F(ServePolicy, ANewConnectionReplacesTheOldestIdleOneOfItsOrigin) {
+  for (std::size_t k = 0; k < cap; ++k) open_page();
+  PageClient& newest = open_page();
+  EXPECT_TRUE(answers(newest));
+  // The oldest goes, told why; the others stay.
+  ASSERT_TRUE(pages.front()->wait_for_close());
+  EXPECT_EQ(pages.front()->closing().code, web::close_code::replaced);
+  EXPECT_EQ(pages.front()->closing().reason, "Replaced by a newer connection");
+  EXPECT_TRUE(server.wait_for_log("connection 1 from 127.0.0.1:"));
+  EXPECT_TRUE(server.wait_for_log("given up for a newer one"));
+  EXPECT_TRUE(answers(*pages[1]));
+  // Then the next oldest, and so on.
+  open_page();
+  ASSERT_TRUE(pages[1]->wait_for_close());
+  EXPECT_EQ(pages[1]->closing().code, web::close_code::replaced);
+  EXPECT_TRUE(answers(*pages[2]));
+}
+
+TEST_F(ServePolicy, BusyControlsAreKeptAndTheNewConnectionIsToldWhy) {
+  // A server that takes the requests and never answers: the queues started
+  // against it stay at work.
+  testing::HostileServer silent({testing::Script().stall()});
+  for (std::size_t k = 0; k < cap; ++k) {
+    PageClient& page = open_page();
+    if (k == cap - 1) break;  // the newest stays idle
+    page.request({{"op", "call"}, {"name", "AddFile"}, {"args", {silent.url("/f" + std::to_string(k))}}});
+    const Json answer = page.request({{"op", "call"}, {"name", "StartQueue"}});
+    ASSERT_FALSE(answer.contains("error")) << answer;
+  }
+  // The only idle one goes, although the busy ones are older.
+  PageClient& replacing = open_page();
+  ASSERT_TRUE(pages[cap - 1]->wait_for_close());
+  EXPECT_EQ(pages[cap - 1]->closing().code, web::close_code::replaced);
+  replacing.request({{"op", "call"}, {"name", "AddFile"}, {"args", {silent.url("/last")}}});
+  ASSERT_FALSE(replacing.request({{"op", "call"}, {"name", "StartQueue"}}).contains("error"));
+
+  // Now every control of the origin is busy: the new page is accepted and
+  // closed at once with a code and reason it can show.
+  PageClient refused;
+  ASSERT_EQ(refused.connect(server), 101);
+  ASSERT_TRUE(refused.wait_for_close());
+  EXPECT_EQ(refused.closing().code, web::close_code::too_many);
+  EXPECT_EQ(refused.closing().reason, web::too_many_reason(cap));
+  EXPECT_EQ(refused.closing().reason, "Too many Vintrel connections from this origin (16); close other tabs");
+  EXPECT_TRUE(server.wait_for_log("too many connections from origin " + server.origin()));
+  EXPECT_TRUE(answers(*pages.front()));
+  EXPECT_TRUE(answers(replacing));
+
+  // Another origin has room of its own.
+  PageClient other;
+  ASSERT_EQ(other.connect(server.port(), "/control?token=" + server.token(), "http://127.0.0.1:1234"), 101);
+  EXPECT_TRUE(answers(other));
+}
+
 // ---- A control per connection -----------------------------------------------
 
 TEST(ServeProtocol, CallsGetsPutsEventsAndErrors) {
@@ -149,6 +242,21 @@ TEST(ServeProtocol, ProgramsAreStartedOnlyWithAllowOpen) {
     ASSERT_TRUE(answer.contains("error")) << request;
     EXPECT_EQ(answer["error"]["number"], 70) << request;
   }
+}
+
+TEST(ServeProtocol, DeepNestingIsRefusedAndTheServerGoesOn) {
+  ServedControls server;
+  PageClient page;
+  ASSERT_EQ(page.connect(server), 101);
+  PageClient other;
+  ASSERT_EQ(other.connect(server), 101);
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  // Sent as raw text: a request whose answer has no id of its own.
+  const Json answer = page.request_text(R"({"op":"put","name":"sBuffer","value":)" + deep + "}");
+  EXPECT_EQ(answer["error"]["number"], 1000) << answer;
+  EXPECT_EQ(answer["error"]["description"], "JSON nested deeper than 64 levels");
+  EXPECT_EQ(page.request({{"op", "get"}, {"name", "CurFile"}})["result"], 1);
+  EXPECT_EQ(other.request({{"op", "get"}, {"name", "CurFile"}})["result"], 1);
 }
 
 TEST(ServeProtocol, QuitEndsTheConnectionAndItsControl) {

@@ -79,7 +79,8 @@ PageClient::~PageClient() {
   impl_->ws.next_layer().close(ignored);
 }
 
-int PageClient::connect(std::uint16_t port, const std::string& target, const std::string& origin) {
+int PageClient::connect(std::uint16_t port, const std::string& target, const std::string& origin,
+                        const std::string& host) {
   auto& ws = impl_->ws;
   ws.next_layer().connect(tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), port));
   ws.set_option(websocket::stream_base::decorator([origin](websocket::request_type& request) {
@@ -87,7 +88,7 @@ int PageClient::connect(std::uint16_t port, const std::string& target, const std
   }));
   websocket::response_type response;
   bool done = false;
-  ws.async_handshake(response, "127.0.0.1:" + std::to_string(port), target,
+  ws.async_handshake(response, host.empty() ? "127.0.0.1:" + std::to_string(port) : host, target,
                      [&](beast::error_code) { done = true; });
   if (!run_until(impl_->io, done, step_timeout)) throw std::runtime_error("handshake timed out");
   return static_cast<int>(response.result_int());
@@ -128,6 +129,18 @@ Json PageClient::request(Json message) {
   }
 }
 
+Json PageClient::request_text(const std::string& text) {
+  impl_->ws.text(true);
+  impl_->ws.write(asio::buffer(text));
+  for (;;) {
+    const auto answer = read(step_timeout);
+    if (!answer) throw std::runtime_error("no answer to a message of " + std::to_string(text.size()) + " bytes");
+    Json message = Json::parse(*answer);
+    if (!message.contains("event")) return message;
+    events_.push_back(message);
+  }
+}
+
 Json PageClient::wait_for_event(const std::string& name, std::chrono::milliseconds timeout) {
   for (const auto& event : events_)
     if (event["event"] == name) return event;
@@ -147,6 +160,11 @@ bool PageClient::wait_for_close() {
   for (int frames = 0; frames < 1000; ++frames)
     if (!read(step_timeout)) return true;
   return false;
+}
+
+PageClient::Closing PageClient::closing() const {
+  const auto& reason = impl_->ws.reason();
+  return Closing{reason.code, std::string(reason.reason.data(), reason.reason.size())};
 }
 
 HttpAnswer http_get(std::uint16_t port, const std::string& target, const std::string& host) {

@@ -67,9 +67,11 @@ class PageClient {
   PageClient();
   ~PageClient();
 
-  /// The handshake to `target` with `origin` (none when empty); returns the
-  /// HTTP status of the answer (101 when connected).
-  int connect(std::uint16_t port, const std::string& target, const std::string& origin);
+  /// The handshake to `target` with `origin` (none when empty) and the Host
+  /// header `host` ("127.0.0.1:port" when empty); returns the HTTP status of
+  /// the answer (101 when connected).
+  int connect(std::uint16_t port, const std::string& target, const std::string& origin,
+              const std::string& host = "");
   /// Connects as the server's own page does.
   int connect(const ServedControls& server) {
     return connect(server.port(), "/control?token=" + server.token(), server.origin());
@@ -80,9 +82,18 @@ class PageClient {
   Json request(Json request);
   /// Reads messages until one is the event `name`; returns it.
   Json wait_for_event(const std::string& name, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  /// Sends `text` as it is and returns the next answer (events kept).
+  Json request_text(const std::string& text);
   const std::vector<Json>& events() const { return events_; }
   /// Waits for the server to end the connection; true when it did.
   bool wait_for_close();
+  /// The code and reason of the server's close frame, once wait_for_close()
+  /// saw it (code 0 when the connection ended without one).
+  struct Closing {
+    int code = 0;
+    std::string reason;
+  };
+  Closing closing() const;
 
  private:
   std::optional<std::string> read(std::chrono::milliseconds timeout);

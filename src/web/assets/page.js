@@ -210,8 +210,11 @@
     ctl.OnStatusChange = onStatus;
     ctl.OnFileComplete = (path) => onFileComplete(path).catch(report);
     ctl.OnTransferComplete = onTransferComplete;
-    ctl.addEventListener('close', () => {
-      setState('The connection to vintrel serve closed');
+    // The server's reason, when it gave one: this tab was replaced by a
+    // newer one, or too many tabs are connected.
+    ctl.addEventListener('close', (e) => {
+      setState(e.detail && e.detail.reason ? 'Disconnected: ' + e.detail.reason
+                                           : 'The connection to vintrel serve closed');
       running = false;
       $('start').disabled = true;
     });

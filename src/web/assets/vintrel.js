@@ -12,7 +12,10 @@
 // control; calling one (await ctl.X(...)) calls it; assigning one writes it
 // (failures of a write arrive as an 'error' event). Records are reached
 // through DownloadFiles(n) and remoteServerLocs(n). Errors of the control
-// reject with an Error carrying number, source and description.
+// reject with an Error carrying number, source and description. When the
+// server ends the connection, a 'close' event carries its code and reason
+// (e.detail.code, e.detail.reason), preceded by an 'error' event unless the
+// page closed it or the control quit.
 (function (global) {
   'use strict';
 
@@ -63,7 +66,7 @@
       this.handlers = {};
       this.closed = false;
       socket.addEventListener('message', (m) => this.receive(m.data));
-      socket.addEventListener('close', () => this.close());
+      socket.addEventListener('close', (e) => this.close(e.code, e.reason));
     }
 
     request(message) {
@@ -105,12 +108,30 @@
       this.events.dispatchEvent(event);
     }
 
-    close() {
+    // The server says why it ends a connection in its close frame (another
+    // page took this one's place, too many pages of this origin): pages get
+    // the code and reason with the 'close' event, and as an 'error' event
+    // when the page did not close the connection itself.
+    close(code, reason) {
       if (this.closed) return;
       this.closed = true;
-      for (const { reject } of this.pending.values()) reject(new Error('Vintrel: the connection closed'));
+      const byPage = code === undefined;
+      const detail = { code: byPage ? 1000 : code, reason: reason || '' };
+      const why = detail.reason ? 'Vintrel: ' + detail.reason : 'Vintrel: the connection closed';
+      for (const { reject } of this.pending.values()) reject(new Error(why));
       this.pending.clear();
-      this.events.dispatchEvent(new Event('close'));
+      if (!byPage && detail.code !== 1000) {
+        const error = new Error(why);
+        error.code = detail.code;
+        error.reason = detail.reason;
+        const event = new CustomEvent('error', { detail: error });
+        event.error = error;
+        this.events.dispatchEvent(event);
+      }
+      const event = new CustomEvent('close', { detail });
+      event.code = detail.code;
+      event.reason = detail.reason;
+      this.events.dispatchEvent(event);
       try { this.socket.close(); } catch (e) { /* already closing */ }
     }
 

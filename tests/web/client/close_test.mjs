@@ -1,0 +1,137 @@
+// vintrel.js and the served page when the server ends a connection: the
+// close code and reason reach the page's script, and the page shows them.
+// Runs both scripts as a browser would load them, with a scripted WebSocket
+// standing in for the server and a minimal document for the page.
+//   node close_test.mjs ASSETS_FOLDER
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import vm from 'node:vm';
+
+const assets = process.argv[2];
+
+// The server's end of each socket the scripts open.
+class ScriptedSocket extends EventTarget {
+  static opened = [];
+  constructor(url) {
+    super();
+    this.url = url;
+    this.sent = [];
+    ScriptedSocket.opened.push(this);
+    setTimeout(() => this.dispatchEvent(new Event('open')), 0);
+  }
+  send(text) {
+    const message = JSON.parse(text);
+    this.sent.push(message);
+    if (message.op === 'page') this.answer({ id: message.id, result: null });
+  }
+  answer(message) {
+    const event = new Event('message');
+    event.data = JSON.stringify(message);
+    this.dispatchEvent(event);
+  }
+  // The server's close frame.
+  serverCloses(code, reason) {
+    const event = new Event('close');
+    event.code = code;
+    event.reason = reason;
+    this.dispatchEvent(event);
+  }
+  close() { this.closedByPage = true; }
+}
+
+// Elements as far as page.js uses them.
+function fakeElement(id) {
+  const element = new EventTarget();
+  Object.assign(element, { id, textContent: '', value: '', disabled: false, children: [], style: {},
+                           dataset: {}, className: '' });
+  element.appendChild = (child) => element.children.push(child);
+  element.querySelector = () => fakeElement('');
+  element.querySelectorAll = () => [];
+  return element;
+}
+
+function browserContext(pageUrl) {
+  const elements = new Map();
+  const document = {
+    currentScript: { src: 'http://127.0.0.1:8446/vintrel.js' },
+    cookie: '',
+    getElementById: (id) => {
+      if (!elements.has(id)) elements.set(id, fakeElement(id));
+      return elements.get(id);
+    },
+    querySelector: (selector) =>
+      selector === 'meta[name="vintrel-token"]' ? { content: 'a'.repeat(32) } : null,
+    createElement: (tag) => fakeElement(tag),
+  };
+  const context = { document, location: new URL(pageUrl), WebSocket: ScriptedSocket, URL, URLSearchParams,
+                    EventTarget, Event, CustomEvent, setTimeout, clearTimeout, setInterval, clearInterval,
+                    console, Promise, Error, JSON };
+  context.window = context;
+  vm.createContext(context);
+  return { context, element: (id) => document.getElementById(id) };
+}
+
+const settle = () => new Promise((resolve) => setTimeout(resolve, 10));
+const load = (context, name) =>
+  vm.runInContext(fs.readFileSync(path.join(assets, name), 'utf8'), context, { filename: name });
+
+let failures = 0;
+async function check(name, body) {
+  ScriptedSocket.opened = [];
+  try {
+    await body();
+    console.log('ok   ' + name);
+  } catch (error) {
+    failures++;
+    console.log('FAIL ' + name + '\n' + (error.stack || error));
+  }
+}
+
+await check('the close code and reason come with close and error events', async () => {
+  const { context } = browserContext('http://127.0.0.1:8446/');
+  load(context, 'vintrel.js');
+  const ctl = await vm.runInContext('Vintrel.connect()', context);
+  const seen = [];
+  ctl.addEventListener('error', (e) => seen.push(['error', e.error.code, e.error.reason]));
+  ctl.addEventListener('close', (e) => seen.push(['close', e.detail.code, e.detail.reason]));
+  const socket = ScriptedSocket.opened[0];
+  assert.match(socket.url, /^ws:\/\/127\.0\.0\.1:8446\/control\?token=a{32}$/);
+  const pending = ctl.dTotalFiles.then(() => null, (e) => e.message);
+  await settle();
+  socket.serverCloses(4000, 'Replaced by a newer connection');
+  assert.equal(await pending, 'Vintrel: Replaced by a newer connection');
+  assert.deepEqual(seen, [['error', 4000, 'Replaced by a newer connection'],
+                          ['close', 4000, 'Replaced by a newer connection']]);
+});
+
+await check('a normal end and a close by the page raise no error', async () => {
+  const { context } = browserContext('http://127.0.0.1:8446/');
+  load(context, 'vintrel.js');
+  const quitting = await vm.runInContext('Vintrel.connect()', context);
+  const closing = await vm.runInContext('Vintrel.connect()', context);
+  const seen = [];
+  for (const [name, ctl] of [['quit', quitting], ['page', closing]]) {
+    ctl.addEventListener('error', () => seen.push(name + ':error'));
+    ctl.addEventListener('close', (e) => seen.push(name + ':close:' + e.detail.code));
+  }
+  ScriptedSocket.opened[0].serverCloses(1000, '');
+  closing.close();
+  assert.deepEqual(seen, ['quit:close:1000', 'page:close:1000']);
+  assert.ok(ScriptedSocket.opened[1].closedByPage);
+});
+
+await check('the served page shows the reason it was closed with', async () => {
+  const { context, element } = browserContext('http://127.0.0.1:8446/');
+  load(context, 'vintrel.js');
+  load(context, 'page.js');
+  await settle();
+  assert.equal(element('state').textContent, 'Ready');
+  const reason = 'Too many Vintrel connections from this origin (16); close other tabs';
+  ScriptedSocket.opened[0].serverCloses(1013, reason);
+  assert.equal(element('state').textContent, 'Disconnected: ' + reason);
+  assert.equal(element('start').disabled, true);
+});
+
+console.log(failures ? failures + ' failed' : 'all passed');
+process.exit(failures ? 1 : 0);
