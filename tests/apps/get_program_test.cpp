@@ -12,39 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "child_process.hpp"
-#include "support/nginx_server.hpp"
-#include "support/temp_folder.hpp"
+#include "get_runs.hpp"
 
 namespace vintrel::testing {
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-constexpr std::int64_t KiB = 1024;
-constexpr std::int64_t MiB = 1024 * KiB;
-
-#define REQUIRE_NGINX()                                                        \
-  if (!NginxServer::available()) GTEST_SKIP() << NginxServer::why_unavailable()
-
-// The program with fast ticks, so that a test does not wait a second for
-// each step of the control.
-std::vector<std::string> get(std::vector<std::string> arguments) {
-  std::vector<std::string> all{VINTREL_PROGRAM, "get", "--tick-interval", "20"};
-  all.insert(all.end(), arguments.begin(), arguments.end());
-  return all;
-}
-
-std::string describe(const ProgramRun& run) {
-  return "exit " + std::to_string(run.status) + "\n--- stdout\n" + run.out + "\n--- stderr\n" + run.err;
-}
-
-std::size_t count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-  return n;
-}
 
 NginxOptions limited(std::int64_t bytes_per_second, std::string root = {}) {
   NginxOptions options;
@@ -66,23 +40,6 @@ ChildProcess::Options working_in(std::string folder) {
   ChildProcess::Options options;
   options.working_directory = std::move(folder);
   return options;
-}
-
-// Compares a file with what it should hold without printing megabytes of
-// bytes when it does not.
-::testing::AssertionResult holds(const std::string& path, const std::string& expected) {
-  const std::string actual = read_file(path);
-  if (actual == expected) return ::testing::AssertionSuccess();
-  std::size_t same = 0;
-  while (same < actual.size() && same < expected.size() && actual[same] == expected[same]) ++same;
-  return ::testing::AssertionFailure() << path << " holds " << actual.size() << " bytes, " << expected.size()
-                                       << " expected; they differ from byte " << same;
-}
-
-// Serves `name` with `size` bytes made from `seed`; returns its content.
-std::string serve(NginxServer& server, const std::string& name, std::int64_t size, std::uint32_t seed) {
-  make_file(server.file(name), static_cast<std::uint64_t>(size), seed);
-  return read_file(server.file(name));
 }
 
 TEST(GetProgram, FetchesEveryUrlGoesOnPastAMissingOneAndExitsWith1) {

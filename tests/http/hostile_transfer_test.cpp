@@ -1,13 +1,20 @@
-// Servers that misbehave: every case ends with the file byte-identical to
-// the server's, or stopped with a clear error and nothing wrong on disk.
+// Servers that misbehave, plainly and over TLS: every case ends with the
+// file byte-identical to the server's, or stopped with a clear error and
+// nothing wrong on disk.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include "support/hostile_server.hpp"
 #include "support/live_control.hpp"
 #include "support/temp_folder.hpp"
+#include "support/test_ca.hpp"
 
 namespace vintrel {
 namespace {
@@ -183,16 +190,57 @@ std::vector<HostileCase> cases() {
   return all;
 }
 
-class HostileTransfer : public ::testing::TestWithParam<HostileCase> {};
+// Over TLS a close with close_notify is a proper end and one without it may
+// be a truncation. A body whose end its framing tells (a length, the last
+// chunk) is judged by that framing alone, with or without close_notify; a
+// body delimited by the close has nothing else to go by and is taken whole
+// either way. Each chosen case runs as written and, where its first
+// connection ends with a close, once more with every close lacking
+// close_notify.
+bool first_connection_closes(const HostileCase& c) {
+  const auto& steps = c.scripts.front().steps();
+  return !steps.empty() && steps.back().kind == testing::Step::Kind::close;
+}
 
-TEST_P(HostileTransfer, EndsWholeOrStoppedWithAClearError) {
-  const HostileCase& c = GetParam();
+Script without_close_notify(const Script& script) {
+  std::vector<testing::Step> steps = script.steps();
+  for (auto& step : steps)
+    if (step.kind == testing::Step::Kind::close) step.kind = testing::Step::Kind::close_without_notify;
+  return Script(std::move(steps));
+}
+
+std::vector<HostileCase> tls_cases() {
+  const std::vector<std::string> chosen{"LengthLargerThanBodyThenCloseIsResumed", "NoLengthEndsAtTheClose",
+                                        "CutOffChunkedIsResumed", "ResetMidBodyThreeTimes"};
+  std::vector<HostileCase> all;
+  for (const auto& c : cases()) {
+    if (std::find(chosen.begin(), chosen.end(), c.name) == chosen.end()) continue;
+    all.push_back(c);
+    if (!first_connection_closes(c)) continue;
+    HostileCase cut = c;
+    cut.name += "WithoutCloseNotify";
+    for (auto& script : cut.scripts) script = without_close_notify(script);
+    all.push_back(std::move(cut));
+  }
+  return all;
+}
+
+void expect_whole_or_stopped(const HostileCase& c, bool over_tls) {
   testing::TempFolder dir;
   const std::string folder = c.missing_folder ? dir.file("gone") : dir.path().string();
   if (c.on_disk) testing::write_file(dir.file("file.bin"), *c.on_disk);
-  testing::HostileServer server(c.scripts);
-  testing::LiveControl live(platform::SocketTimeouts{std::chrono::seconds(5), std::chrono::milliseconds(300)});
-  live.start({server.url("/dir/file.bin")}, folder);
+  const platform::SocketTimeouts timeouts{std::chrono::seconds(5), std::chrono::milliseconds(300)};
+  std::unique_ptr<testing::HostileServer> server;
+  platform::TlsOptions tls;
+  if (over_tls) {
+    const auto& identity = testing::TestCa::shared().server();
+    server = std::make_unique<testing::HostileServer>(c.scripts, testing::HostileTls{identity.chain, identity.key});
+    tls.ca_file = testing::TestCa::shared().ca_cert();
+  } else {
+    server = std::make_unique<testing::HostileServer>(c.scripts);
+  }
+  testing::LiveControl live(timeouts, tls);
+  live.start({server->url("/dir/file.bin")}, folder);
   ASSERT_TRUE(live.run_until_finished(std::chrono::seconds(15))) << ::testing::PrintToString(live.host.events);
   if (c.completed) {
     EXPECT_TRUE(live.saw("OnFileComplete:" + dir.file(c.file)));
@@ -205,13 +253,29 @@ TEST_P(HostileTransfer, EndsWholeOrStoppedWithAClearError) {
     EXPECT_FALSE(platform::file_exists(dir.file(c.file)));
   }
   if (!c.range_in_request.empty()) {
-    const auto requests = server.requests();
+    const auto requests = server->requests();
     ASSERT_FALSE(requests.empty());
     EXPECT_NE(requests.back().find("Range: " + c.range_in_request), std::string::npos) << requests.back();
   }
 }
 
+// Test names then show the case, not its bytes.
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
+
+class HostileTransfer : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileTransfer, EndsWholeOrStoppedWithAClearError) { expect_whole_or_stopped(GetParam(), false); }
+
+class HostileTlsTransfer : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileTlsTransfer, EndsWholeOrStoppedWithAClearError) {
+  if (!testing::TestCa::available()) GTEST_SKIP() << "no openssl command";
+  expect_whole_or_stopped(GetParam(), true);
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, HostileTransfer, ::testing::ValuesIn(cases()),
+                         [](const ::testing::TestParamInfo<HostileCase>& param_info) { return param_info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, HostileTlsTransfer, ::testing::ValuesIn(tls_cases()),
                          [](const ::testing::TestParamInfo<HostileCase>& param_info) { return param_info.param.name; });
 
 }  // namespace

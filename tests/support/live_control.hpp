@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "control/user_control1.hpp"
 #include "platform/event_loop.hpp"
@@ -26,6 +27,11 @@ struct LiveControl {
 
   explicit LiveControl(platform::SocketTimeouts timeouts = {}, std::int32_t tick_ms = 10)
       : platform(loop, &resolver, timeouts) {
+    control.Timer1->set_interval(tick_ms);
+  }
+  /// The same with secure connections checked as `tls` says.
+  LiveControl(platform::SocketTimeouts timeouts, platform::TlsOptions tls, std::int32_t tick_ms = 10)
+      : platform(loop, &resolver, timeouts, std::move(tls)) {
     control.Timer1->set_interval(tick_ms);
   }
 
