@@ -345,7 +345,7 @@ TEST_F(HostSession, SixtyFourLevelsAreTheLimitCountingTheRequestItself) {
 // The fuzzer's seeds, crashing shapes among them, replayed in every build:
 // each line is answered with one JSON object.
 TEST(HostFuzzSeeds, EverySeedIsAnsweredLineByLine) {
-  const auto corpus = std::filesystem::path(__FILE__).parent_path().parent_path() / "fuzz/corpus/host_fuzz";
+  const auto corpus = std::filesystem::path(VINTREL_TESTS_DIR) / "fuzz/corpus/host_fuzz";
   if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
   int seeds = 0;
   for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
