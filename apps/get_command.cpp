@@ -1,3 +1,5 @@
+#include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,13 +13,10 @@ namespace vintrel::apps {
 
 namespace {
 
-// The control queues at most 100 files, and every start of a file takes one
-// probe slot per server out of 100 for the control's whole life.
-constexpr std::size_t max_files = 100;
-constexpr std::size_t max_servers = 100;
-
 struct GetCommandLine {
   GetOptions options;
+  std::string input_file;
+  bool steady_ticks = false;
   std::vector<std::string> url_words;
   std::vector<std::string> mirror_words;
   CLI::Option* urls = nullptr;
@@ -56,13 +55,18 @@ Command add_get_command(CLI::App& program) {
   get->footer(
       "A mirror (-m URL) names another server holding the same file as the URL\n"
       "just before it; the fastest of them is used. Partial files are resumed.\n"
+      "Any number of files: a control takes 100, so longer lists go through\n"
+      "several in turn.\n"
       "Exit status: 0 all files done, 1 some failed, 2 bad usage, 130 interrupted.\n\n"
       "Example:\n"
       "  vintrel get -d ~/Downloads http://example.org/a.iso -m http://mirror.example.net/a.iso");
 
-  line->urls = get->add_option("URL", line->url_words, "http:// or https:// address of a file to download (at most 100)")
-                   ->type_name("")
-                   ->required();
+  line->urls = get->add_option("URL", line->url_words, "http:// or https:// address of a file to download")
+                   ->type_name("");
+  get->add_option("-i,--input-file", line->input_file,
+                  "Also download the URLs listed in FILE (- for standard input), one file a line: its URL, then "
+                  "its mirrors, separated by blanks; blank lines and lines starting with # are skipped")
+      ->type_name("FILE");
   get->add_option("-d,--directory", o.directory,
                   "Save into DIR (created when missing) instead of asking for a folder")
       ->type_name("DIR");
@@ -83,6 +87,10 @@ Command add_get_command(CLI::App& program) {
       ->check(CLI::Range(1, 60000))
       ->capture_default_str()
       ->group("Advanced");
+  get->add_flag("--steady-ticks", line->steady_ticks,
+                "Move files on only at the control's ticks, one a second, as a page sees it; by default a step "
+                "that is due (connect, request, completion) runs at once")
+      ->group("Advanced");
   get->add_option("--timeout", o.timeout,
                   "Seconds a connection may take to come up, or stay silent once asked (no answer, a stalled body)")
       ->type_name("SECONDS")
@@ -93,19 +101,30 @@ Command add_get_command(CLI::App& program) {
   return {get, [get, line] {
             GetOptions options = line->options;
             options.files = files_in_order(*get, *line);
-            if (options.files.size() > max_files)
-              throw CLI::ValidationError("URL", "at most " + std::to_string(max_files) + " files per run");
-            std::size_t servers = 0;
+            options.eager = !line->steady_ticks;
+            if (!line->input_file.empty()) {
+              std::vector<FileRequest> listed;
+              if (line->input_file == "-") {
+                listed = read_url_list(std::cin);
+              } else {
+                std::ifstream in(line->input_file);
+                if (!in) throw CLI::ValidationError("--input-file " + line->input_file, "cannot be read");
+                listed = read_url_list(in);
+              }
+              options.files.insert(options.files.end(), listed.begin(), listed.end());
+            }
+            if (options.files.empty()) throw CLI::RequiredError("URL or --input-file");
+            // A longer list runs through one control after another, but a
+            // file's servers must fit one control's starts: as the first of
+            // a control it is started alone once more.
+            const std::size_t max_mirrors = server_starts_per_control - 2;
             for (const FileRequest& file : options.files) {
               check_url(file.url, "URL");
               for (const std::string& mirror : file.mirrors) check_url(mirror, "--mirror");
-              // File 1 is started once with its first server alone before
-              // its mirrors join it.
-              servers += 1 + file.mirrors.size() + (&file == &options.files.front() && !file.mirrors.empty());
+              if (file.mirrors.size() > max_mirrors)
+                throw CLI::ValidationError("mirror", "at most " + std::to_string(max_mirrors) + " mirrors for " +
+                                                         file.url);
             }
-            if (servers > max_servers)
-              throw CLI::ValidationError("--mirror", "at most " + std::to_string(max_servers) +
-                                                         " servers in all, mirrors included");
             return run_get(options);
           }};
 }

@@ -45,7 +45,8 @@ class GetSession final : public platform::Container, public platform::PageObject
         report_(report),
         dialog_(std::move(dialog)),
         preselect_(std::move(preselect)),
-        control_(machine, this),
+        machine_(machine),
+        batches_(split_into_controls(options.files)),
         outcomes_(options.files.size(), Outcome::pending) {}
 
   int run() {
@@ -62,16 +63,19 @@ class GetSession final : public platform::Container, public platform::PageObject
       return;
     }
     const int n = current_;
+    // A socket error's number and text are stored only after its status is
+    // raised, so failures are judged once the event is over; a failed
+    // attempt is shown then too, with its number and reason.
+    if (Text == "Waiting for a connection") {
+      loop_.post([this, n] { attempt_failed(n); });
+      return;
+    }
     report_.status(n, files(), Text);
     show_progress();
-    // A socket error's number and text are stored only after its status is
-    // raised, so failures are judged once the event is over.
     if (Text == "File Not Found") {
       loop_.post([this, n] {
         if (pending(n)) fail(n, last_error());
       });
-    } else if (Text == "Waiting for a connection") {
-      loop_.post([this, n] { attempt_failed(n); });
     }
   }
 
@@ -101,7 +105,9 @@ class GetSession final : public platform::Container, public platform::PageObject
   bool pending(int n) const { return !stopping() && n == current_ && outcomes_[index(n)] == Outcome::pending; }
   bool stopping() const { return interrupted_ != 0 || ended_ || fatal_; }
   static std::size_t index(int n) { return static_cast<std::size_t>(n - 1); }
-  queue::DownloadFile& record(int n) { return control_.DownloadFiles->Item(n); }
+  // File n of the run is file n - base_ of the current control.
+  std::int16_t local(int n) const { return static_cast<std::int16_t>(n - base_); }
+  queue::DownloadFile& record(int n) { return control_->DownloadFiles->Item(local(n)); }
 
   // A control call that fails ends the run: the queue's state is unknown.
   bool call(const std::function<void()>& fn) {
@@ -117,8 +123,8 @@ class GetSession final : public platform::Container, public platform::PageObject
   }
 
   std::string last_error() {
-    const std::string number = control_.dErrorNumber();
-    const std::string text = control_.dErrorDesc();
+    const std::string number = control_->dErrorNumber();
+    const std::string text = control_->dErrorDesc();
     return number == "0" ? text : text + " (error " + number + ")";
   }
 
@@ -130,30 +136,50 @@ class GetSession final : public platform::Container, public platform::PageObject
     }
   }
 
-  void start() {
-    const bool started = call([this] {
-      for (const auto& file : options_.files) control_.AddFile(file.url);
-      control_.Timer1->set_interval(options_.tick_interval);
-      control_.SetDLText(options_.title);
-      control_.SetDirectory(preselect_);
+  void start() { begin_batch(0); }
+
+  // A control takes at most 100 files and 100 server starts in its life:
+  // a longer list goes through one control after another, numbered as one.
+  void begin_batch(std::size_t b) {
+    const int first = control_ ? base_ + static_cast<int>(batches_[batch_]) : 0;
+    if (control_) {
+      // Later controls save where the first was told to, without asking.
+      dialog_ = std::make_unique<platform::FixedFolderDialog>(loop_, control_->sBuffer);
+      preselect_ = control_->sBuffer;
+    }
+    batch_ = b;
+    base_ = first;
+    const int count = static_cast<int>(batches_[b]);
+    current_ = 0;
+    control_.reset();
+    control_ = std::make_unique<control::UserControl1>(machine_, this);
+    const bool started = call([&] {
+      for (int n = first + 1; n <= first + count; ++n) control_->AddFile(options_.files[index(n)].url);
+      control_->Timer1->set_interval(options_.tick_interval);
+      control_->set_eager_ticks(options_.eager);
+      control_->SetDLText(options_.title);
+      control_->SetDirectory(preselect_);
       // Asks for the folder with the loop running, then starts file 1.
-      control_.StartQueue();
+      control_->StartQueue();
     });
     if (!started || interrupted_) return;
-    if (control_.DownloadFiles->Count() < files()) {
+    if (control_->DownloadFiles->Count() < count) {
       report_.error("no folder was chosen; nothing was downloaded");
       fatal_ = true;
       loop_.stop();
       return;
     }
-    stopwatch_.restart();
-    begin_file(1);
+    // The run's time is the downloads', not the folder dialog's.
+    if (b == 0) stopwatch_.restart();
+    begin_file(first + 1);
   }
 
   void begin_file(int n) {
     current_ = n;
+    began_ = true;
     attempts_ = 0;
     last_size_ = size_on_disk(n);
+    file_clock_.restart();
     report_.file_started(n, files(), options_.files[index(n)].url);
     const auto& mirrors = options_.files[index(n)].mirrors;
     call([&] {
@@ -172,7 +198,7 @@ class GetSession final : public platform::Container, public platform::PageObject
         server->isSecure = parts->secure;
         record(n).remoteServerLocs->Add(server);
       }
-      if (n > 1 || !mirrors.empty()) control_.GotoFile(static_cast<std::int16_t>(n));
+      if (local(n) > 1 || !mirrors.empty()) control_->GotoFile(local(n));
     });
   }
 
@@ -184,18 +210,22 @@ class GetSession final : public platform::Container, public platform::PageObject
       // broke. Count afresh from here.
       last_size_ = size;
       attempts_ = 0;
+      report_.status(n, files(), "Waiting for a connection: " + last_error());
       return;
     }
-    if (++attempts_ < options_.tries) return;
     const std::string why = last_error();
-    if (!call([this] { control_.CancelQueue(); })) return;
+    if (++attempts_ < options_.tries) {
+      report_.retrying(n, files(), attempts_, options_.tries, why);
+      return;
+    }
+    if (!call([this] { control_->CancelQueue(); })) return;
     fail(n, "gave up after " + std::to_string(attempts_) + (attempts_ == 1 ? " attempt" : " attempts") + ": " + why);
   }
 
   void complete(int n, const std::string& path) {
     outcomes_[index(n)] = Outcome::done;
-    count_received(n);
-    report_.file_done(n, files(), path, size_on_disk(n));
+    const double fetched = count_received(n);
+    report_.file_done(n, files(), path, size_on_disk(n), fetched, file_clock_.seconds());
     next();
   }
 
@@ -206,34 +236,44 @@ class GetSession final : public platform::Container, public platform::PageObject
     next();
   }
 
-  void count_received(int n) {
+  // The bytes file n fetched in this run, added to the run's count.
+  double count_received(int n) {
     const queue::DownloadFile& F = record(n);
     // What is on disk from before this transfer is not counted again.
-    if (F.downloadedbytes > F.bytesondisk) received_ += F.downloadedbytes - F.bytesondisk;
+    const double fetched = F.downloadedbytes > F.bytesondisk ? F.downloadedbytes - F.bytesondisk : 0;
+    received_ += fetched;
+    return fetched;
   }
 
   void next() {
-    if (current_ < files()) {
+    if (current_ < base_ + static_cast<int>(batches_[batch_])) {
       begin_file(current_ + 1);
+      return;
+    }
+    if (batch_ + 1 < batches_.size()) {
+      // Not from inside a control's call: the control is replaced.
+      loop_.post([this] {
+        if (!stopping()) begin_batch(batch_ + 1);
+      });
       return;
     }
     current_ = files() + 1;
     // As a page does: moving past the last file ends the queue.
-    call([this] { control_.GotoFile(static_cast<std::int16_t>(control_.dTotalFiles() + 1)); });
+    call([this] { control_->GotoFile(static_cast<std::int16_t>(control_->dTotalFiles() + 1)); });
   }
 
   void show_progress() {
     if (report_.mode() != OutputMode::terminal) return;
     try {
       Progress p;
-      p.file = std::stoi(control_.dCurrentFile());
-      p.files = control_.dTotalFiles();
-      p.name = base_name(control_.dCurrentFileName());
-      p.done = number(control_.dBytesTransferred());
-      p.size = number(control_.dBytesTotal());
-      p.percent = number(control_.dPercentComplete());
-      p.rate = number(control_.dRate());
-      p.remaining = number(control_.dRemainingTime());
+      p.file = base_ + std::stoi(control_->dCurrentFile());
+      p.files = files();
+      p.name = base_name(control_->dCurrentFileName());
+      p.done = number(control_->dBytesTransferred());
+      p.size = number(control_->dBytesTotal());
+      p.percent = number(control_->dPercentComplete());
+      p.rate = number(control_->dRate());
+      p.remaining = number(control_->dRemainingTime());
       report_.progress(p);
     } catch (const AutomationError&) {
       // No current record yet: nothing to draw.
@@ -249,7 +289,7 @@ class GetSession final : public platform::Container, public platform::PageObject
       // Closing the transfer keeps the part on disk; the next run with the
       // same folder resumes it.
       try {
-        control_.CancelQueue();
+        control_->CancelQueue();
       } catch (const AutomationError&) {
       }
       count_received(n);
@@ -274,7 +314,7 @@ class GetSession final : public platform::Container, public platform::PageObject
     }
     summary.received = received_;
     summary.seconds = stopwatch_.seconds();
-    if (current_ >= 1 || interrupted_ != 0) report_.summary(summary);
+    if (began_ || interrupted_ != 0) report_.summary(summary);
     if (interrupted_ != 0) return 128 + interrupted_;
     if (fatal_ || summary.failed > 0 || summary.unfinished > 0) return 1;
     return 0;
@@ -285,20 +325,70 @@ class GetSession final : public platform::Container, public platform::PageObject
   Report& report_;
   std::unique_ptr<platform::FolderDialog> dialog_;
   std::string preselect_;
-  control::UserControl1 control_;
+  platform::Platform& machine_;
+  std::vector<std::size_t> batches_;  // files per control, in order
+  std::size_t batch_ = 0;
+  int base_ = 0;  // files of the run before the current control's
+  std::unique_ptr<control::UserControl1> control_;
 
   std::vector<Outcome> outcomes_;
   int current_ = 0;  // the file being fetched; files() + 1 once all are done
+  platform::Stopwatch file_clock_;  // since the current file began
   int attempts_ = 0;
   double last_size_ = 0;
   double received_ = 0;
   platform::Stopwatch stopwatch_;
   int interrupted_ = 0;  // the signal that ended the run
+  bool began_ = false;   // a file was started
   bool ended_ = false;
   bool fatal_ = false;
 };
 
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
 }  // namespace
+
+std::vector<FileRequest> read_url_list(std::istream& in) {
+  std::vector<FileRequest> files;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::size_t at = 0;
+    std::vector<std::string> words;
+    while (true) {
+      while (at < line.size() && is_blank(line[at])) ++at;
+      if (at == line.size()) break;
+      std::size_t end = at;
+      while (end < line.size() && !is_blank(line[end])) ++end;
+      words.push_back(line.substr(at, end - at));
+      at = end;
+    }
+    if (words.empty() || words.front().front() == '#') continue;
+    FileRequest file{words.front(), {}};
+    file.mirrors.assign(words.begin() + 1, words.end());
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
+std::vector<std::size_t> split_into_controls(const std::vector<FileRequest>& files) {
+  std::vector<std::size_t> batches;
+  std::size_t count = 0;
+  std::size_t starts = 0;
+  for (const FileRequest& file : files) {
+    const std::size_t own = 1 + file.mirrors.size();
+    // As the first of a control it is started once more, alone.
+    const std::size_t as_first = own + (file.mirrors.empty() ? 0 : 1);
+    if (count > 0 && (count == files_per_control || starts + own > server_starts_per_control)) {
+      batches.push_back(count);
+      count = 0;
+      starts = 0;
+    }
+    starts += count == 0 ? as_first : own;
+    ++count;
+  }
+  if (count > 0) batches.push_back(count);
+  return batches;
+}
 
 int run_get(const GetOptions& options) {
   const OutputMode mode = options.quiet                     ? OutputMode::quiet

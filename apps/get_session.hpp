@@ -2,7 +2,9 @@
 // `vintrel get`: a host of the control that drives it the way a page does,
 // through its public methods, properties, events and records only.
 
+#include <cstddef>
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,22 @@ struct FileRequest {
   std::vector<std::string> mirrors;
 };
 
+/// The files of a URL list as wget -i and aria2 -i read it: one file a
+/// line, its first URL then its mirrors, separated by blanks or tabs; blank
+/// lines and lines starting with '#' are skipped.
+std::vector<FileRequest> read_url_list(std::istream& in);
+
+/// A control holds at most this many files.
+inline constexpr std::size_t files_per_control = 100;
+/// Starts of a server a control makes in its life: one per server of each
+/// file, and one more for a first file with mirrors (started alone first).
+inline constexpr std::size_t server_starts_per_control = 100;
+
+/// How many of `files`, in order, each successive control takes: as many
+/// as fit within a control's files and server starts. A file that fits no
+/// control alone (too many mirrors) gets one to itself.
+std::vector<std::size_t> split_into_controls(const std::vector<FileRequest>& files);
+
 struct GetOptions {
   std::vector<FileRequest> files;
   /// The folder to save into; empty to ask the user.
@@ -28,6 +46,9 @@ struct GetOptions {
   int tries = 20;
   /// Milliseconds between the control's ticks.
   int tick_interval = 1000;
+  /// Steps due at once (connect, request, completion) run at once instead
+  /// of on the next tick.
+  bool eager = true;
   /// Seconds a connection may take to come up, and may stay silent once
   /// the request is sent (no first byte, or a stalled body).
   int timeout = 60;

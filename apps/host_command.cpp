@@ -24,6 +24,7 @@ struct HostOptions {
   std::string dialog = "peer";
   std::string directory;
   int tick_interval = 1000;
+  bool eager = false;
   bool no_open = false;
   platform::TlsOptions tls;
 };
@@ -61,6 +62,7 @@ int run_host(const HostOptions& options) {
   session_options.dialog = dialog.get();
   session_options.allow_open = !options.no_open;
   session_options.tick_interval = options.tick_interval;
+  session_options.eager_ticks = options.eager;
   host::Session session(
       machine, [](const std::string& line) { std::cout << line << '\n' << std::flush; }, session_options);
 
@@ -119,6 +121,8 @@ Command add_host_command(CLI::App& program) {
       ->check(CLI::Range(1, 60000))
       ->capture_default_str()
       ->group("Advanced");
+  host->add_flag("--eager", options->eager,
+                 "Run a file's next step at once when it is due (connected, completed) instead of on the next tick");
   add_tls_options(*host, options->tls);
   return {host, [options] { return run_host(*options); }};
 }

@@ -58,6 +58,13 @@ std::string format_duration(double seconds) {
 
 std::string progress_line(const Progress& p, int columns) {
   const std::size_t width = static_cast<std::size_t>(std::max(columns > 0 ? columns : default_columns, 2) - 1);
+  if (!p.status.empty() && p.status != "Downloading") {
+    const std::string head = prefix(p.file, p.files);
+    const std::string tail = ": " + p.status;
+    if (head.size() + tail.size() + std::min<std::size_t>(p.name.size(), 8) <= width)
+      return head + shorten(p.name, width - head.size() - tail.size()) + tail;
+    return cut(head + p.name + tail, width);
+  }
   const bool size_known = p.size > 0;
 
   std::string percent = "  --%";
@@ -113,6 +120,11 @@ void Report::put_line(std::ostream& stream, const std::string& line) {
   if (live) progress(*live);
 }
 
+void Report::clear_live_line() {
+  if (live_) out_ << clear_line << std::flush;
+  live_.reset();
+}
+
 void Report::end_live_line() {
   // The last drawing stays on screen as the file's record.
   if (!live_) return;
@@ -122,7 +134,18 @@ void Report::end_live_line() {
 
 void Report::file_started(int file, int files, const std::string& url) {
   last_status_.clear();
-  shown_.clear();
+  url_ = url;
+  live_status_.clear();
+  if (mode_ == OutputMode::terminal) {
+    // The file's line starts as its address; its result ends it.
+    clear_live_line();
+    live_status_ = "Starting";
+    Progress p;
+    p.file = file;
+    p.files = files;
+    progress(p);
+    return;
+  }
   end_live_line();
   if (mode_ == OutputMode::quiet) return;
   put_line(out_, prefix(file, files) + url);
@@ -131,9 +154,31 @@ void Report::file_started(int file, int files, const std::string& url) {
 void Report::status(int file, int files, const std::string& text) {
   if (text == last_status_) return;
   last_status_ = text;
-  if (!shown_.insert(text).second && mode_ == OutputMode::terminal) return;
+  if (mode_ == OutputMode::terminal) return show_status(file, files, text);
   if (mode_ == OutputMode::quiet) return;
   put_line(out_, prefix(file, files) + text);
+}
+
+void Report::retrying(int file, int files, int attempt, int attempts, const std::string& why) {
+  const std::string text = "Waiting for a connection (try " + std::to_string(attempt) + " of " +
+                           std::to_string(attempts) + "): " + why;
+  last_status_ = "Waiting for a connection";
+  if (mode_ == OutputMode::terminal) return show_status(file, files, text);
+  if (mode_ == OutputMode::quiet) return;
+  put_line(out_, prefix(file, files) + text);
+}
+
+void Report::show_status(int file, int files, const std::string& text) {
+  live_status_ = text;
+  Progress p;
+  if (live_ && live_->file == file) {
+    p = *live_;
+  } else {
+    p.file = file;
+    p.files = files;
+    p.name = url_;
+  }
+  progress(p);
 }
 
 void Report::queue_status(const std::string& text) {
@@ -144,21 +189,36 @@ void Report::queue_status(const std::string& text) {
 
 void Report::progress(const Progress& progress) {
   if (mode_ != OutputMode::terminal) return;
-  out_ << clear_line << progress_line(progress, columns_) << std::flush;
-  live_ = progress;
+  Progress shown = progress;
+  shown.status = live_status_;
+  if (shown.name.empty()) shown.name = url_;
+  out_ << clear_line << progress_line(shown, columns_) << std::flush;
+  live_ = shown;
 }
 
-void Report::file_done(int file, int files, const std::string& path, double size) {
-  end_live_line();
+void Report::file_done(int file, int files, const std::string& path, double size, double received,
+                       double seconds) {
+  // The result says all the live line did and stays in its place.
+  clear_live_line();
   if (mode_ == OutputMode::quiet) return;
-  put_line(out_, prefix(file, files) + "saved " + path + " (" + format_bytes(size) + ", " +
-                     std::to_string(static_cast<std::int64_t>(size)) + " bytes)");
+  std::string line = prefix(file, files) + "saved " + path + " (" + format_bytes(size) + ", " +
+                     std::to_string(static_cast<std::int64_t>(size)) + " bytes)";
+  if (received > 0) {
+    // Under a millisecond the clock says nothing useful: no rate then.
+    std::array<char, 64> text{};
+    if (seconds >= 0.001)
+      std::snprintf(text.data(), text.size(), " in %.2f s, %lld KB/s", seconds,
+                    static_cast<long long>(received / 1024 / seconds));
+    else
+      std::snprintf(text.data(), text.size(), " in %.2f s", std::max(seconds, 0.0));
+    line += text.data();
+  }
+  put_line(out_, line);
 }
 
 void Report::file_failed(int file, int files, const std::string& why) {
   // A failed file's last drawing says less than its failure line.
-  if (live_) out_ << clear_line << std::flush;
-  live_.reset();
+  clear_live_line();
   put_line(err_, prefix(file, files) + "failed: " + why);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // What `vintrel get` tells its user. Three ways to say it:
-//  - terminal: status lines as they change, under them one live progress
-//    line for the current file, redrawn in place ("\r", clear to the end of
-//    the line) and never wider than the terminal, so it never wraps;
+//  - terminal: one line per file. While the file goes, a live line shows
+//    its status ("Locating File"...) and then its progress, redrawn in place
+//    ("\r", clear to the end of the line) and never wider than the terminal,
+//    so it never wraps; once it ends, its result replaces it;
 //  - plain (output is a file or a pipe): one line per event, nothing redrawn,
 //    so logs and scripts read it line by line;
 //  - quiet: only failures (on standard error) and the summary.
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <string>
 
 namespace vintrel::apps {
@@ -32,11 +32,15 @@ struct Progress {
   double percent = 0;
   double rate = 0;       ///< KB (1024 bytes) per second.
   double remaining = 0;  ///< Seconds; meaningless while rate is 0.
+  /// The control's last status; shown instead of the bar until the file
+  /// is "Downloading".
+  std::string status;
 };
 
 /// The progress line, at most `columns - 1` characters wide (the last column
 /// is left free: writing into it makes some terminals wrap at once). The
-/// name is shortened first, then the bar dropped.
+/// name is shortened first, then the bar dropped. A status other than
+/// "Downloading" is shown after the name instead of the figures.
 std::string progress_line(const Progress& progress, int columns);
 
 struct Summary {
@@ -61,14 +65,18 @@ class Report {
   /// A status text of the control. The control repeats itself
   /// ("Downloading" every tick, "Connecting" every probing tick): plain
   /// output drops a repeat of the file's last text, so that the lines still
-  /// show every change in order; on a terminal, where the live line shows
-  /// how the file goes, each text is shown once per file.
+  /// show every change in order; on a terminal it goes into the live line.
   void status(int file, int files, const std::string& text);
   /// A status that belongs to no file ("Completed All Transfers").
   void queue_status(const std::string& text);
   /// Redraws the live line; only on a terminal.
   void progress(const Progress& progress);
-  void file_done(int file, int files, const std::string& path, double size);
+  /// `received` bytes fetched by this run in `seconds`: the average rate
+  /// over the whole transfer, not the control's last one-second figure.
+  void file_done(int file, int files, const std::string& path, double size, double received, double seconds);
+  /// A connection attempt failed and another will follow: which one it
+  /// was and why, shown as the file's status.
+  void retrying(int file, int files, int attempt, int attempts, const std::string& why);
   void file_failed(int file, int files, const std::string& why);
   /// A message for standard error that is no file's failure.
   void error(const std::string& text);
@@ -77,13 +85,16 @@ class Report {
  private:
   void put_line(std::ostream& stream, const std::string& line);
   void end_live_line();
+  void clear_live_line();
+  void show_status(int file, int files, const std::string& text);
 
   OutputMode mode_;
   std::ostream& out_;
   std::ostream& err_;
   int columns_;
   std::string last_status_;
-  std::set<std::string> shown_;  // this file's statuses so far
+  std::string url_;               // the current file's, named until its record is
+  std::string live_status_;       // shown in the live line
   std::optional<Progress> live_;  // on screen, cursor at its end
 };
 

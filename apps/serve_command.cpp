@@ -29,6 +29,7 @@ struct ServeOptions {
   std::string directory;
   bool allow_open = false;
   int tick_interval = 1000;
+  bool eager = false;
   platform::TlsOptions tls;
 };
 
@@ -70,6 +71,7 @@ int run_serve(const ServeOptions& options) {
   channel_options.dialog = dialog.get();
   channel_options.allow_open = options.allow_open;
   channel_options.tick_interval = options.tick_interval;
+  channel_options.eager_ticks = options.eager;
 
   web::ServerOptions server_options;
   server_options.port = static_cast<std::uint16_t>(options.port);
@@ -130,6 +132,8 @@ Command add_serve_command(CLI::App& program) {
       ->type_name("MS")
       ->check(CLI::Range(10, 60000))
       ->capture_default_str();
+  serve->add_flag("--eager", options->eager,
+                  "Run a file's next step at once when it is due (connected, completed) instead of on the next tick");
   add_tls_options(*serve, options->tls);
   return Command{serve, [options] { return run_serve(*options); }};
 }

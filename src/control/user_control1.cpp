@@ -13,8 +13,12 @@ class UserControl1::SocketSink final : public platform::SocketEvents {
   SocketSink(UserControl1& control, Array array) : control_(control), array_(array) {}
 
   void on_connect(std::int16_t index) override {
-    // Transfer connections are found by polling State on the tick.
-    if (array_ == Array::pingWs) guarded(index, [&] { control_.pingWs_Connect(index); });
+    // Transfer connections are found by polling State on the tick; an eager
+    // control only brings that tick forward.
+    if (array_ == Array::pingWs)
+      guarded(index, [&] { control_.pingWs_Connect(index); });
+    else
+      guarded(index, [&] { control_.transfer_event_done(index); });
   }
   void on_data_arrival(std::int16_t index, std::int32_t bytes_total) override {
     guarded(index, [&] {
@@ -23,6 +27,7 @@ class UserControl1::SocketSink final : public platform::SocketEvents {
       else
         control_.Winsock1_DataArrival(index, bytes_total);
     });
+    if (array_ == Array::Winsock1) guarded(index, [&] { control_.transfer_event_done(index); });
   }
   void on_error(std::int16_t index, platform::SocketError& error) override {
     guarded(index, [&] {
@@ -39,6 +44,7 @@ class UserControl1::SocketSink final : public platform::SocketEvents {
       else
         control_.Winsock1_Close(index);
     });
+    if (array_ == Array::Winsock1) guarded(index, [&] { control_.transfer_event_done(index); });
   }
 
  private:

@@ -44,6 +44,14 @@ class UserControl1 {
   void set_container(platform::Container* container) { container_ = container; }
   platform::Container* container() const { return container_; }
 
+  /// Eager ticks: when a step of the tick has work to do at once (a
+  /// transfer just connected, a file just completed, a file just made ready
+  /// by a start), the next tick runs on the loop right after the current
+  /// handler instead of waiting for Timer1. Off by default; a host's choice,
+  /// not part of what script sees.
+  void set_eager_ticks(bool eager) { eagerTicks_ = eager; }
+  bool eager_ticks() const { return eagerTicks_; }
+
   // ---- Public members: script reads and writes them as properties --------
   std::shared_ptr<queue::DownloadFileCollection> DownloadFiles =
       std::make_shared<queue::DownloadFileCollection>();
@@ -191,6 +199,13 @@ class UserControl1 {
 
   // ---- Progress (progress/) ------------------------------------------------
   void Timer1_Timer();
+  /// Asks for an early tick for file `n` in the state `status`: posted once,
+  /// however often asked before it runs, and dropped when the file has left
+  /// that state (or the timer ticked) by then. Does nothing unless eager.
+  void request_tick(std::int16_t n, const char* status);
+  /// After an event of transfer socket `index`: the tick has work at once
+  /// when it is the current file's and it just connected or completed.
+  void transfer_event_done(std::int16_t index);
   void sendRequest(std::int16_t fileIndex);
   /// Rate and remaining time of the current transfer (a step of the tick).
   void updateRate(DownloadFile& F);
@@ -245,6 +260,16 @@ class UserControl1 {
   std::unique_ptr<SocketSink> winsockSink_;
   std::unique_ptr<SocketSink> pingSink_;
   bool folderDialogOpen_ = false;
+  bool eagerTicks_ = false;
+  // The early tick wanted: for which file, in which state; a posted tick
+  // finding anything else does nothing, so a file an error put back to
+  // "pinged" in between waits for Timer1 like every retry.
+  bool tickRequested_ = false;
+  std::int16_t tickFile_ = 0;
+  const char* tickStatus_ = "";
+  bool tickPosted_ = false;
+  // Expires with the control, so a tick posted before it died does nothing.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace vintrel::control

@@ -191,6 +191,7 @@ struct Session::Impl final : platform::Container, platform::PageObject {
         peer_dialog([this](const json& event) { send(event); }),
         ctl(platform, this) {
     if (options.tick_interval > 0) ctl.control().Timer1->set_interval(options.tick_interval);
+    ctl.control().set_eager_ticks(options.eager_ticks);
   }
 
   Output output;

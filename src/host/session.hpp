@@ -55,6 +55,9 @@ struct SessionOptions {
   bool allow_open = false;
   /// Milliseconds between the control's ticks; 0 keeps its one second.
   std::int32_t tick_interval = 0;
+  /// Ticks brought forward when a file has work at once (UserControl1's
+  /// eager ticks); off keeps the steady clock.
+  bool eager_ticks = false;
 };
 
 class Session {

@@ -711,4 +711,6 @@ std::unique_ptr<Timer> AsioPlatform::make_timer() { return std::make_unique<Asio
 
 bool AsioPlatform::wait_until(const std::function<bool()>& done) { return loop_.run_until(done); }
 
+void AsioPlatform::post(std::function<void()> fn) { loop_.post(std::move(fn)); }
+
 }  // namespace vintrel::platform

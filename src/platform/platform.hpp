@@ -30,6 +30,9 @@ class Platform {
   /// Keeps delivering events until `done` is true (false if the loop was
   /// stopped first); called inside a handler.
   virtual bool wait_until(const std::function<bool()>& done) = 0;
+  /// Queues `fn` to run on the loop once the current handler has returned;
+  /// never runs it on the caller's stack.
+  virtual void post(std::function<void()> fn) = 0;
   /// Opens a file with the desktop's default program; the outcome is not
   /// examined. Tests replace it so that nothing is started.
   virtual void shell_open(const std::string& path);
@@ -51,6 +54,7 @@ class AsioPlatform final : public Platform {
   std::unique_ptr<SocketArray> make_socket_array() override;
   std::unique_ptr<Timer> make_timer() override;
   bool wait_until(const std::function<bool()>& done) override;
+  void post(std::function<void()> fn) override;
   bool offers_tls() const override { return true; }
 
   EventLoop& loop() { return loop_; }

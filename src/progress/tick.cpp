@@ -14,6 +14,8 @@ const Date unset_start_limit = platform::make_date(1971, 1, 1, 0, 1, 0);
 }  // namespace
 
 void UserControl1::Timer1_Timer() {
+  // Whatever an early tick was wanted for, this tick does it.
+  tickRequested_ = false;
   if (totalFiles < 1 || CurFile < 1) return;
   // The index is fixed for the whole tick: a page handler that calls
   // GotoFile from inside one of its events does not redirect the rest.
@@ -55,6 +57,37 @@ void UserControl1::Timer1_Timer() {
     StatusChange("Completed Downloading a File");
     FileComplete(F.localfilename);
     F.downloadStatus = idle;
+  }
+}
+
+void UserControl1::request_tick(std::int16_t n, const char* status) {
+  if (!eagerTicks_) return;
+  tickRequested_ = true;
+  tickFile_ = n;
+  tickStatus_ = status;
+  if (tickPosted_) return;
+  tickPosted_ = true;
+  // Posted, never run here: the caller may be a socket handler or script
+  // in the middle of a call, and the tick raises events of its own.
+  platform_.post([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.expired()) return;
+    tickPosted_ = false;
+    if (!tickRequested_ || !Timer1->enabled()) return;
+    tickRequested_ = false;
+    if (CurFile != tickFile_ || tickFile_ < 1 || tickFile_ > DownloadFiles->Count()) return;
+    if (DownloadFiles->Item(tickFile_).downloadStatus != tickStatus_) return;
+    guarded(CurFile, [this] { Timer1_Timer(); });
+  });
+}
+
+void UserControl1::transfer_event_done(std::int16_t index) {
+  if (!eagerTicks_ || index != CurFile || index < 1 || index > DownloadFiles->Count()) return;
+  const DownloadFile& F = DownloadFiles->Item(index);
+  if (F.downloadStatus == completed) {
+    request_tick(index, completed);
+  } else if (F.downloadStatus == downloading && !F.isSent && Winsock1->IsLoaded(index) &&
+             Winsock1->State(index) == connected) {
+    request_tick(index, downloading);
   }
 }
 

@@ -35,6 +35,8 @@ void UserControl1::downloadQueue() {
   // Redirections are counted from each start of the file.
   dlTransfer[n].redirects = 0;
   launchProbes(n);
+  // A single server needs no probing: the file is ready to connect now.
+  if (DownloadFiles->Item(n).downloadStatus == pinged) request_tick(n, pinged);
 }
 
 void UserControl1::GotoFile(std::int16_t FileNum) {

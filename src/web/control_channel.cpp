@@ -56,7 +56,8 @@ class ControlChannel final : public Channel {
   ControlChannel(platform::Platform& platform, Outlet outlet, const ControlChannelOptions& options)
       : outlet_(std::move(outlet)),
         session_(platform, [this](const std::string& line) { outlet_.send(line); },
-                 host::SessionOptions{options.dialog, options.allow_open, options.tick_interval}) {}
+                 host::SessionOptions{options.dialog, options.allow_open, options.tick_interval,
+                                      options.eager_ticks}) {}
 
   void receive(std::string_view message) override {
     if (session_.closed()) return;

@@ -22,6 +22,8 @@ struct ControlChannelOptions {
   bool allow_open = false;
   /// Milliseconds between the control's ticks; 0 keeps its one second.
   std::int32_t tick_interval = 0;
+  /// Whether each control runs eager ticks (see host::SessionOptions).
+  bool eager_ticks = false;
 };
 
 /// A new control on `platform` for one connection. A page may do anything

@@ -98,6 +98,27 @@ TEST(Summary, CountsBytesTimeAndAverageRate) {
             "Summary: 0 done, 0 failed, 3 not finished; 0 B received in 0:00:00 (0 KB/s)");
 }
 
+// What a terminal keeps once the output is drawn: each "\r\x1b[K" wipes the
+// line it is on, so only text followed by a newline stays.
+std::vector<std::string> lines_kept(const std::string& out) {
+  std::vector<std::string> kept;
+  std::string line;
+  for (std::size_t at = 0; at < out.size();) {
+    if (out.compare(at, 4, "\r\x1b[K") == 0) {
+      line.clear();
+      at += 4;
+    } else if (out[at] == '\n') {
+      kept.push_back(line);
+      line.clear();
+      ++at;
+    } else {
+      line += out[at++];
+    }
+  }
+  if (!line.empty()) kept.push_back(line + " <live>");
+  return kept;
+}
+
 TEST(Report, PlainLinesDropRepeatedStatusesAndSendFailuresToStandardError) {
   std::ostringstream out, err;
   Report report(OutputMode::plain, out, err);
@@ -106,38 +127,49 @@ TEST(Report, PlainLinesDropRepeatedStatusesAndSendFailuresToStandardError) {
                            "Completed Downloading a File"})
     report.status(1, 2, text);
   report.progress(sample());  // nothing to redraw when not on a terminal
-  report.file_done(1, 2, "/d/a", 2048);
+  report.file_done(1, 2, "/d/a", 2048, 2048, 0.5);
   report.file_started(2, 2, "http://h/b");
   // A new file starts afresh: its first status shows even when the last
   // file's last status was the same.
   report.status(2, 2, "Locating File");
+  report.retrying(2, 2, 3, 20, "Connection refused");
   report.status(2, 2, "File Not Found");
   report.file_failed(2, 2, "404 Not Found");
   EXPECT_EQ(out.str(),
             "[1/2] http://h/a\n[1/2] Locating File\n[1/2] Downloading\n[1/2] Completed Downloading a File\n"
-            "[1/2] saved /d/a (2.0 KiB, 2048 bytes)\n[2/2] http://h/b\n[2/2] Locating File\n[2/2] File Not Found\n");
+            "[1/2] saved /d/a (2.0 KiB, 2048 bytes) in 0.50 s, 4 KB/s\n[2/2] http://h/b\n[2/2] Locating File\n"
+            "[2/2] Waiting for a connection (try 3 of 20): Connection refused\n[2/2] File Not Found\n");
   EXPECT_EQ(err.str(), "[2/2] failed: 404 Not Found\n");
 }
 
-TEST(Report, TerminalShowsEachStatusOncePerFileWhilePlainShowsEveryChange) {
-  const std::vector<std::string> texts{"Locating File", "Downloading", "Determining File Size", "Downloading",
-                                       "Downloading", "Waiting for a connection", "Locating File", "Downloading"};
-  std::ostringstream plain_out, terminal_out, err;
-  Report plain(OutputMode::plain, plain_out, err);
-  Report terminal(OutputMode::terminal, terminal_out, err, 100);
-  for (Report* report : {&plain, &terminal}) {
-    report->file_started(1, 2, "http://h/a");
-    for (const auto& text : texts) report->status(1, 2, text);
-    report->file_started(2, 2, "http://h/b");
-    report->status(2, 2, "Locating File");
-  }
-  EXPECT_EQ(plain_out.str(),
-            "[1/2] http://h/a\n[1/2] Locating File\n[1/2] Downloading\n[1/2] Determining File Size\n"
-            "[1/2] Downloading\n[1/2] Waiting for a connection\n[1/2] Locating File\n[1/2] Downloading\n"
-            "[2/2] http://h/b\n[2/2] Locating File\n");
-  EXPECT_EQ(terminal_out.str(),
-            "[1/2] http://h/a\n[1/2] Locating File\n[1/2] Downloading\n[1/2] Determining File Size\n"
-            "[1/2] Waiting for a connection\n[2/2] http://h/b\n[2/2] Locating File\n");
+TEST(Report, TerminalKeepsOneLinePerFileWithStatusesInsideTheLiveLine) {
+  std::ostringstream out, err;
+  Report report(OutputMode::terminal, out, err, 100);
+  report.file_started(1, 2, "http://h/a.bin");
+  report.status(1, 2, "Locating File");
+  EXPECT_EQ(lines_kept(out.str()), std::vector<std::string>{"[1/2] http://h/a.bin: Locating File <live>"});
+  report.retrying(1, 2, 3, 20, "Connection refused");
+  EXPECT_EQ(lines_kept(out.str()),
+            std::vector<std::string>{"[1/2] http://h/a.bin: Waiting for a connection (try 3 of 20): Connection refused <live>"});
+  report.status(1, 2, "Locating File");
+  Progress p = sample();
+  p.file = 1;
+  p.files = 2;
+  p.name = "a.bin";
+  report.progress(p);  // still locating: the status, not the figures
+  EXPECT_EQ(lines_kept(out.str()), std::vector<std::string>{"[1/2] a.bin: Locating File <live>"});
+  report.status(1, 2, "Downloading");
+  report.progress(p);
+  EXPECT_NE(lines_kept(out.str()).back().find("a.bin  25% [#####"), std::string::npos) << out.str();
+  report.status(1, 2, "Completed Downloading a File");
+  report.file_done(1, 2, "/d/a.bin", 4096, 1024, 0.0001);
+  report.file_started(2, 2, "http://h/b");
+  report.status(2, 2, "File Not Found");
+  report.file_failed(2, 2, "404 Not Found");
+  report.summary({1, 1, 0, 1024, 1});
+  EXPECT_EQ(lines_kept(out.str()), (std::vector<std::string>{"[1/2] saved /d/a.bin (4.0 KiB, 4096 bytes) in 0.00 s",
+                                                              summary_line({1, 1, 0, 1024, 1})}));
+  EXPECT_EQ(err.str(), "[2/2] failed: 404 Not Found\n");
 }
 
 TEST(Report, QuietPrintsOnlyFailuresAndTheSummary) {
@@ -145,32 +177,36 @@ TEST(Report, QuietPrintsOnlyFailuresAndTheSummary) {
   Report report(OutputMode::quiet, out, err);
   report.file_started(1, 1, "http://h/a");
   report.status(1, 1, "Downloading");
-  report.file_done(1, 1, "/d/a", 10);
+  report.retrying(1, 1, 1, 20, "Connection refused");
+  report.file_done(1, 1, "/d/a", 10, 10, 1);
   report.file_failed(1, 1, "gone");
   report.summary({1, 1, 0, 10, 1});
   EXPECT_EQ(out.str(), summary_line({1, 1, 0, 10, 1}) + "\n");
   EXPECT_EQ(err.str(), "[1/1] failed: gone\n");
 }
 
-TEST(Report, TerminalRedrawsTheLiveLineInPlaceAndPrintsOtherLinesAboveIt) {
+TEST(Report, TerminalPrintsOtherLinesAboveTheLiveLine) {
   std::ostringstream out, err;
   Report report(OutputMode::terminal, out, err, 120);
   const Progress p = sample();
-  const std::string line = progress_line(p, 120);
   report.progress(p);
+  report.error("something");
   report.progress(p);
-  report.status(2, 3, "Redirecting");
-  report.file_done(2, 3, "/d/x", 1);
-  report.progress(p);
-  report.file_failed(3, 3, "gone");
-  EXPECT_EQ(out.str(), "\r\x1b[K" + line + "\r\x1b[K" + line +
-                           // cleared, the status printed, the line drawn again under it
-                           "\r\x1b[K[2/3] Redirecting\n\r\x1b[K" + line +
-                           // the last drawing stays as the file's record
-                           "\n[2/3] saved /d/x (1 B, 1 bytes)\n"
-                           // a failed file's drawing is wiped for its failure line
-                           "\r\x1b[K" + line + "\r\x1b[K");
-  EXPECT_EQ(err.str(), "[3/3] failed: gone\n");
+  report.file_failed(2, 3, "gone");
+  // An error leaves the drawing as it was; a failure wipes it for its line.
+  EXPECT_EQ(lines_kept(out.str()), std::vector<std::string>{progress_line(p, 120)});
+  EXPECT_EQ(err.str(), "vintrel: something\n[2/3] failed: gone\n");
+}
+
+TEST(ProgressLine, StatusReplacesTheFiguresUntilDownloading) {
+  Progress p = sample();
+  p.status = "Determining File Size";
+  EXPECT_EQ(progress_line(p, 120), "[2/3] debian-12.5.0-amd64-netinst.iso: Determining File Size");
+  const std::string narrow = progress_line(p, 40);
+  EXPECT_LT(narrow.size(), 40u);
+  EXPECT_NE(narrow.find("...: Determining File Size"), std::string::npos) << narrow;
+  p.status = "Downloading";
+  EXPECT_EQ(progress_line(p, 120), progress_line(sample(), 120));
 }
 
 TEST(DownloadUrl, AcceptsHttpAndHttpsFilesAndSaysWhyOthersAreRefused) {

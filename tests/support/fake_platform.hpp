@@ -109,7 +109,7 @@ class FakePlatform : public platform::Platform {
   platform::ManualTimer& timer();
 
   /// Queues a function for wait_until or run_posted.
-  void post(std::function<void()> fn) { posted_.push_back(std::move(fn)); }
+  void post(std::function<void()> fn) override { posted_.push_back(std::move(fn)); }
   /// Runs posted functions, including ones they post, until none is left.
   void run_posted();
   /// Functions waiting in the queue.
