@@ -10,6 +10,7 @@
 namespace vintrel::platform {
 class Platform;
 class FolderDialog;
+class EventLoop;
 }  // namespace vintrel::platform
 
 namespace vintrel::web {
@@ -22,13 +23,31 @@ struct ControlChannelOptions {
   bool allow_open = false;
   /// Milliseconds between the control's ticks; 0 keeps its one second.
   std::int32_t tick_interval = 0;
+  /// The loop the control runs on: the queue is moved on from it, after the
+  /// event that ended a file, never inside it. Null moves on at once.
+  platform::EventLoop* loop = nullptr;
 };
 
-/// A new control on `platform` for one connection. A page may do anything
-/// script may, except choosing where files go: it cannot answer the folder
-/// dialog, nor write the chosen folder (sBuffer) or a record's local file
-/// name (localfilename), which the control would otherwise write to.
+/// A new control on `platform` for one connection, known to its page as
+/// `session`. A page may do anything script may, except choosing where
+/// files go: it cannot answer the folder dialog, nor write the chosen
+/// folder (sBuffer) or a record's local file name (localfilename), which
+/// the control would otherwise write to.
+///
+/// Besides the host protocol's requests a page may send two of its own:
+///   {"op":"drive","tries":n}  the channel moves the queue on by itself
+///     (GotoFile of the next file) when a file is saved, stops, or did
+///     not grow on disk across n of its reconnections (default 20),
+///     so a queue finishes without its page. Each file's end comes as
+///     {"event":"FileOutcome","args":[{"file","state":"done"|"failed",
+///     "path","error":{"number","description"},"tries"}]}, each
+///     reconnection as {"event":"FileRetry","args":[{"file","tries",
+///     "fruitless","limit","error"}]}.
+///   {"op":"session"}  answers {"session","resumed","files":[outcomes],
+///     "missed":{"statuses","done","failed","retries"},"status","current",
+///     "total","ended"}: the queue as it stands, and what happened while no
+///     page was attached.
 std::unique_ptr<Channel> make_control_channel(platform::Platform& platform, Outlet outlet,
-                                              const ControlChannelOptions& options);
+                                              const ControlChannelOptions& options, std::string session = {});
 
 }  // namespace vintrel::web
