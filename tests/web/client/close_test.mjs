@@ -6,6 +6,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
+import { types } from 'node:util';
 import vm from 'node:vm';
 
 const assets = process.argv[2];
@@ -131,6 +132,31 @@ await check('the served page shows the reason it was closed with', async () => {
   ScriptedSocket.opened[0].serverCloses(1013, reason);
   assert.equal(element('state').textContent, 'Disconnected: ' + reason);
   assert.equal(element('start').disabled, true);
+});
+
+await check('calls are Promises and reads take then, catch and finally, each asked once', async () => {
+  const { context } = browserContext('http://127.0.0.1:8446/');
+  load(context, 'vintrel.js');
+  const ctl = await vm.runInContext('Vintrel.connect()', context);
+  const socket = ScriptedSocket.opened[0];
+  await settle();
+  const call = ctl.PauseQueue();
+  assert.ok(types.isPromise(call), 'a call is a real Promise');
+  const caught = call.catch((e) => e.number);
+  const read = ctl.dRate;
+  const both = [read.then((v) => v), read.catch(() => 'no'), read.finally(() => {})];
+  const failing = ctl.DownloadFiles(2).localfilename.catch((e) => e.number);
+  await settle();
+  const sent = socket.sent.filter((m) => m.op !== 'page');
+  assert.deepEqual(sent.map((m) => [m.op, m.path]),
+                   [['call', 'PauseQueue'], ['get', 'dRate'], ['get', 'DownloadFiles(2).localfilename']]);
+  socket.answer({ id: sent[0].id, error: { number: 91, source: 'Vintrel', description: 'no queue' } });
+  socket.answer({ id: sent[1].id, result: '12' });
+  socket.answer({ id: sent[2].id, error: { number: 9, source: 'Vintrel', description: 'Subscript out of range' } });
+  assert.equal(await caught, 91);
+  assert.deepEqual(await Promise.all(both), ['12', '12', '12']);
+  assert.equal(await failing, 9);
+  assert.throws(() => ctl.DownloadFiles('a"b'), /whole number or text without quotes/);
 });
 
 console.log(failures ? failures + ' failed' : 'all passed');
