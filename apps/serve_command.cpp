@@ -71,6 +71,7 @@ int run_serve(const ServeOptions& options) {
   channel_options.allow_open = options.allow_open;
   channel_options.tick_interval = options.tick_interval;
   channel_options.loop = &loop;
+  channel_options.folder = folder;
 
   web::ServerOptions server_options;
   server_options.port = static_cast<std::uint16_t>(options.port);

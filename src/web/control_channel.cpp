@@ -86,6 +86,8 @@ class ControlChannel final : public Channel {
       : outlet_(std::move(outlet)),
         id_(std::move(session)),
         loop_(options.loop),
+        folder_(options.folder),
+        can_open_(options.allow_open),
         session_(platform, [this](const std::string& line) { output(line); },
                  host::SessionOptions{options.dialog, options.allow_open, options.tick_interval}) {}
 
@@ -151,6 +153,7 @@ class ControlChannel final : public Channel {
       for (const auto& [n, o] : outcomes_) {
         Json file{{"file", n}, {"state", o.state}, {"tries", o.tries}, {"fruitless", o.fruitless}};
         if (!o.path.empty()) file["path"] = o.path;
+        if (o.state == "done") file["size"] = o.size;
         if (o.number != 0 || !o.description.empty())
           file["error"] = Json{{"number", o.number}, {"description", o.description}};
         files.push_back(std::move(file));
@@ -164,7 +167,9 @@ class ControlChannel final : public Channel {
                               {"status", status_},
                               {"current", c.CurFile},
                               {"total", c.totalFiles},
-                              {"ended", ended_}};
+                              {"ended", ended_},
+                              {"folder", folder_},
+                              {"can_open", can_open_}};
       missed_ = Missed{};
     }
     send(host::dump_line(answer));
@@ -221,8 +226,10 @@ class ControlChannel final : public Channel {
     o.number = number;
     o.description = std::move(description);
     if (!attached_) ++(o.state == "done" ? missed_.done : missed_.failed);
+    if (o.state == "done") o.size = platform::file_size_of(o.path);
     Json detail{{"file", n}, {"state", o.state}, {"tries", o.tries}, {"server", server_of(n)}};
     if (!o.path.empty()) detail["path"] = o.path;
+    if (o.state == "done") detail["size"] = o.size;
     if (o.state == "failed") detail["error"] = Json{{"number", o.number}, {"description", o.description}};
     event("FileOutcome", std::move(detail));
     if (driving_) move_on(n, given_up);
@@ -285,6 +292,8 @@ class ControlChannel final : public Channel {
   Outlet outlet_;
   std::string id_;
   platform::EventLoop* loop_;
+  std::string folder_;
+  bool can_open_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   bool attached_ = true;
   int attaches_ = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "web/server.hpp"
 
@@ -26,6 +27,9 @@ struct ControlChannelOptions {
   /// The loop the control runs on: the queue is moved on from it, after the
   /// event that ended a file, never inside it. Null moves on at once.
   platform::EventLoop* loop = nullptr;
+  /// The folder given with -d, which the page may show; empty when the
+  /// user is asked.
+  std::string folder;
 };
 
 /// A new control on `platform` for one connection, known to its page as
@@ -40,13 +44,14 @@ struct ControlChannelOptions {
 ///     not grow on disk across n of its reconnections (default 20),
 ///     so a queue finishes without its page. Each file's end comes as
 ///     {"event":"FileOutcome","args":[{"file","state":"done"|"failed",
-///     "path","error":{"number","description"},"tries"}]}, each
+///     "path","size","server","error":{"number","description"},"tries"}]}, each
 ///     reconnection as {"event":"FileRetry","args":[{"file","tries",
 ///     "fruitless","limit","error"}]}.
 ///   {"op":"session"}  answers {"session","resumed","files":[outcomes],
 ///     "missed":{"statuses","done","failed","retries"},"status","current",
-///     "total","ended"}: the queue as it stands, and what happened while no
-///     page was attached.
+///     "total","ended","folder","can_open"}: the queue as it stands, what
+///     happened while no page was attached, the folder given with -d (empty
+///     when the user is asked) and whether OpenIt may start programs.
 std::unique_ptr<Channel> make_control_channel(platform::Platform& platform, Outlet outlet,
                                               const ControlChannelOptions& options, std::string session = {});
 

@@ -289,7 +289,11 @@ TEST(ServeSessions, APageThatComesBackTakesItsControlBackAsItStands) {
     ASSERT_EQ(page.connect(server), 101);
     session = session_of(page);
     EXPECT_EQ(session.size(), 32U);
-    EXPECT_FALSE(page.request({{"op", "session"}})["result"]["resumed"].get<bool>());
+    const Json state = page.request({{"op", "session"}})["result"];
+    EXPECT_FALSE(state["resumed"].get<bool>());
+    // What the page may show and offer: the folder given with -d, no OpenIt.
+    EXPECT_EQ(state["folder"], server.folder().path().string());
+    EXPECT_FALSE(state["can_open"].get<bool>());
     page.request({{"op", "put"}, {"name", "CurFile"}, {"value", 7}});
   }
   EXPECT_TRUE(server.wait_for_log("kept for its page to come back"));
