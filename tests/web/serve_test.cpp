@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "support/hostile_server.hpp"
 #include "web/security.hpp"
@@ -410,6 +411,46 @@ TEST(ServeDriving, FilesThatFailEndWithTheServersReasonAndTheQueueMovesOn) {
   ASSERT_EQ(state["files"].size(), 2U);
   EXPECT_EQ(state["files"][0]["state"], "failed");
   EXPECT_EQ(state["files"][1]["state"], "failed");
+  // A file given up is stopped: the control does not go on knocking.
+  const int knocks = broken.connections();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // fifteen ticks
+  EXPECT_EQ(broken.connections(), knocks);
+}
+
+TEST(ServeDriving, AQueueGoesOnWithoutItsPageWhichLearnsWhatItMissed) {
+  ServedControls server;
+  testing::HostileServer broken(
+      {testing::Script().wait_request().send(answer_with(503, "Service Unavailable")).close()});
+  std::string session;
+  {
+    PageClient page;
+    ASSERT_EQ(page.connect(server), 101);
+    session = session_of(page);
+    page.request({{"op", "drive"}, {"tries", 4}});
+    page.request({{"op", "call"}, {"name", "AddFile"}, {"args", {broken.url("/later.bin")}}});
+    ASSERT_FALSE(page.request({{"op", "call"}, {"name", "StartQueue"}}).contains("error"));
+  }
+  ASSERT_TRUE(broken.wait_for_connections(4));
+  PageClient back;
+  ASSERT_EQ(connect_to_session(back, server, session), 101);
+  Json state;
+  int missed_failures = 0;
+  for (int k = 0; k < 100; ++k) {
+    state = back.request({{"op", "session"}})["result"];
+    missed_failures += state["missed"]["failed"].get<int>();
+    if (state["ended"].get<bool>()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(state["ended"].get<bool>()) << state;
+  ASSERT_EQ(state["files"].size(), 1U);
+  EXPECT_EQ(state["files"][0]["state"], "failed");
+  EXPECT_EQ(state["files"][0]["error"]["description"], "Gave up after 4 tries: Service Unavailable");
+  // The failure reaches the page once: in the summary of what it missed
+  // when it came back after it, as an event when it came back before.
+  int told = 0;
+  for (const auto& event : back.events()) told += event["event"] == "FileOutcome" ? 1 : 0;
+  EXPECT_EQ(missed_failures + told, 1) << state;
+  EXPECT_EQ(state["status"], "Completed All Transfers");
 }
 
 }  // namespace

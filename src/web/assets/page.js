@@ -479,6 +479,13 @@
       }
       start();
     });
+    // Ctrl+Enter in the list starts it, as the button does.
+    $('urls').addEventListener('keydown', (e) => {
+      if (e.key === 'Enter' && (e.ctrlKey || e.metaKey)) {
+        e.preventDefault();
+        $('start').click();
+      }
+    });
     let saved = [];
     try {
       saved = JSON.parse(localStorage.getItem(STORE) || '[]');

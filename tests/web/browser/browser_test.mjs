@@ -220,7 +220,7 @@ async function main() {
     // ---- A second Start runs the new URL, and only it --------------------------
     const before = accessLog().split('\n').filter((l) => /GET \/(good|missing|forbidden|broken)\.bin/.test(l)).length;
     await page.fill('#urls', `${filesOrigin}/other.bin`);
-    await page.click('#start');
+    await page.press('#urls', 'Control+Enter');
     const batch2 = page.locator('section.batch', { hasText: 'Batch 2' });
     await batch2.locator('.state', { hasText: /^Completed All Transfers$/ }).waitFor({ timeout: 20000 });
     const after = accessLog().split('\n').filter((l) => /GET \/(good|missing|forbidden|broken)\.bin/.test(l)).length;
