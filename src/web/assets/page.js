@@ -115,14 +115,14 @@
     const meter = el('div', 'meter');
     meter.append(bar, el('span', 'percent', '0\u00a0%'));
     const facts = el('div', 'facts');
-    for (const part of ['bytes', 'rate', 'left', 'server']) facts.append(el('span', part));
+    for (const part of ['bytes', 'rate', 'left', 'server', 'mirrors']) facts.append(el('span', part));
     const status = el('div', 'status', 'Queued');
     const actions = el('div', 'actions');
     row.append(name, meter, facts, status, actions);
     batch.list.append(row);
     const file = Object.assign({ row, batch, state: '', done: 0, total: 0, lastBytes: 0, lastTime: 0 }, entry);
     if (entry.badMirrors.length)
-      facts.querySelector('.server').textContent = 'Mirror refused (not an http(s) URL): ' + entry.badMirrors.join(' ');
+      facts.querySelector('.mirrors').textContent = 'Mirror refused (not an http(s) URL): ' + entry.badMirrors.join(' ');
     return file;
   }
   const part = (file, name) => file.row.querySelector('.' + name);
@@ -247,6 +247,7 @@
       const file = queued(batch)[batch.current - 1];
       log('Batch ' + batch.number + (file ? ' [' + file.url + '] ' : ' ') + e.detail);
       if (e.detail === 'Cancelled Download Queue') {
+        clearInterval(batch.poller);
         setRunning(batch, false);
         batch.state.textContent = 'Cancelled';
         announce('Batch ' + batch.number + ' cancelled');
@@ -299,10 +300,12 @@
   // The current file's progress from the control; the rate is the page's
   // own, from the bytes it saw grow, so it starts afresh after a resume.
   async function refresh(batch) {
-    if (batch.ended || !batch.ctl) return;
+    if (batch.ended || !batch.ctl || !batch.running) return;
     const ctl = batch.ctl;
     try {
       const [current, paused] = await Promise.all([ctl.CurFile, ctl.paused]);
+      // Cancelled or ended while the answers were on their way.
+      if (!batch.running) return;
       batch.current = Number(current);
       const file = queued(batch)[batch.current - 1];
       if (file && !file.state) {

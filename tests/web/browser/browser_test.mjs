@@ -165,7 +165,8 @@ async function main() {
     await context.addCookies([{ name: 'visitor', value: 'v42', url: serveOrigin }]);
     const page = await context.newPage();
     page.on('pageerror', (e) => check(false, 'no script error on the page', String(e)));
-    page.on('console', (m) => { if (m.type() === 'error') console.log('     console: ' + m.text()); });
+    // The page's policy blocks nothing it uses (its icon included).
+    page.on('console', (m) => { if (m.type() === 'error') check(false, 'no console error on the page', m.text()); });
 
     // ---- The download page: a first batch -------------------------------------
     // Three fruitless reconnections instead of twenty, so the 500 ends soon.
@@ -219,7 +220,8 @@ async function main() {
 
     // ---- A second Start runs the new URL, and only it --------------------------
     const before = accessLog().split('\n').filter((l) => /GET \/(good|missing|forbidden|broken)\.bin/.test(l)).length;
-    await page.fill('#urls', `${filesOrigin}/other.bin`);
+    // With a second server of the same file and one that is not a URL.
+    await page.fill('#urls', `${filesOrigin}/other.bin http://localhost:${filesPort}/other.bin junk:mirror`);
     await page.press('#urls', 'Control+Enter');
     const batch2 = page.locator('section.batch', { hasText: 'Batch 2' });
     await batch2.locator('.state', { hasText: /^Completed All Transfers$/ }).waitFor({ timeout: 20000 });
@@ -227,6 +229,11 @@ async function main() {
     check(after === before && accessLog().includes('GET /other.bin'), 'the second batch fetched only its own URL',
           `${before} -> ${after}`);
     check(digest(fs.readFileSync(path.join(downloads, 'other.bin'))) === digest(small), 'its file is byte-identical');
+    const server = await rowOf(batch2, 'other.bin').locator('.server').textContent();
+    check(/^From (127\.0\.0\.1|localhost):\d+$/.test(server), 'the row names the server chosen among the mirrors',
+          server);
+    check((await rowOf(batch2, 'other.bin').locator('.mirrors').textContent()) ===
+          'Mirror refused (not an http(s) URL): junk:mirror', 'a mirror that is not a URL is named as refused');
 
     // ---- Pause, resume, a reload in the middle, cancel -------------------------
     await page.fill('#urls', `${filesOrigin}/slow/big.bin`);
