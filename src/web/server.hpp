@@ -73,9 +73,11 @@ struct ServerOptions {
   std::string token;
   /// One line per connection, refusal and end, without newline.
   std::function<void(const std::string& line)> log;
-  /// At most this many WebSocket connections from one origin at once. A
-  /// further one closes the oldest idle connection of that origin; when
-  /// none is idle it is itself closed with close_code::too_many.
+  /// At most this many controls of one origin at once, whether a page is
+  /// attached or left. A further one drops the oldest idle control whose
+  /// page left, else closes the oldest idle connection of that origin; when
+  /// none is idle it is itself closed with close_code::too_many. A page
+  /// coming back for its control takes no further room.
   std::size_t max_per_origin = 16;
   /// How long a channel whose page left is kept once nothing is under way
   /// in it, for the page to come back and see how its queue ended.
