@@ -72,6 +72,8 @@ int run_serve(const ServeOptions& options) {
   channel_options.allow_open = options.allow_open;
   channel_options.tick_interval = options.tick_interval;
   channel_options.eager_ticks = options.eager;
+  channel_options.loop = &loop;
+  channel_options.folder = folder;
 
   web::ServerOptions server_options;
   server_options.port = static_cast<std::uint16_t>(options.port);
@@ -80,8 +82,8 @@ int run_serve(const ServeOptions& options) {
   std::unique_ptr<web::Server> server;
   try {
     server = std::make_unique<web::Server>(
-        loop, server_options, [&](const web::Peer&, web::Outlet outlet) {
-          return web::make_control_channel(machine, std::move(outlet), channel_options);
+        loop, server_options, [&](const web::Peer& peer, web::Outlet outlet) {
+          return web::make_control_channel(machine, std::move(outlet), channel_options, peer.session);
         });
   } catch (const std::system_error& error) {
     std::cerr << "vintrel serve: " << error.what() << '\n';
@@ -113,7 +115,10 @@ Command add_serve_command(CLI::App& program) {
       "Serves a download page and the client library /vintrel.js on 127.0.0.1 only.\n"
       "A page connects with the token printed at start (the server's own pages carry\n"
       "it); only the server's own origin and those given with --allow-origin may.\n"
-      "Each origin may hold 16 connections; a newer one replaces the oldest idle one.\n\n"
+      "Each origin may hold 16 controls; a newer one replaces the oldest idle one.\n"
+      "Downloads go on when their page closes; the page takes them back when it\n"
+      "comes back, and a control nobody comes back for is dropped 10 minutes after\n"
+      "it has ended.\n\n"
       "Example:\n"
       "  vintrel serve -d ~/Downloads --allow-origin http://localhost:3000");
   serve->add_option("-p,--port", options->port, "Port on 127.0.0.1 (0 picks a free one)")

@@ -1,13 +1,20 @@
 #include "web/control_channel.hpp"
 
+#include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "control/dispatch.hpp"
 #include "control/type_library.hpp"
+#include "control/user_control1.hpp"
 #include "host/session.hpp"
 #include "host/values.hpp"
 #include "platform/automation.hpp"
+#include "platform/event_loop.hpp"
+#include "platform/file_system.hpp"
+#include "queue/records.hpp"
 
 namespace vintrel::web {
 
@@ -51,13 +58,41 @@ std::optional<std::string> refusal(const Json& request) {
   return std::nullopt;
 }
 
+// How one file of the queue ended, or how its attempts go.
+struct Outcome {
+  std::string state;  // "", "done" or "failed"
+  std::string path;
+  std::int64_t number = 0;
+  std::string description;
+  int tries = 0;
+  int fruitless = 0;
+  std::int64_t size = -1;  // on disk after the last attempt
+};
+
+// What happened while no page was attached.
+struct Missed {
+  int statuses = 0;
+  int done = 0;
+  int failed = 0;
+  int retries = 0;
+};
+
+constexpr int default_tries = 20;
+
 class ControlChannel final : public Channel {
  public:
-  ControlChannel(platform::Platform& platform, Outlet outlet, const ControlChannelOptions& options)
+  ControlChannel(platform::Platform& platform, Outlet outlet, const ControlChannelOptions& options,
+                 std::string session)
       : outlet_(std::move(outlet)),
-        session_(platform, [this](const std::string& line) { outlet_.send(line); },
+        id_(std::move(session)),
+        loop_(options.loop),
+        folder_(options.folder),
+        can_open_(options.allow_open),
+        session_(platform, [this](const std::string& line) { output(line); },
                  host::SessionOptions{options.dialog, options.allow_open, options.tick_interval,
                                       options.eager_ticks}) {}
+
+  ~ControlChannel() override { *alive_ = false; }
 
   void receive(std::string_view message) override {
     if (session_.closed()) return;
@@ -66,9 +101,10 @@ class ControlChannel final : public Channel {
     const host::ParsedLine parsed = host::parse_line(message);
     if (parsed.ok()) {
       const Json& request = parsed.value;
+      if (own_request(request)) return;
       if (const auto why = refusal(request)) {
         Json id = request.contains("id") ? request["id"] : Json(nullptr);
-        outlet_.send(host::dump_line(Json{
+        send(host::dump_line(Json{
             {"id", id},
             {"error", {{"number", host::protocol_error::refused}, {"source", "Vintrel.Web"},
                        {"description", "Permission denied: " + *why}}}}));
@@ -76,22 +112,206 @@ class ControlChannel final : public Channel {
       }
     }
     session_.handle(message);
-    if (session_.closed()) outlet_.close();
+    if (session_.closed() && outlet_.close) outlet_.close();
   }
 
   void peer_gone() override { session_.close(); }
+  void detach() override {
+    attached_ = false;
+    outlet_ = Outlet{};
+  }
+  void attach(Outlet outlet) override {
+    outlet_ = std::move(outlet);
+    attached_ = true;
+    ++attaches_;
+  }
+  bool finished() const override { return session_.closed(); }
   bool idle() const override { return !session_.busy() && !session_.transferring(); }
 
  private:
+  control::UserControl1& engine() { return session_.control().control(); }
+
+  void send(const std::string& line) {
+    if (attached_ && outlet_.send) outlet_.send(line);
+  }
+  void event(const char* name, Json detail) { send(host::dump_line(Json{{"event", name}, {"args", {detail}}})); }
+
+  // The requests of the web layer; false for everything else.
+  bool own_request(const Json& request) {
+    if (!request.is_object()) return false;
+    const auto op = request.find("op");
+    if (op == request.end() || !op->is_string() || (*op != "drive" && *op != "session")) return false;
+    Json answer{{"id", request.contains("id") ? request["id"] : Json(nullptr)}};
+    if (*op == "drive") {
+      const auto tries = request.find("tries");
+      tries_ = tries != request.end() && tries->is_number_integer()
+                   ? static_cast<int>(std::clamp<std::int64_t>(tries->get<std::int64_t>(), 1, 1000))
+                   : default_tries;
+      driving_ = true;
+      answer["result"] = nullptr;
+    } else {
+      Json files = Json::array();
+      for (const auto& [n, o] : outcomes_) {
+        Json file{{"file", n}, {"state", o.state}, {"tries", o.tries}, {"fruitless", o.fruitless}};
+        if (!o.path.empty()) file["path"] = o.path;
+        if (o.state == "done") file["size"] = o.size;
+        if (o.number != 0 || !o.description.empty())
+          file["error"] = Json{{"number", o.number}, {"description", o.description}};
+        files.push_back(std::move(file));
+      }
+      control::UserControl1& c = engine();
+      answer["result"] = Json{{"session", id_},
+                              {"resumed", attaches_ > 0},
+                              {"files", std::move(files)},
+                              {"missed", {{"statuses", missed_.statuses}, {"done", missed_.done},
+                                          {"failed", missed_.failed}, {"retries", missed_.retries}}},
+                              {"status", status_},
+                              {"current", c.CurFile},
+                              {"total", c.totalFiles},
+                              {"ended", ended_},
+                              {"folder", folder_},
+                              {"can_open", can_open_}};
+      missed_ = Missed{};
+    }
+    send(host::dump_line(answer));
+    return true;
+  }
+
+  // Every line of the session goes to the page, if one is attached; the
+  // control's events are besides what the queue is moved on by.
+  void output(const std::string& line) {
+    send(line);
+    if (line.find("\"event\"") == std::string::npos) return;
+    const Json message = Json::parse(line, nullptr, false);
+    if (!message.is_object() || !message.contains("args") || !message["args"].is_array()) return;
+    const std::string name = message.value("event", "");
+    const Json& args = message["args"];
+    const std::int16_t n = engine().CurFile;
+    if (name == "OnStatusChange" && !args.empty() && args[0].is_string()) {
+      status_ = args[0].get<std::string>();
+      if (!attached_) ++missed_.statuses;
+      // What was on disk before the first attempt: a resumed file starts
+      // with its part.
+      if (known(n) && outcomes_[n].size < 0 && status_ != "Waiting for a connection")
+        outcomes_[n].size = platform::file_size_of(engine().DownloadFiles->Item(n).localfilename);
+      if (status_ == "File Not Found") {
+        finish(n, "failed", "", engine().theerrnumber, engine().theerrdesc);
+      } else if (status_ == "Waiting for a connection") {
+        retried(n);
+      }
+    } else if (name == "OnFileComplete" && !args.empty() && args[0].is_string()) {
+      finish(n, "done", args[0].get<std::string>(), 0, "");
+    } else if (name == "OnTransferComplete") {
+      ended_ = true;
+    }
+  }
+
+  // The server the file was fetched from (of its mirrors, the chosen one).
+  std::string server_of(std::int16_t n) {
+    control::UserControl1& c = engine();
+    if (!c.dlServName.contains(n)) return "";
+    return c.dlServName[n] + ":" + std::to_string(c.dlPortNum[n]);
+  }
+
+  bool known(std::int16_t n) {
+    return n >= 1 && n <= engine().DownloadFiles->Count();
+  }
+
+  void finish(std::int16_t n, const char* state, std::string path, std::int64_t number, std::string description,
+              bool given_up = false) {
+    if (!known(n)) return;
+    Outcome& o = outcomes_[n];
+    if (!o.state.empty()) return;
+    o.state = state;
+    o.path = std::move(path);
+    o.number = number;
+    o.description = std::move(description);
+    if (!attached_) ++(o.state == "done" ? missed_.done : missed_.failed);
+    if (o.state == "done") o.size = platform::file_size_of(o.path);
+    Json detail{{"file", n}, {"state", o.state}, {"tries", o.tries}, {"server", server_of(n)}};
+    if (!o.path.empty()) detail["path"] = o.path;
+    if (o.state == "done") detail["size"] = o.size;
+    if (o.state == "failed") detail["error"] = Json{{"number", o.number}, {"description", o.description}};
+    event("FileOutcome", std::move(detail));
+    if (driving_) move_on(n, given_up);
+  }
+
+  // An attempt that left the file on disk no larger than before brought
+  // nothing; a file that keeps growing is never given up.
+  void retried(std::int16_t n) {
+    if (!known(n)) return;
+    Outcome& o = outcomes_[n];
+    if (!o.state.empty()) return;
+    ++o.tries;
+    if (!attached_) ++missed_.retries;
+    const std::int64_t size = platform::file_size_of(engine().DownloadFiles->Item(n).localfilename);
+    if (size > o.size) {
+      o.size = size;
+    } else {
+      ++o.fruitless;
+    }
+    const std::int64_t number = engine().theerrnumber;
+    const std::string description = engine().theerrdesc;
+    event("FileRetry", Json{{"file", n},
+                            {"server", server_of(n)},
+                            {"tries", o.tries},
+                            {"fruitless", o.fruitless},
+                            {"limit", tries_},
+                            {"error", {{"number", number}, {"description", description}}}});
+    if (driving_ && o.fruitless >= tries_)
+      finish(n, "failed", "", number,
+             "Gave up after " + std::to_string(o.tries) + (o.tries == 1 ? " try: " : " tries: ") + description,
+             true);
+  }
+
+  // After the event that ended file n, never inside it: the control is
+  // still in the middle of that file's step. A file given up is stopped
+  // first: the control itself would go on reconnecting, also once the queue
+  // has ended with it as its last file.
+  void move_on(std::int16_t n, bool stop) {
+    auto step = [this, alive = std::weak_ptr<bool>(alive_), n, stop] {
+      const auto still = alive.lock();
+      if (!still || !*still || session_.closed() || engine().CurFile != n) return;
+      control::UserControl1& c = engine();
+      if (stop && known(n)) {
+        c.DownloadFiles->Item(n).downloadStatus = queue::status::idle;
+        if (c.Winsock1->IsLoaded(n) && c.Winsock1->State(n) != platform::sck::closed) c.Winsock1->Close(n);
+      }
+      try {
+        engine().GotoFile(static_cast<std::int16_t>(n + 1));
+      } catch (const platform::AutomationError&) {
+        // Past the last file the queue has ended; nothing more to move.
+      }
+    };
+    if (loop_) {
+      loop_->post(std::move(step));
+    } else {
+      step();
+    }
+  }
+
   Outlet outlet_;
-  host::Session session_;
+  std::string id_;
+  platform::EventLoop* loop_;
+  std::string folder_;
+  bool can_open_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  bool attached_ = true;
+  int attaches_ = 0;
+  bool driving_ = false;
+  int tries_ = default_tries;
+  std::map<std::int16_t, Outcome> outcomes_;
+  Missed missed_;
+  std::string status_;
+  bool ended_ = false;
+  host::Session session_;  // last: its events reach the members above
 };
 
 }  // namespace
 
 std::unique_ptr<Channel> make_control_channel(platform::Platform& platform, Outlet outlet,
-                                              const ControlChannelOptions& options) {
-  return std::make_unique<ControlChannel>(platform, std::move(outlet), options);
+                                              const ControlChannelOptions& options, std::string session) {
+  return std::make_unique<ControlChannel>(platform, std::move(outlet), options, std::move(session));
 }
 
 }  // namespace vintrel::web

@@ -7,6 +7,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -54,13 +55,24 @@ std::string too_many_reason(std::size_t cap) {
 
 class WebSocketConnection;
 
+// A channel kept by the server, with the connection of the page attached
+// to it, if any.
+struct KeptChannel {
+  std::shared_ptr<Channel> channel;
+  std::string origin;
+  std::weak_ptr<WebSocketConnection> page;
+  std::uint64_t order = 0;  // which was opened first, for making room
+  std::optional<std::chrono::steady_clock::time_point> idle_since;
+};
+
 struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
   Impl(platform::EventLoop& loop, ServerOptions opts, ChannelFactory make)
       : io(platform::asio_context(loop)),
         options(std::move(opts)),
         factory(std::move(make)),
         gate(options.token.empty() ? make_token() : options.token, options.allowed_origins),
-        acceptor(io) {}
+        acceptor(io),
+        sweeper(io) {}
 
   asio::io_context& io;
   ServerOptions options;
@@ -70,6 +82,8 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
   std::uint16_t port = 0;
   std::uint64_t next_id = 1;
   std::map<std::uint64_t, std::weak_ptr<WebSocketConnection>> connections;
+  std::map<std::string, KeptChannel> sessions;
+  asio::steady_timer sweeper;
   bool closing = false;
 
   void log(const std::string& line) const {
@@ -81,6 +95,11 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
   /// control, after closing the oldest idle connection of that origin if
   /// the origin is at its cap.
   bool make_room(const std::string& origin);
+  /// Ends a kept channel for good.
+  void drop(const std::string& session, const std::string& why);
+  /// Drops the channels no page came back to within the grace period.
+  void sweep();
+  void schedule_sweep();
 };
 
 // One WebSocket connection and the channel (control) it drives.
@@ -90,13 +109,13 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
   /// `refusal`, one that is closed with it right after the handshake, so
   /// the page learns why (a refused handshake says nothing a page can read).
   WebSocketConnection(std::shared_ptr<Server::Impl> server, beast::tcp_stream stream, std::uint64_t id, Peer peer,
-                      std::optional<websocket::close_reason> refusal = std::nullopt)
+                      std::optional<websocket::close_reason> refusal = std::nullopt, bool resuming = false)
       : server_(std::move(server)), ws_(std::move(stream)), id_(id), peer_(std::move(peer)),
-        refusal_(std::move(refusal)) {}
+        refusal_(std::move(refusal)), resuming_(resuming) {}
 
   const Peer& peer() const { return peer_; }
   /// Counts toward its origin's cap: neither refused nor given up.
-  bool counted() const { return !refusal_ && !ended_ && !given_up_; }
+  bool counted() const { return !refusal_ && !ended_ && !given_up_ && !surrendered_; }
   /// Nothing under way: the page is not waiting on a request and the
   /// control downloads nothing. A handshake in progress is not idle; it
   /// lasts as long as one write.
@@ -109,13 +128,23 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
     server_->connections.erase(id_);
     server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
                  ") given up for a newer one: " + std::string(replaced_reason));
-    if (channel_) channel_->peer_gone();
-    if (receiving_ == 0) channel_.reset();
+    if (channel_) server_->drop(peer_.session, "given up");
+    channel_.reset();
     // What the page has not been sent yet no longer matters; a frame being
     // written is finished first.
     if (out_.size() > 1) out_.erase(out_.begin() + 1, out_.end());
     close_after_queue(websocket::close_reason(static_cast<websocket::close_code>(close_code::replaced),
                                               beast::string_view(replaced_reason.data(), replaced_reason.size())));
+  }
+
+  // Another page of the origin took this one's control: the connection
+  // closes, the control goes on for that page.
+  void surrender() {
+    surrendered_ = true;
+    channel_.reset();
+    if (out_.size() > 1) out_.erase(out_.begin() + 1, out_.end());
+    close_after_queue(websocket::close_reason(static_cast<websocket::close_code>(close_code::taken_over),
+                                              beast::string_view(taken_over_reason.data(), taken_over_reason.size())));
   }
 
   void start(const http::request<http::string_body>& request) {
@@ -130,8 +159,7 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
   void shut() {
     ended_ = true;
     open_ = false;
-    if (channel_) channel_->peer_gone();
-    if (receiving_ == 0) channel_.reset();
+    channel_.reset();
     beast::error_code ignored;
     beast::get_lowest_layer(ws_).socket().close(ignored);
   }
@@ -143,8 +171,6 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
       open_ = true;
       return close_after_queue(*refusal_);
     }
-    server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
-                 ") opened; a control of its own");
     open_ = true;
     std::weak_ptr<WebSocketConnection> weak = weak_from_this();
     Outlet outlet{[weak](std::string message) {
@@ -153,7 +179,25 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
                   [weak] {
                     if (auto self = weak.lock()) self->close_after_queue();
                   }};
-    channel_ = server_->factory(peer_, std::move(outlet));
+    const auto kept = resuming_ ? server_->sessions.find(peer_.session) : server_->sessions.end();
+    if (kept != server_->sessions.end() && kept->second.origin == peer_.origin && !kept->second.channel->finished()) {
+      const auto previous = kept->second.page.lock();
+      server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
+                   ") took its control back" + (previous ? " from connection " + std::to_string(previous->id_) : ""));
+      if (previous) previous->surrender();
+      kept->second.page = weak;
+      kept->second.idle_since.reset();
+      channel_ = kept->second.channel;
+      channel_->attach(std::move(outlet));
+    } else {
+      // An unknown or ended session gets a control of its own, under a
+      // new identifier the page learns from its control.
+      if (resuming_) peer_.session = make_token();
+      server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
+                   ") opened; a control of its own");
+      channel_ = server_->factory(peer_, std::move(outlet));
+      server_->sessions[peer_.session] = KeptChannel{channel_, peer_.origin, weak, id_, std::nullopt};
+    }
     read();
   }
 
@@ -175,12 +219,12 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
     // the protocol allows, and this connection stays alive through it.
     const auto keep = shared_from_this();
     read();
-    if (channel_) {
+    // Held here too: the connection may let its channel go meanwhile.
+    if (const auto channel = channel_) {
       ++receiving_;
-      channel_->receive(message);
+      channel->receive(message);
       --receiving_;
     }
-    if (ended_ && receiving_ == 0) channel_.reset();
   }
 
   void send(std::string message) {
@@ -231,10 +275,18 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
     open_ = false;
     server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " ended: " + why);
     server_->connections.erase(id_);
-    // The control goes with its connection, but not from under a message
-    // it is still handling (a nested wait): that one ends it on return.
-    if (channel_) channel_->peer_gone();
-    if (receiving_ == 0) channel_.reset();
+    // The control outlives its page, which may come back for it; one that
+    // quit, or whose server goes, ends with it.
+    if (channel_ && !surrendered_) {
+      if (channel_->finished() || server_->closing) {
+        server_->drop(peer_.session, "ended with its connection");
+      } else if (const auto kept = server_->sessions.find(peer_.session); kept != server_->sessions.end()) {
+        kept->second.page.reset();
+        channel_->detach();
+        server_->log("control of connection " + std::to_string(id_) + " kept for its page to come back");
+      }
+    }
+    channel_.reset();
     beast::error_code ignored;
     beast::get_lowest_layer(ws_).socket().close(ignored);
   }
@@ -243,7 +295,7 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
   websocket::stream<beast::tcp_stream> ws_;
   std::uint64_t id_;
   Peer peer_;
-  std::unique_ptr<Channel> channel_;
+  std::shared_ptr<Channel> channel_;
   beast::flat_buffer in_;
   std::deque<std::string> out_;
   std::size_t queued_bytes_ = 0;
@@ -252,8 +304,10 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
   bool closing_ = false;
   bool ended_ = false;
   bool given_up_ = false;
+  bool surrendered_ = false;
   int receiving_ = 0;
   std::optional<websocket::close_reason> refusal_;
+  bool resuming_ = false;
   websocket::close_reason close_reason_;
 };
 
@@ -267,10 +321,64 @@ bool Server::Impl::make_room(const std::string& origin) {
     ++counted;
     if (!oldest_idle && connection->idle()) oldest_idle = connection;
   }
+  // Controls whose page left count too; one with a queue at work is busy,
+  // and an idle one goes before any page that is still there.
+  const KeptChannel* oldest_left = nullptr;
+  std::string oldest_left_id;
+  for (auto& [session, kept] : sessions) {
+    if (kept.origin != origin || !kept.page.expired()) continue;
+    ++counted;
+    if (kept.channel->idle() && (!oldest_left || kept.order < oldest_left->order)) {
+      oldest_left = &kept;
+      oldest_left_id = session;
+    }
+  }
   if (counted < options.max_per_origin) return true;
+  if (oldest_left) {
+    drop(oldest_left_id, "given up for a newer connection");
+    return true;
+  }
   if (!oldest_idle) return false;
   oldest_idle->give_up();
   return true;
+}
+
+void Server::Impl::drop(const std::string& session, const std::string& why) {
+  const auto kept = sessions.find(session);
+  if (kept == sessions.end()) return;
+  // Out of the map first: what peer_gone() sets off may look for it.
+  const std::shared_ptr<Channel> channel = std::move(kept->second.channel);
+  const bool detached = kept->second.page.expired();
+  sessions.erase(kept);
+  if (detached) log("a control whose page left was dropped: " + why);
+  channel->peer_gone();
+}
+
+void Server::Impl::sweep() {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<std::string> expired;
+  for (auto& [session, kept] : sessions) {
+    if (!kept.page.expired()) continue;
+    if (!kept.channel->idle()) {
+      kept.idle_since.reset();
+      continue;
+    }
+    if (!kept.idle_since) kept.idle_since = now;
+    if (now - *kept.idle_since >= options.detached_grace) expired.push_back(session);
+  }
+  for (const auto& session : expired) drop(session, "nobody came back for it");
+}
+
+void Server::Impl::schedule_sweep() {
+  const auto period = std::clamp<std::chrono::milliseconds>(options.detached_grace / 4, std::chrono::milliseconds(20),
+                                                            std::chrono::milliseconds(1000));
+  sweeper.expires_after(period);
+  sweeper.async_wait([weak = weak_from_this()](beast::error_code error) {
+    const auto self = weak.lock();
+    if (error || !self || self->closing) return;
+    self->sweep();
+    self->schedule_sweep();
+  });
 }
 
 namespace {
@@ -319,10 +427,15 @@ class HttpConnection final : public std::enable_shared_from_this<HttpConnection>
                     false);
     }
     const Verdict& verdict = admitted_;
+    // A page coming back for its control takes no more room than it had.
+    std::string session = query_parameter(target, "session").value_or("");
+    const auto kept = server_->sessions.find(session);
+    const bool resuming = kept != server_->sessions.end() && kept->second.origin == verdict.origin;
+    if (!resuming) session = make_token();
     // Past the gate the page is entitled to an answer it can read: when its
     // origin has no room, the handshake succeeds and the close frame says why.
     std::optional<websocket::close_reason> refusal;
-    if (!server_->make_room(verdict.origin)) {
+    if (!resuming && !server_->make_room(verdict.origin)) {
       const std::size_t cap = server_->options.max_per_origin;
       server_->log("refused a WebSocket connection from " + peer_ + ": too many connections from origin " +
                    verdict.origin + " (" + std::to_string(cap) + ", none idle)");
@@ -330,8 +443,8 @@ class HttpConnection final : public std::enable_shared_from_this<HttpConnection>
     }
     const std::uint64_t id = server_->next_id++;
     stream_.expires_never();
-    auto connection = std::make_shared<WebSocketConnection>(server_, std::move(stream_), id,
-                                                            Peer{peer_, verdict.origin}, std::move(refusal));
+    auto connection = std::make_shared<WebSocketConnection>(
+        server_, std::move(stream_), id, Peer{peer_, verdict.origin, session}, std::move(refusal), resuming);
     server_->connections.emplace(id, connection);
     connection->start(request);
   }
@@ -365,7 +478,7 @@ class HttpConnection final : public std::enable_shared_from_this<HttpConnection>
     const std::string port = std::to_string(server_->port);
     response->set("Content-Security-Policy",
                   "default-src 'self'; connect-src 'self' ws://127.0.0.1:" + port + " ws://localhost:" + port +
-                      "; style-src 'self' 'unsafe-inline'; frame-ancestors 'none'");
+                      "; img-src 'self' data:; style-src 'self' 'unsafe-inline'; frame-ancestors 'none'");
     const bool head = request.method() == http::verb::head;
     response->body() = std::move(body);
     response->prepare_payload();
@@ -420,6 +533,7 @@ Server::Server(platform::EventLoop& loop, ServerOptions options, ChannelFactory 
                             "cannot listen on 127.0.0.1:" + std::to_string(impl_->options.port));
   }
   impl_->accept();
+  impl_->schedule_sweep();
 }
 
 Server::~Server() {
@@ -432,6 +546,10 @@ Server::~Server() {
     if (auto connection = weak.lock()) open.push_back(connection);
   impl_->connections.clear();
   for (auto& connection : open) connection->shut();
+  impl_->sweeper.cancel();
+  std::vector<std::string> kept;
+  for (const auto& [session, channel] : impl_->sessions) kept.push_back(session);
+  for (const auto& session : kept) impl_->drop(session, "the server stops");
 }
 
 std::uint16_t Server::port() const { return impl_->port; }
@@ -441,5 +559,7 @@ std::string Server::origin() const { return "http://127.0.0.1:" + std::to_string
 const std::string& Server::token() const { return impl_->gate.token(); }
 
 std::size_t Server::connections() const { return impl_->connections.size(); }
+
+std::size_t Server::sessions() const { return impl_->sessions.size(); }
 
 }  // namespace vintrel::web

@@ -4,7 +4,10 @@
 // requests get the embedded pages; each WebSocket connection gets a channel
 // of its own (one control per connection), which receives every text frame
 // and sends text frames back, as long as its origin has room for it.
+// A channel outlives its connection: a page that comes back with the
+// channel's session identifier (?session=) takes it over as it stands.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,6 +26,16 @@ namespace vintrel::web {
 struct Peer {
   std::string address;  ///< "127.0.0.1:port" of the browser's socket.
   std::string origin;   ///< The page's origin, normalized.
+  /// The channel's session identifier: 128 random bits as hex. A page that
+  /// reconnects with it (and passes the gate) gets the same channel back.
+  std::string session;
+};
+
+/// How a channel talks back: `send` queues a text frame (dropped once the
+/// connection is gone), `close` ends the connection after what is queued.
+struct Outlet {
+  std::function<void(std::string message)> send;
+  std::function<void()> close;
 };
 
 /// What a connection's messages go to: a control behind a protocol.
@@ -32,20 +45,21 @@ class Channel {
   /// One text frame from the page. May run the loop inside (a folder dialog
   /// waits so); later frames are then received inside this call.
   virtual void receive(std::string_view message) = 0;
-  /// The page is gone; the channel is destroyed soon after (once no
+  /// The channel is dropped for good; it is destroyed soon after (once no
   /// receive() of it is running any more).
   virtual void peer_gone() {}
+  /// The page's connection closed; the control goes on, its frames go
+  /// nowhere until attach().
+  virtual void detach() {}
+  /// A page took the channel over; frames go to `outlet` from now on.
+  virtual void attach(Outlet outlet) { (void)outlet; }
+  /// True once the page ended the control for good ("quit"): not kept.
+  virtual bool finished() const { return false; }
   /// True when giving the channel up loses nothing under way (no download
   /// running): the server may then close it to make room for a newer one.
   virtual bool idle() const { return true; }
 };
 
-/// How a channel talks back: `send` queues a text frame (dropped once the
-/// connection is gone), `close` ends the connection after what is queued.
-struct Outlet {
-  std::function<void(std::string message)> send;
-  std::function<void()> close;
-};
 
 using ChannelFactory = std::function<std::unique_ptr<Channel>(const Peer& peer, Outlet outlet)>;
 
@@ -59,10 +73,15 @@ struct ServerOptions {
   std::string token;
   /// One line per connection, refusal and end, without newline.
   std::function<void(const std::string& line)> log;
-  /// At most this many WebSocket connections from one origin at once. A
-  /// further one closes the oldest idle connection of that origin; when
-  /// none is idle it is itself closed with close_code::too_many.
+  /// At most this many controls of one origin at once, whether a page is
+  /// attached or left. A further one drops the oldest idle control whose
+  /// page left, else closes the oldest idle connection of that origin; when
+  /// none is idle it is itself closed with close_code::too_many. A page
+  /// coming back for its control takes no further room.
   std::size_t max_per_origin = 16;
+  /// How long a channel whose page left is kept once nothing is under way
+  /// in it, for the page to come back and see how its queue ended.
+  std::chrono::milliseconds detached_grace = std::chrono::minutes(10);
 };
 
 /// The WebSocket close codes the server ends a connection with, besides
@@ -72,10 +91,14 @@ namespace close_code {
 inline constexpr std::uint16_t replaced = 4000;
 /// Refused: every connection of the origin is busy ("try again later").
 inline constexpr std::uint16_t too_many = 1013;
+/// Another page of the origin took the connection's control over.
+inline constexpr std::uint16_t taken_over = 4001;
 }  // namespace close_code
 
 /// The reason sent with close_code::replaced.
 inline constexpr std::string_view replaced_reason = "Replaced by a newer connection";
+/// The reason sent with close_code::taken_over.
+inline constexpr std::string_view taken_over_reason = "Taken over by another page";
 /// The reason sent with close_code::too_many, for `cap` connections.
 std::string too_many_reason(std::size_t cap);
 
@@ -96,6 +119,8 @@ class Server {
   const std::string& token() const;
   /// Open WebSocket connections.
   std::size_t connections() const;
+  /// Channels kept, with or without a connection.
+  std::size_t sessions() const;
 
   struct Impl;
 

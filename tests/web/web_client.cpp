@@ -34,15 +34,18 @@ ServedControls::ServedControls(Options options) : dialog_(loop_, folder_.path().
   channel_options_.dialog = &dialog_;
   channel_options_.allow_open = options.allow_open;
   channel_options_.tick_interval = 20;
+  channel_options_.loop = &loop_;
+  channel_options_.folder = folder_.path().string();
   web::ServerOptions server_options;
   server_options.allowed_origins = options.allowed_origins;
+  server_options.detached_grace = options.detached_grace;
   server_options.log = [this](const std::string& line) {
     const std::lock_guard lock(mutex_);
     log_.push_back(line);
     logged_.notify_all();
   };
-  server_ = std::make_unique<web::Server>(loop_, server_options, [this](const web::Peer&, web::Outlet outlet) {
-    return web::make_control_channel(machine_, std::move(outlet), channel_options_);
+  server_ = std::make_unique<web::Server>(loop_, server_options, [this](const web::Peer& peer, web::Outlet outlet) {
+    return web::make_control_channel(machine_, std::move(outlet), channel_options_, peer.session);
   });
   port_ = server_->port();
   token_ = server_->token();
@@ -142,8 +145,13 @@ Json PageClient::request_text(const std::string& text) {
 }
 
 Json PageClient::wait_for_event(const std::string& name, std::chrono::milliseconds timeout) {
+  return wait_for_event(name, 1, timeout);
+}
+
+Json PageClient::wait_for_event(const std::string& name, std::size_t nth, std::chrono::milliseconds timeout) {
+  std::size_t seen = 0;
   for (const auto& event : events_)
-    if (event["event"] == name) return event;
+    if (event["event"] == name && ++seen == nth) return event;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
     const auto text = read(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
@@ -151,7 +159,7 @@ Json PageClient::wait_for_event(const std::string& name, std::chrono::millisecon
     Json message = Json::parse(*text);
     if (!message.contains("event")) continue;
     events_.push_back(message);
-    if (message["event"] == name) return message;
+    if (message["event"] == name && ++seen == nth) return message;
   }
   throw std::runtime_error("no event " + name);
 }

@@ -31,6 +31,7 @@ class ServedControls {
   struct Options {
     bool allow_open = false;
     std::vector<std::string> allowed_origins;
+    std::chrono::milliseconds detached_grace = std::chrono::minutes(10);
   };
 
   explicit ServedControls(Options options);
@@ -82,6 +83,9 @@ class PageClient {
   Json request(Json request);
   /// Reads messages until one is the event `name`; returns it.
   Json wait_for_event(const std::string& name, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  /// The same for the `nth` event of that name (counted from 1).
+  Json wait_for_event(const std::string& name, std::size_t nth,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
   /// Sends `text` as it is and returns the next answer (events kept).
   Json request_text(const std::string& text);
   const std::vector<Json>& events() const { return events_; }

@@ -9,9 +9,11 @@
 //   ctl.CurFile = 1;
 //
 // Members keep the control's own names. Reading one (await ctl.X) asks the
-// control; calling one (await ctl.X(...)) calls it; assigning one writes it
-// (failures of a write arrive as an 'error' event). Records are reached
-// through DownloadFiles(n) and remoteServerLocs(n). Errors of the control
+// control; calling one (ctl.X(...)) calls it and returns a Promise;
+// assigning one writes it (failures of a write arrive as an 'error' event).
+// Records are reached through DownloadFiles(n) and remoteServerLocs(n),
+// which, like a member read, can be awaited or used with then, catch and
+// finally, and lead on to their own members. Errors of the control
 // reject with an Error carrying number, source and description. When the
 // server ends the connection, a 'close' event carries its code and reason
 // (e.detail.code, e.detail.reason), preceded by an 'error' event unless the
@@ -160,29 +162,34 @@
     }
   }
 
-  // A member, or a record reached from one, as a callable, awaitable object.
-  function member(connection, path, call) {
+  const PROMISED = ['then', 'catch', 'finally'];
+  // DownloadFiles(n) and remoteServerLocs(n) index a collection; anything
+  // else applied is a method call.
+  const INDEXING = /(^|\.)(downloadfiles|remoteserverlocs)$/i;
+
+  // A member, or a record reached from one: awaitable (its value is asked
+  // for once, when first awaited), callable, and leading on to members.
+  function member(connection, path) {
+    let answer = null;
     const target = function () {};
     return new Proxy(target, {
       get(t, prop) {
         if (typeof prop !== 'string') return undefined;
-        if (prop === 'then') {
-          // DownloadFiles(n) and remoteServerLocs(n) index a collection;
-          // anything else applied is a method call.
-          const indexing = call && /(^|\.)(downloadfiles|remoteserverlocs)$/i.test(call.path);
-          const answer = call && !indexing ? connection.call(call.path, call.args)
-                                           : connection.request({ op: 'get', path });
-          return (resolve, reject) => answer.then(resolve, reject);
+        if (PROMISED.indexOf(prop) >= 0) {
+          if (!answer) answer = connection.request({ op: 'get', path });
+          return answer[prop].bind(answer);
         }
-        return member(connection, path + '.' + prop, null);
+        return member(connection, path + '.' + prop);
       },
       set(t, prop, value) {
         connection.put(path + '.' + String(prop), value);
         return true;
       },
       apply(t, self, args) {
-        const indexed = path + '(' + args.map(pathArgument).join(',') + ')';
-        return member(connection, indexed, { path, args });
+        if (!INDEXING.test(path)) return connection.call(path, args);
+        // Checked at once: a bad index is the script's mistake, thrown
+        // where it is made.
+        return member(connection, path + '(' + args.map(pathArgument).join(',') + ')');
       }
     });
   }
@@ -200,14 +207,23 @@
       $put: (name, value) => connection.request({ op: 'put', path: name, value }),
       $call: (name, ...args) => connection.call(name, args),
       $addServer: (file, server) => connection.request({ op: 'add_server', file, server }),
-      $page: () => connection.page()
+      $page: () => connection.page(),
+      // The server moves the queue on by itself (files saved, stopped, or
+      // given up after `tries` reconnections that brought nothing), and
+      // goes on without the page: 'FileOutcome' and 'FileRetry' events.
+      $drive: (tries) => connection.request(tries ? { op: 'drive', tries } : { op: 'drive' }),
+      // The control's session: its identifier (for connect({session})),
+      // each file's outcome, and what happened while no page was attached.
+      $session: () => connection.request({ op: 'session' }),
+      // Ends the control for good; the server keeps it otherwise.
+      $quit: () => connection.request({ op: 'quit' })
     };
     return new Proxy({}, {
       get(t, prop) {
         if (typeof prop !== 'string' || prop === 'then') return undefined;
         if (Object.prototype.hasOwnProperty.call(own, prop)) return own[prop];
         if (EVENTS.indexOf(prop) >= 0 || /^On[A-Z]/.test(prop)) return connection.handlers[prop] || null;
-        return member(connection, prop, null);
+        return member(connection, prop);
       },
       set(t, prop, value) {
         if (typeof prop !== 'string') return false;
@@ -224,13 +240,16 @@
   // Opens a connection with a control of its own. options.server: the
   // server's address (default: where vintrel.js came from); options.token:
   // the run's token (default: the page's <meta name="vintrel-token">, or
-  // #vintrel-token=... in the page's address).
+  // #vintrel-token=... in the page's address); options.session: a session
+  // identifier from $session(), to take that control back (a new control
+  // when the server no longer has it: compare $session().session).
   function connect(options) {
     options = options || {};
     const base = serverBase(options);
     const url = new URL('control', base);
     url.protocol = base.protocol === 'https:' ? 'wss:' : 'ws:';
-    url.search = '?token=' + encodeURIComponent(options.token || findToken());
+    url.search = '?token=' + encodeURIComponent(options.token || findToken()) +
+                 (options.session ? '&session=' + encodeURIComponent(options.session) : '');
     return new Promise((resolve, reject) => {
       const socket = new WebSocket(url.href);
       let opened = false;
@@ -249,5 +268,5 @@
     });
   }
 
-  global.Vintrel = { connect, VintrelError, version: '1' };
+  global.Vintrel = { connect, VintrelError, version: '2', server: scriptBase ? scriptBase.origin : null };
 })(typeof window !== 'undefined' ? window : globalThis);

@@ -6,6 +6,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
+import { types } from 'node:util';
 import vm from 'node:vm';
 
 const assets = process.argv[2];
@@ -24,6 +25,9 @@ class ScriptedSocket extends EventTarget {
     const message = JSON.parse(text);
     this.sent.push(message);
     if (message.op === 'page') this.answer({ id: message.id, result: null });
+    // What the served page asks first: no folder given, no programs.
+    if (message.op === 'session')
+      this.answer({ id: message.id, result: { session: 'a'.repeat(32), folder: '', can_open: false } });
   }
   answer(message) {
     const event = new Event('message');
@@ -46,7 +50,18 @@ function fakeElement(id) {
   Object.assign(element, { id, textContent: '', value: '', disabled: false, children: [], style: {},
                            dataset: {}, className: '' });
   element.appendChild = (child) => element.children.push(child);
-  element.querySelector = () => fakeElement('');
+  element.append = (...children) => element.children.push(...children);
+  element.prepend = (...children) => element.children.unshift(...children);
+  element.remove = () => {};
+  const attributes = new Map();
+  element.setAttribute = (name, value) => attributes.set(name, String(value));
+  element.getAttribute = (name) => (attributes.has(name) ? attributes.get(name) : null);
+  element.classList = { add() {}, remove() {}, contains: () => false };
+  const found = new Map();
+  element.querySelector = (selector) => {
+    if (!found.has(selector)) found.set(selector, fakeElement(''));
+    return found.get(selector);
+  };
   element.querySelectorAll = () => [];
   return element;
 }
@@ -64,7 +79,10 @@ function browserContext(pageUrl) {
       selector === 'meta[name="vintrel-token"]' ? { content: 'a'.repeat(32) } : null,
     createElement: (tag) => fakeElement(tag),
   };
-  const context = { document, location: new URL(pageUrl), WebSocket: ScriptedSocket, URL, URLSearchParams,
+  const stored = new Map();
+  const localStorage = { getItem: (k) => (stored.has(k) ? stored.get(k) : null),
+                         setItem: (k, v) => stored.set(k, String(v)), removeItem: (k) => stored.delete(k) };
+  const context = { document, localStorage, location: new URL(pageUrl), WebSocket: ScriptedSocket, URL, URLSearchParams,
                     EventTarget, Event, CustomEvent, setTimeout, clearTimeout, setInterval, clearInterval,
                     console, Promise, Error, JSON };
   context.window = context;
@@ -127,10 +145,39 @@ await check('the served page shows the reason it was closed with', async () => {
   load(context, 'page.js');
   await settle();
   assert.equal(element('state').textContent, 'Ready');
+  // Each Start is a batch on a connection of its own.
+  element('urls').value = 'http://127.0.0.1:9/file.bin';
+  element('start').dispatchEvent(new Event('click'));
+  await settle();
+  assert.equal(ScriptedSocket.opened.length, 2);
   const reason = 'Too many Vintrel connections from this origin (16); close other tabs';
-  ScriptedSocket.opened[0].serverCloses(1013, reason);
+  ScriptedSocket.opened[1].serverCloses(1013, reason);
   assert.equal(element('state').textContent, 'Disconnected: ' + reason);
-  assert.equal(element('start').disabled, true);
+});
+
+await check('calls are Promises and reads take then, catch and finally, each asked once', async () => {
+  const { context } = browserContext('http://127.0.0.1:8446/');
+  load(context, 'vintrel.js');
+  const ctl = await vm.runInContext('Vintrel.connect()', context);
+  const socket = ScriptedSocket.opened[0];
+  await settle();
+  const call = ctl.PauseQueue();
+  assert.ok(types.isPromise(call), 'a call is a real Promise');
+  const caught = call.catch((e) => e.number);
+  const read = ctl.dRate;
+  const both = [read.then((v) => v), read.catch(() => 'no'), read.finally(() => {})];
+  const failing = ctl.DownloadFiles(2).localfilename.catch((e) => e.number);
+  await settle();
+  const sent = socket.sent.filter((m) => m.op !== 'page');
+  assert.deepEqual(sent.map((m) => [m.op, m.path]),
+                   [['call', 'PauseQueue'], ['get', 'dRate'], ['get', 'DownloadFiles(2).localfilename']]);
+  socket.answer({ id: sent[0].id, error: { number: 91, source: 'Vintrel', description: 'no queue' } });
+  socket.answer({ id: sent[1].id, result: '12' });
+  socket.answer({ id: sent[2].id, error: { number: 9, source: 'Vintrel', description: 'Subscript out of range' } });
+  assert.equal(await caught, 91);
+  assert.deepEqual(await Promise.all(both), ['12', '12', '12']);
+  assert.equal(await failing, 9);
+  assert.throws(() => ctl.DownloadFiles('a"b'), /whole number or text without quotes/);
 });
 
 console.log(failures ? failures + ' failed' : 'all passed');
