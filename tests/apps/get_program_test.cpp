@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "get_runs.hpp"
+#include "terminal_lines.hpp"
 
 namespace vintrel::testing {
 namespace {
@@ -151,26 +152,6 @@ TEST(GetProgram, LiveProgressLineOnATerminalIsRedrawnInPlace) {
   EXPECT_NE(run.out.find("Summary: 1 done, 0 failed"), std::string::npos) << describe(run);
 }
 
-// What stays on a terminal once the output is drawn: "\r\x1b[K" wipes the
-// line it is on, so only text followed by a newline stays.
-std::vector<std::string> lines_kept(const std::string& out) {
-  std::vector<std::string> kept;
-  std::string line;
-  for (std::size_t at = 0; at < out.size();) {
-    if (out.compare(at, 4, "\r\x1b[K") == 0) {
-      line.clear();
-      at += 4;
-    } else if (out[at] == '\r' || out[at] == '\n') {
-      // The terminal turns "\n" into "\r\n".
-      if (out[at] == '\n') kept.push_back(line);
-      if (out[at] == '\n') line.clear();
-      ++at;
-    } else {
-      line += out[at++];
-    }
-  }
-  return kept;
-}
 
 TEST(GetProgram, OnATerminalEachFileLeavesOneLineWithItsAverageRate) {
   REQUIRE_NGINX();

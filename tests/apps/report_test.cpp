@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "apps/download_url.hpp"
+#include "terminal_lines.hpp"
 
 namespace vintrel::apps {
 namespace {
+
+using testing::lines_kept;
 
 TEST(Format, BytesSwitchUnitsAtWhole1024s) {
   EXPECT_EQ(format_bytes(0), "0 B");
@@ -98,26 +101,6 @@ TEST(Summary, CountsBytesTimeAndAverageRate) {
             "Summary: 0 done, 0 failed, 3 not finished; 0 B received in 0:00:00 (0 KB/s)");
 }
 
-// What a terminal keeps once the output is drawn: each "\r\x1b[K" wipes the
-// line it is on, so only text followed by a newline stays.
-std::vector<std::string> lines_kept(const std::string& out) {
-  std::vector<std::string> kept;
-  std::string line;
-  for (std::size_t at = 0; at < out.size();) {
-    if (out.compare(at, 4, "\r\x1b[K") == 0) {
-      line.clear();
-      at += 4;
-    } else if (out[at] == '\n') {
-      kept.push_back(line);
-      line.clear();
-      ++at;
-    } else {
-      line += out[at++];
-    }
-  }
-  if (!line.empty()) kept.push_back(line + " <live>");
-  return kept;
-}
 
 TEST(Report, PlainLinesDropRepeatedStatusesAndSendFailuresToStandardError) {
   std::ostringstream out, err;
