@@ -13,6 +13,8 @@
 // lives on until the last aborted operation has completed.
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <deque>
 #include <limits>
 #include <map>
@@ -63,29 +65,82 @@ std::string openssl_reason(const error_code& ec) {
 
 /// The trust settings of one platform. One SSL_CTX holds the loaded trust
 /// store once for every connection of every array.
+// Made on the first secure connection: a run that fetches only plain http
+// never starts OpenSSL nor reads the trust store, and stays as light as it
+// was. A CA file given by the user is read at once, so a bad one is told
+// before anything is fetched.
 class TlsContext {
  public:
-  explicit TlsContext(const TlsOptions& options) : verify(options.verify) {
-    context.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
-                        asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
-                        asio::ssl::context::no_tlsv1_1);
-    SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_2_VERSION);
-    // A machine without a system store still works with `ca_file` alone.
-    error_code ignored;
-    context.set_default_verify_paths(ignored);
-    if (!options.ca_file.empty()) {
+  explicit TlsContext(TlsOptions options) : options_(std::move(options)), verify(options_.verify) {
+    if (!options_.ca_file.empty()) make();
+  }
+
+  asio::ssl::context& context() {
+    if (!context_) make();
+    return *context_;
+  }
+
+ private:
+  void make() {
+    auto made = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
+    made->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                      asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                      asio::ssl::context::no_tlsv1_1);
+    SSL_CTX_set_min_proto_version(made->native_handle(), TLS1_2_VERSION);
+    add_system_store(*made);
+    if (!options_.ca_file.empty()) {
       error_code ec;
-      context.load_verify_file(options.ca_file, ec);
+      made->load_verify_file(options_.ca_file, ec);
       if (ec) {
-        throw std::runtime_error("Cannot load trusted certificates from " + options.ca_file + ": " +
+        throw std::runtime_error("Cannot load trusted certificates from " + options_.ca_file + ": " +
                                  openssl_reason(ec));
       }
     }
-    context.set_verify_mode(verify ? asio::ssl::verify_peer : asio::ssl::verify_none);
+    made->set_verify_mode(verify ? asio::ssl::verify_peer : asio::ssl::verify_none);
+    context_ = std::move(made);
   }
 
-  asio::ssl::context context{asio::ssl::context::tls_client};
-  bool verify;
+  // OpenSSL's default paths, read the cheap way: the hashed folder is looked
+  // up one issuer at a time, while the bundle file would be parsed whole (a
+  // few MiB for a download that needs one authority). The bundle is read
+  // when SSL_CERT_FILE names one, or when the folder holds no hashed store.
+  static void add_system_store(asio::ssl::context& context) {
+    X509_STORE* store = SSL_CTX_get_cert_store(context.native_handle());
+    const char* dir_env = std::getenv(X509_get_default_cert_dir_env());
+    const char* file_env = std::getenv(X509_get_default_cert_file_env());
+    const std::string dir = dir_env != nullptr ? dir_env : X509_get_default_cert_dir();
+    bool hashed = false;
+    if (X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir())) {
+      hashed = X509_LOOKUP_add_dir(lookup, dir.c_str(), X509_FILETYPE_PEM) == 1 && holds_hashed_names(dir);
+    }
+    const std::string file = file_env != nullptr ? file_env : X509_get_default_cert_file();
+    if (file_env != nullptr || !hashed) {
+      // A machine without a system store still works with `ca_file` alone.
+      if (X509_STORE_load_file(store, file.c_str()) != 1) ERR_clear_error();
+    }
+  }
+
+  // True when one of `dirs` (a ':'-separated list) holds an entry named as
+  // OpenSSL's hashed lookup names them ("1a2b3c4d.0").
+  static bool holds_hashed_names(const std::string& dirs) {
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+      const auto end = std::min(dirs.find(':', start), dirs.size());
+      std::error_code ec;
+      for (const auto& entry : std::filesystem::directory_iterator(dirs.substr(start, end - start), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == 10 && name[8] == '.' && name[9] == '0') return true;
+      }
+      start = end + 1;
+    }
+    return false;
+  }
+
+  TlsOptions options_;
+  std::unique_ptr<asio::ssl::context> context_;
+
+ public:
+  const bool verify;
 };
 
 namespace {
@@ -494,7 +549,7 @@ class AsioSocketArray final : public SocketArray {
   void start_handshake(const std::shared_ptr<Element>& el, std::uint64_t gen) {
     // The stream takes the connection; the element's socket is left empty
     // for the next one.
-    auto stream = std::make_shared<TlsStream>(std::move(el->socket), tls_->context);
+    auto stream = std::make_shared<TlsStream>(std::move(el->socket), tls_->context());
     el->tls = stream;
     SSL* ssl = stream->native_handle();
     error_code not_literal;
