@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "http/url.hpp"
 #include "queue/added_url.hpp"
 
 namespace vintrel::apps {
@@ -37,8 +38,8 @@ std::optional<DownloadUrl> parse_download_url(std::string_view url, std::string&
   }
   DownloadUrl result;
   result.server = parts.servName;
-  result.host = parts.host;
   result.port = static_cast<std::int32_t>(port);
+  result.host = http::host_field(result.server, result.port, parts.secure);
   result.path = parts.remotePath;
   result.secure = parts.secure;
   const std::string_view without_query = std::string_view(result.path).substr(0, result.path.find('?'));

@@ -427,15 +427,15 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const st
 
 bool UserControl1::roomFor(std::int16_t n, DownloadFile& F, double bytes) {
   const std::string& path = dlLocalFile[n];
-  const std::string folder = path.substr(0, path.rfind('/') + 1);
-  const platform::FreeSpace space =
-      freeSpaceQuery ? freeSpaceQuery(folder.empty() ? "." : folder) : platform::free_space_of(folder.empty() ? "." : folder);
+  std::string folder = path.substr(0, path.rfind('/') + 1);
+  if (folder.empty()) folder = ".";
+  const platform::FreeSpace space = freeSpaceQuery ? freeSpaceQuery(folder) : platform::free_space_of(folder);
   // A query that fails answers nothing at all; the writes will tell.
   if (space.total_free == 0 && space.available == 0) return true;
   if (bytes <= static_cast<double>(space.available)) return true;
   stopFile(n, F, ENOSPC,
            "Not enough free space: " + std::to_string(platform::whole_bytes(bytes)) + " bytes to fetch, " +
-               std::to_string(space.available) + " bytes free in " + (folder.empty() ? "." : folder));
+               std::to_string(space.available) + " bytes free in " + folder);
   return false;
 }
 

@@ -172,20 +172,25 @@ std::optional<HttpUrl> parse_http_url(std::string_view url) {
   return result;
 }
 
+namespace {
+
+bool is_ipv6(const std::string& host) { return host.find(':') != std::string::npos; }
+
+// host[:port] as a URL writes it: IPv6 in brackets, the default port left out.
+std::string authority(const std::string& host, std::int32_t port, bool secure) {
+  std::string text = is_ipv6(host) ? "[" + host + "]" : host;
+  if (port != (secure ? 443 : 80)) text += ":" + std::to_string(port);
+  return text;
+}
+
+}  // namespace
+
 std::string host_field(const std::string& host, std::int32_t port, bool secure) {
-  const bool ipv6 = host.find(':') != std::string::npos;
-  if (!secure && !ipv6) return host;
-  std::string field = ipv6 ? "[" + host + "]" : host;
-  if (port != (secure ? 443 : 80)) field += ":" + std::to_string(port);
-  return field;
+  return secure || is_ipv6(host) ? authority(host, port, secure) : host;
 }
 
 std::string request_url(const std::string& host, std::int32_t port, bool secure, const std::string& path) {
-  const bool ipv6 = host.find(':') != std::string::npos;
-  std::string url = secure ? "https://" : "http://";
-  url += ipv6 ? "[" + host + "]" : host;
-  if (port != (secure ? 443 : 80)) url += ":" + std::to_string(port);
-  return url + path;
+  return (secure ? "https://" : "http://") + authority(host, port, secure) + path;
 }
 
 }  // namespace vintrel::http

@@ -14,8 +14,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <deque>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <memory>
@@ -63,17 +63,18 @@ std::string openssl_reason(const error_code& ec) {
 
 }  // namespace
 
-/// The trust settings of one platform. One SSL_CTX holds the loaded trust
-/// store once for every connection of every array.
-// Made on the first secure connection: a run that fetches only plain http
-// never starts OpenSSL nor reads the trust store, and stays as light as it
-// was. A CA file given by the user is read at once, so a bad one is told
-// before anything is fetched.
+/// The trust settings of one platform: one SSL_CTX holds the trust store
+/// for every connection of every array. It is made on the first secure
+/// connection, so a run that fetches only plain http never starts OpenSSL
+/// nor reads the store; a CA file given by the user is read at once, so a
+/// bad one is told before anything is fetched.
 class TlsContext {
  public:
-  explicit TlsContext(TlsOptions options) : options_(std::move(options)), verify(options_.verify) {
+  explicit TlsContext(TlsOptions options) : options_(std::move(options)) {
     if (!options_.ca_file.empty()) make();
   }
+
+  bool verify() const { return options_.verify; }
 
   asio::ssl::context& context() {
     if (!context_) make();
@@ -96,7 +97,7 @@ class TlsContext {
                                  openssl_reason(ec));
       }
     }
-    made->set_verify_mode(verify ? asio::ssl::verify_peer : asio::ssl::verify_none);
+    made->set_verify_mode(verify() ? asio::ssl::verify_peer : asio::ssl::verify_none);
     context_ = std::move(made);
   }
 
@@ -138,9 +139,6 @@ class TlsContext {
 
   TlsOptions options_;
   std::unique_ptr<asio::ssl::context> context_;
-
- public:
-  const bool verify;
 };
 
 namespace {
@@ -573,7 +571,7 @@ class AsioSocketArray final : public SocketArray {
       return;
     }
     const std::string& host = el->host;
-    const long verdict = tls_->verify ? SSL_get_verify_result(el->tls->native_handle()) : X509_V_OK;
+    const long verdict = tls_->verify() ? SSL_get_verify_result(el->tls->native_handle()) : X509_V_OK;
     if (verdict != X509_V_OK) {
       const std::string reason = X509_verify_cert_error_string(verdict);
       switch (verdict) {

@@ -49,14 +49,6 @@ AddedUrl split_added_url(const std::string& url, bool tls) {
     parts.servName = F;
     parts.portText = default_port;
   }
-
-  const bool ipv6 = parts.servName.find(':') != std::string::npos;
-  if (!parts.secure && !ipv6) {
-    parts.host = parts.servName;
-  } else {
-    parts.host = ipv6 ? "[" + parts.servName + "]" : parts.servName;
-    if (parts.portText != default_port) parts.host += ":" + parts.portText;
-  }
   return parts;
 }
 

@@ -12,19 +12,17 @@ struct AddedUrl {
   bool hasServer = false;  ///< false: the text has no first segment at all
   bool secure = false;     ///< an https URL, taken only when TLS is offered
   std::string servName;    ///< name or address to connect to (IPv6 without brackets)
-  std::string host;        ///< what the Host field carries
   std::string portText;    ///< as written; the queue start converts it
   std::string remotePath;  ///< from the first "/" on, query kept; "" when none
   std::string lastSegment; ///< the last "/" segment, query included
 };
 
 /// Splits `url` as the queue start does. Plain URLs keep the control's old
-/// reading: every "http://" is removed, the first segment is the server, a
-/// ":" in it starts the port and the Host field is the name alone. An
+/// reading: every "http://" is removed, the first segment is the server and
+/// a ":" in it starts the port. An
 /// "https://" prefix (any letter case, only when `tls`) is removed once and
 /// gives the port 443. A bracketed IPv6 address ("[::1]:8080") is read in
-/// either scheme. For https and IPv6 the Host field carries the port when it
-/// is not the scheme's default, as HTTP asks.
+/// either scheme. The Host field follows from these (http::host_field).
 AddedUrl split_added_url(const std::string& url, bool tls);
 
 }  // namespace vintrel::queue

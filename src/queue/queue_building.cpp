@@ -2,6 +2,7 @@
 
 #include "control/user_control1.hpp"
 #include "platform/text.hpp"
+#include "http/url.hpp"
 #include "queue/added_url.hpp"
 #include "queue/local_path.hpp"
 
@@ -52,7 +53,7 @@ void UserControl1::createRecords() {
     // A port that is not a number fails with 13 and ends the pass; records
     // made before it stay.
     server->PortNum = platform::to_i4(Variant(U.portText));
-    server->host = U.host;
+    server->host = http::host_field(U.servName, server->PortNum, U.secure);
     server->isSecure = U.secure;
     record->remoteServerLocs->Add(server);
 
