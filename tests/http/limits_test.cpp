@@ -36,15 +36,7 @@ struct Limits : ::testing::Test {
     };
     h.start({"http://srv/big.bin"}, dir.path().string());
   }
-  // Connects the current attempt; returns the request it sent.
-  std::string connect() {
-    h.tick();
-    h.winsock().accept(1);
-    h.tick();
-    auto sent = h.winsock().element(1).sent;
-    h.winsock().element(1).sent.clear();
-    return sent;
-  }
+  std::string connect() { return h.send_request(); }
 };
 
 TEST_F(Limits, ALengthBeyondTheFreeSpaceStopsAtOnceWithoutWriting) {

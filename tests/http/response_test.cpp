@@ -32,14 +32,7 @@ struct Response : ::testing::Test {
   void SetUp() override { h.start({"http://srv/dir/file.bin"}, dir.path().string()); }
 
   // Connects the current attempt and sends its request; returns the request.
-  std::string connect() {
-    h.tick();
-    h.winsock().accept(1);
-    h.tick();
-    auto sent = h.winsock().element(1).sent;
-    h.winsock().element(1).sent.clear();
-    return sent;
-  }
+  std::string connect() { return h.send_request(); }
   // The server sends `bytes` in pieces of `piece` bytes (0: at once).
   void respond(const std::string& bytes, std::size_t piece = 0) {
     if (piece == 0) piece = bytes.size();

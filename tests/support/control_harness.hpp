@@ -34,6 +34,17 @@ struct ControlHarness {
     host.dialog.answers.push_back(folder);
     control.StartQueue();
   }
+  /// Takes file 1's current attempt up to its request: a tick connects, the
+  /// far side accepts, the next tick sends. Returns the request, which is
+  /// then cleared from what the element has seen.
+  std::string send_request() {
+    tick();
+    winsock().accept(1);
+    tick();
+    auto sent = winsock().element(1).sent;
+    winsock().element(1).sent.clear();
+    return sent;
+  }
   /// The record of file `n`.
   queue::DownloadFile& file(std::int32_t n) { return control.DownloadFiles->Item(n); }
 };
