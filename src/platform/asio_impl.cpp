@@ -3,4 +3,3 @@
 #include "platform/asio.hpp"
 
 #include <boost/asio/impl/src.hpp>
-#include <boost/asio/ssl/impl/src.hpp>

@@ -7,10 +7,11 @@
 // stale and do nothing; an array that goes away clears the owner pointer, so
 // handlers still queued on the loop find no one to tell.
 //
-// A secure connection wraps the connected TCP socket in an ssl::stream of
-// its own, held by shared_ptr in the element and in every pending handler:
-// Close drops the element's pointer and closes the socket, and the stream
-// lives on until the last aborted operation has completed.
+// A secure connection runs the TLS module's session over the element's own
+// socket, made non-blocking: each step that wants the socket readable or
+// writable waits for it on the loop and is called again. Close frees the
+// session before it closes the socket, and waits still pending find
+// themselves stale.
 
 #include <algorithm>
 #include <cstdlib>
@@ -24,10 +25,6 @@
 #include <utility>
 #include <vector>
 
-#include <boost/asio/ssl.hpp>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 
 #include "platform/asio.hpp"
 #include "platform/asio_platform.hpp"
@@ -35,6 +32,7 @@
 #include "platform/event_loop.hpp"
 #include "platform/platform.hpp"
 #include "platform/resolver.hpp"
+#include "platform/tls_module.hpp"
 
 namespace vintrel::platform {
 
@@ -42,7 +40,6 @@ namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 using error_code = boost::system::error_code;
 using steady = std::chrono::steady_clock;
-using TlsStream = asio::ssl::stream<tcp::socket>;
 
 namespace {
 
@@ -50,124 +47,33 @@ namespace {
 // needs few reads, small enough to keep a hundred elements cheap.
 constexpr std::size_t receive_buffer_size = 256 * 1024;
 
-// OpenSSL's own words for an error ("certificate verify failed", "wrong
-// version number"), without the library and function decoration.
-std::string openssl_reason(const error_code& ec) {
-  if (ec.category() == asio::error::get_ssl_category()) {
-    // The packed code may use the top bit; it must not sign-extend.
-    const auto code = static_cast<unsigned long>(static_cast<unsigned int>(ec.value()));
-    if (const char* reason = ERR_reason_error_string(code)) return reason;
-  }
-  return ec.message();
-}
-
 }  // namespace
 
-/// The trust settings of one platform: one SSL_CTX holds the trust store
-/// for every connection of every array. It is made on the first secure
-/// connection, so a run that fetches only plain http never starts OpenSSL
-/// nor reads the store; a CA file given by the user is read at once, so a
-/// bad one is told before anything is fetched.
+/// The trust settings of one platform: one module context holds the trust
+/// store for every connection of every array. It is made on the first
+/// secure connection, so a run that fetches only plain http never loads the
+/// TLS module nor reads the store; a CA file given by the user is read at
+/// once, so a bad one is told before anything is fetched.
 class TlsContext {
  public:
   explicit TlsContext(TlsOptions options) : options_(std::move(options)) {
-    if (!options_.ca_file.empty()) make();
+    if (!options_.ca_file.empty() && context() == nullptr) throw std::runtime_error(error_);
   }
 
-  bool verify() const { return options_.verify; }
-
-  asio::ssl::context& context() {
-    if (!context_) make();
-    return *context_;
+  /// The context, or null when it cannot be made (see `error`).
+  tls::Context* context() {
+    if (!context_ && error_.empty()) context_ = tls::load_context(options_, error_);
+    return context_.get();
   }
+  const std::string& error() const { return error_; }
 
  private:
-  void make() {
-    auto made = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
-    made->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
-                      asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
-                      asio::ssl::context::no_tlsv1_1);
-    SSL_CTX_set_min_proto_version(made->native_handle(), TLS1_2_VERSION);
-    add_system_store(*made);
-    if (!options_.ca_file.empty()) {
-      error_code ec;
-      made->load_verify_file(options_.ca_file, ec);
-      if (ec) {
-        throw std::runtime_error("Cannot load trusted certificates from " + options_.ca_file + ": " +
-                                 openssl_reason(ec));
-      }
-    }
-    made->set_verify_mode(verify() ? asio::ssl::verify_peer : asio::ssl::verify_none);
-    context_ = std::move(made);
-  }
-
-  // OpenSSL's default paths, read the cheap way: the hashed folder is looked
-  // up one issuer at a time, while the bundle file would be parsed whole (a
-  // few MiB for a download that needs one authority). The bundle is read
-  // when SSL_CERT_FILE names one, or when the folder holds no hashed store.
-  static void add_system_store(asio::ssl::context& context) {
-    X509_STORE* store = SSL_CTX_get_cert_store(context.native_handle());
-    const char* dir_env = std::getenv(X509_get_default_cert_dir_env());
-    const char* file_env = std::getenv(X509_get_default_cert_file_env());
-    const std::string dir = dir_env != nullptr ? dir_env : X509_get_default_cert_dir();
-    bool hashed = false;
-    if (X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir())) {
-      hashed = X509_LOOKUP_add_dir(lookup, dir.c_str(), X509_FILETYPE_PEM) == 1 && holds_hashed_names(dir);
-    }
-    const std::string file = file_env != nullptr ? file_env : X509_get_default_cert_file();
-    if (file_env != nullptr || !hashed) {
-      // A machine without a system store still works with `ca_file` alone.
-      if (X509_STORE_load_file(store, file.c_str()) != 1) ERR_clear_error();
-    }
-  }
-
-  // True when one of `dirs` (a ':'-separated list) holds an entry named as
-  // OpenSSL's hashed lookup names them ("1a2b3c4d.0").
-  static bool holds_hashed_names(const std::string& dirs) {
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-      const auto end = std::min(dirs.find(':', start), dirs.size());
-      std::error_code ec;
-      for (const auto& entry : std::filesystem::directory_iterator(dirs.substr(start, end - start), ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() == 10 && name[8] == '.' && name[9] == '0') return true;
-      }
-      start = end + 1;
-    }
-    return false;
-  }
-
   TlsOptions options_;
-  std::unique_ptr<asio::ssl::context> context_;
+  std::unique_ptr<tls::Context> context_;
+  std::string error_;
 };
 
 namespace {
-
-// The end of the stream in its two secure forms, without close_notify
-// (Asio's stream_truncated, or OpenSSL 3 noticing the EOF itself) and with
-// it (eof); callers decide what an end means at that point.
-bool is_end_of_stream(const error_code& ec) {
-  if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) return true;
-  if (ec.category() != asio::error::get_ssl_category()) return false;
-  const auto code = static_cast<unsigned long>(static_cast<unsigned int>(ec.value()));
-  return ERR_GET_LIB(code) == ERR_LIB_SSL && ERR_GET_REASON(code) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
-}
-
-// A read on a secure stream yields one TLS record (16 KiB) at a time. Going
-// on while more is already on hand fills the receive buffer in one event
-// for a fast transfer, and stopping as soon as nothing is waiting never
-// holds back bytes of a slow one.
-struct WhileMoreOnHand {
-  TlsStream* stream;
-  std::size_t operator()(const error_code& ec, std::size_t total) const {
-    if (ec) return 0;
-    if (total == 0) return receive_buffer_size;
-    if (SSL_pending(stream->native_handle()) > 0) return receive_buffer_size;
-    error_code ignored;
-    if (stream->next_layer().available(ignored) > 0) return receive_buffer_size;
-    return 0;
-  }
-};
 
 constexpr std::int32_t wrong_state = 40006;
 
@@ -398,7 +304,7 @@ class AsioSocketArray final : public SocketArray {
     std::uint16_t port = 0;
     bool secure = false;
     std::string host;  // the name a secure peer's certificate must be for
-    std::shared_ptr<TlsStream> tls;  // the secure layer over `socket`'s connection
+    std::unique_ptr<tls::Session> tls;  // the secure layer over `socket`'s connection
     std::vector<tcp::endpoint> endpoints;
     std::size_t next_endpoint = 0;
 
@@ -437,13 +343,11 @@ class AsioSocketArray final : public SocketArray {
   // are stale. What has arrived is kept.
   static void stop_io(Element& el) {
     ++el.generation;
+    // No close_notify exchange: a closed element is closed now. The session
+    // goes before the descriptor it runs over.
+    el.tls.reset();
     error_code ignored;
     el.socket.close(ignored);
-    if (el.tls) {
-      // No close_notify exchange: a closed element is closed now.
-      el.tls->next_layer().close(ignored);
-      el.tls.reset();
-    }
     el.connect_timer.cancel();
     el.idle_timer.cancel();
     el.initiating = false;
@@ -545,60 +449,122 @@ class AsioSocketArray final : public SocketArray {
   // --- the secure layer ----------------------------------------------------
 
   void start_handshake(const std::shared_ptr<Element>& el, std::uint64_t gen) {
-    // The stream takes the connection; the element's socket is left empty
-    // for the next one.
-    auto stream = std::make_shared<TlsStream>(std::move(el->socket), tls_->context());
-    el->tls = stream;
-    SSL* ssl = stream->native_handle();
-    error_code not_literal;
-    asio::ip::make_address(el->host, not_literal);
-    // The name check goes through OpenSSL's verification, so a mismatch
-    // shows in SSL_get_verify_result like any other verify failure.
-    if (not_literal) {
-      SSL_set_tlsext_host_name(ssl, el->host.c_str());
-      SSL_set1_host(ssl, el->host.c_str());
-    } else {
-      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), el->host.c_str());
+    tls::Context* context = tls_->context();
+    error_code ec;
+    el->socket.non_blocking(true, ec);
+    if (context == nullptr || ec) {
+      fail(*el, tls_err::channel_error, context == nullptr ? tls_->error() : ec.message());
+      return;
     }
-    stream->async_handshake(asio::ssl::stream_base::client, [el, gen, stream](const error_code& ec) {
-      if (current(*el, gen)) el->owner->handshake_done(el, gen, ec);
+    el->tls = context->open(el->socket.native_handle(), el->host);
+    if (!el->tls) {
+      fail(*el, tls_err::channel_error, "TLS handshake failed: no session (" + el->host + ")");
+      return;
+    }
+    handshake_step(el, gen);
+  }
+
+  void handshake_step(const std::shared_ptr<Element>& el, std::uint64_t gen) {
+    const tls::Outcome step = el->tls->handshake();
+    switch (step.kind) {
+      case tls::Outcome::Kind::done:
+        go_live(el, gen);
+        return;
+      case tls::Outcome::Kind::want_read:
+      case tls::Outcome::Kind::want_write:
+        await(el, gen, step.kind, &AsioSocketArray::handshake_step);
+        return;
+      default:
+        fail_secure(*el, step);
+        return;
+    }
+  }
+
+  // Calls `then` once the socket is ready as `want` asks; a wait that fails
+  // fails the element.
+  void await(const std::shared_ptr<Element>& el, std::uint64_t gen, tls::Outcome::Kind want,
+             void (AsioSocketArray::*then)(const std::shared_ptr<Element>&, std::uint64_t)) {
+    const auto wait = want == tls::Outcome::Kind::want_write ? tcp::socket::wait_write : tcp::socket::wait_read;
+    el->socket.async_wait(wait, [el, gen, then](const error_code& ec) {
+      if (!current(*el, gen)) return;
+      if (ec) {
+        el->owner->fail(*el, socket_error_number(ec));
+        return;
+      }
+      (el->owner->*then)(el, gen);
     });
   }
 
-  void handshake_done(const std::shared_ptr<Element>& el, std::uint64_t gen, const error_code& ec) {
-    if (!ec) {
-      go_live(el, gen);
+  void fail_secure(Element& el, const tls::Outcome& step) {
+    if (step.system_error != 0) {
+      fail(el, socket_error_from_errno(step.system_error));
+    } else {
+      fail(el, step.number, step.description);
+    }
+  }
+
+  // Decrypts what is on hand into the receive buffer, and goes on while more
+  // is: a fast transfer fills the buffer in one event, and stopping as soon
+  // as nothing is waiting never holds back the bytes of a slow one.
+  void read_secure(const std::shared_ptr<Element>& el, std::uint64_t gen) {
+    std::size_t total = 0;
+    tls::Outcome step;
+    while (total < receive_buffer_size) {
+      step = el->tls->read(el->buffer.get() + total, receive_buffer_size - total);
+      if (step.kind != tls::Outcome::Kind::done) break;
+      total += step.count;
+    }
+    // Bytes that came with the end (or an error) are delivered first.
+    if (total > 0 && !deliver(el, gen, total)) return;
+    switch (step.kind) {
+      case tls::Outcome::Kind::done:  // the buffer is full; more may wait
+        start_read(el, gen);
+        return;
+      case tls::Outcome::Kind::want_read:
+      case tls::Outcome::Kind::want_write:
+        await(el, gen, step.kind, &AsioSocketArray::read_secure);
+        return;
+      case tls::Outcome::Kind::end:
+        peer_end(*el);
+        return;
+      case tls::Outcome::Kind::failed:
+        fail_secure(*el, step);
+        return;
+    }
+  }
+
+  // Writes `chunk` from `offset` on; the end of the write, good or bad, is
+  // told from the loop, never inside the SendData that started it.
+  void write_secure(const std::shared_ptr<Element>& el, std::uint64_t gen, std::shared_ptr<std::string> chunk,
+                    std::size_t offset) {
+    tls::Outcome step;
+    while (offset < chunk->size()) {
+      step = el->tls->write(reinterpret_cast<const std::uint8_t*>(chunk->data()) + offset, chunk->size() - offset);
+      if (step.kind != tls::Outcome::Kind::done) break;
+      offset += step.count;
+    }
+    if (offset < chunk->size() &&
+        (step.kind == tls::Outcome::Kind::want_read || step.kind == tls::Outcome::Kind::want_write)) {
+      const auto wait = step.kind == tls::Outcome::Kind::want_write ? tcp::socket::wait_write : tcp::socket::wait_read;
+      el->socket.async_wait(wait, [el, gen, chunk, offset](const error_code& ec) {
+        if (!current(*el, gen)) return;
+        if (ec) {
+          el->owner->write_done(el, gen, socket_error_number(ec));
+          return;
+        }
+        el->owner->write_secure(el, gen, chunk, offset);
+      });
       return;
     }
-    const std::string& host = el->host;
-    const long verdict = tls_->verify() ? SSL_get_verify_result(el->tls->native_handle()) : X509_V_OK;
-    if (verdict != X509_V_OK) {
-      const std::string reason = X509_verify_cert_error_string(verdict);
-      switch (verdict) {
-        case X509_V_ERR_HOSTNAME_MISMATCH:
-        case X509_V_ERR_IP_ADDRESS_MISMATCH:
-          fail(*el, tls_err::name_invalid, "Certificate name mismatch: the certificate is not valid for " + host);
-          return;
-        case X509_V_ERR_CERT_HAS_EXPIRED:
-        case X509_V_ERR_CERT_NOT_YET_VALID:
-          fail(*el, tls_err::date_invalid, "Certificate verify failed: " + reason + " (" + host + ")");
-          return;
-        default:
-          fail(*el, tls_err::untrusted, "Certificate verify failed: " + reason + " (" + host + ")");
-          return;
-      }
+    std::int16_t number = 0;
+    if (offset < chunk->size()) {
+      number = step.system_error != 0 ? socket_error_from_errno(step.system_error)
+               : step.number != 0     ? step.number
+                                      : sck_err::aborted;
     }
-    // A connection that breaks mid-handshake is the network's doing and may
-    // go through on another try; anything else the server will say again.
-    const bool system = ec.category() == boost::system::system_category() ||
-                        ec.category() == boost::system::generic_category();
-    if (system) {
-      fail(*el, socket_error_number(ec));
-    } else if (is_end_of_stream(ec) || ec == asio::ssl::error::unspecified_system_error) {
-      fail(*el, sck_err::aborted);
-    } else {
-      fail(*el, tls_err::channel_error, "TLS handshake failed: " + openssl_reason(ec) + " (" + host + ")");
-    }
+    asio::post(io_, [el, gen, number] {
+      if (current(*el, gen)) el->owner->write_done(el, gen, number);
+    });
   }
 
   // The connection is up, secure or not: what waited for it goes out.
@@ -618,11 +584,11 @@ class AsioSocketArray final : public SocketArray {
 
   void start_read(const std::shared_ptr<Element>& el, std::uint64_t gen) {
     if (el->tls) {
-      auto stream = el->tls;
-      asio::async_read(*stream, asio::buffer(el->buffer.get(), receive_buffer_size), WhileMoreOnHand{stream.get()},
-                       [el, gen, stream](const error_code& ec, std::size_t count) {
-                         if (current(*el, gen)) el->owner->read_done(el, gen, ec, count);
-                       });
+      // Round the loop first: what the session already holds must not be
+      // delivered inside the handler that asked for more.
+      asio::post(io_, [el, gen] {
+        if (current(*el, gen)) el->owner->read_secure(el, gen);
+      });
       return;
     }
     el->socket.async_read_some(asio::buffer(el->buffer.get(), receive_buffer_size),
@@ -631,26 +597,9 @@ class AsioSocketArray final : public SocketArray {
                                });
   }
 
-  // A secure read may bring bytes and the end (or an error) together: the
-  // bytes are delivered first.
   void read_done(const std::shared_ptr<Element>& el, std::uint64_t gen, const error_code& ec, std::size_t count) {
-    if (count > 0) {
-      if (el->sent) el->last_activity = steady::now();
-      el->fresh = count;
-      if (SocketEvents* sink = events()) {
-        sink->on_data_arrival(el->index, clamp_count(el->backlog.size() + el->fresh));
-      }
-      // The handler may have closed or reconnected the element, or destroyed
-      // the array: then this read is over.
-      if (!current(*el, gen)) return;
-      if (el->fresh > 0) {
-        el->backlog.insert(el->backlog.end(), el->buffer.get(), el->buffer.get() + el->fresh);
-        el->fresh = 0;
-      }
-    }
-    // Whether a peer's end completes a body is the engine's call; here an
-    // end with close_notify and one without are the same orderly end.
-    if (is_end_of_stream(ec)) {
+    if (count > 0 && !deliver(el, gen, count)) return;
+    if (ec == asio::error::eof) {
       peer_end(*el);
       return;
     }
@@ -661,6 +610,23 @@ class AsioSocketArray final : public SocketArray {
     // Only now may the buffer be read into again: the handler has finished
     // with the view GetData gave it.
     start_read(el, gen);
+  }
+
+  // Offers the `count` bytes just read to the DataArrival handler; what it
+  // leaves waits in the backlog. False when the handler closed or
+  // reconnected the element, or destroyed the array: then this read is over.
+  bool deliver(const std::shared_ptr<Element>& el, std::uint64_t gen, std::size_t count) {
+    if (el->sent) el->last_activity = steady::now();
+    el->fresh = count;
+    if (SocketEvents* sink = events()) {
+      sink->on_data_arrival(el->index, clamp_count(el->backlog.size() + el->fresh));
+    }
+    if (!current(*el, gen)) return false;
+    if (el->fresh > 0) {
+      el->backlog.insert(el->backlog.end(), el->buffer.get(), el->buffer.get() + el->fresh);
+      el->fresh = 0;
+    }
+    return true;
   }
 
   void peer_end(Element& el) {
@@ -684,22 +650,19 @@ class AsioSocketArray final : public SocketArray {
     chunk->swap(el->pending_writes);
     el->writing = true;
     if (el->tls) {
-      auto stream = el->tls;
-      asio::async_write(*stream, asio::buffer(*chunk), [el, gen, chunk, stream](const error_code& ec, std::size_t) {
-        if (current(*el, gen)) el->owner->write_done(el, gen, ec);
-      });
+      write_secure(el, gen, std::move(chunk), 0);
       return;
     }
-    asio::async_write(el->socket, asio::buffer(*chunk),
-                      [el, gen, chunk](const error_code& ec, std::size_t) {
-                        if (current(*el, gen)) el->owner->write_done(el, gen, ec);
-                      });
+    asio::async_write(el->socket, asio::buffer(*chunk), [el, gen, chunk](const error_code& ec, std::size_t) {
+      if (current(*el, gen)) el->owner->write_done(el, gen, ec ? socket_error_number(ec) : std::int16_t{0});
+    });
   }
 
-  void write_done(const std::shared_ptr<Element>& el, std::uint64_t gen, const error_code& ec) {
+  // `failure` is the socket error number that ended the write, 0 if none.
+  void write_done(const std::shared_ptr<Element>& el, std::uint64_t gen, std::int16_t failure) {
     el->writing = false;
-    if (ec) {
-      fail(*el, socket_error_number(ec));
+    if (failure != 0) {
+      fail(*el, failure);
       return;
     }
     if (!el->pending_writes.empty()) start_write(el, gen);
@@ -752,7 +715,8 @@ AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts t
       own_resolver_(resolver != nullptr ? nullptr : make_system_resolver(loop)),
       resolver_(resolver != nullptr ? resolver : own_resolver_.get()),
       timeouts_(timeouts),
-      tls_(std::make_shared<TlsContext>(tls)) {}
+      tls_(std::make_shared<TlsContext>(tls)),
+      offers_tls_(tls::module_available()) {}
 
 AsioPlatform::~AsioPlatform() = default;
 

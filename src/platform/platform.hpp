@@ -55,7 +55,8 @@ class AsioPlatform final : public Platform {
   std::unique_ptr<Timer> make_timer() override;
   bool wait_until(const std::function<bool()>& done) override;
   void post(std::function<void()> fn) override;
-  bool offers_tls() const override { return true; }
+  /// True when the TLS module is there to be loaded.
+  bool offers_tls() const override { return offers_tls_; }
 
   EventLoop& loop() { return loop_; }
 
@@ -67,6 +68,7 @@ class AsioPlatform final : public Platform {
   SocketTimeouts timeouts_;
   // Shared with every array made here, which may outlive the platform.
   std::shared_ptr<TlsContext> tls_;
+  bool offers_tls_;
 };
 
 }  // namespace vintrel::platform

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -309,6 +311,34 @@ TEST_F(TlsSockets, ResetAfterHandshakeIsOrdinaryReset) {
   ASSERT_FALSE(rig.recorder->errors.empty()) << rig.recorder->log;
   EXPECT_EQ(rig.recorder->errors[0].Number, sck_err::reset);
   EXPECT_EQ(rig.recorder->received, "HTTP/1.1 200 OK\r\n");
+}
+
+// --- the TLS module ------------------------------------------------------------
+
+bool mapped(const std::string& name) {
+  std::ifstream maps("/proc/self/maps");
+  const std::string all((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+  return all.find(name) != std::string::npos;
+}
+
+// A plain-http run must not pay for OpenSSL; the first secure connection
+// brings it in.
+TEST_F(TlsSockets, OpenSslIsLoadedOnlyByTheFirstSecureConnection) {
+  if (mapped("libvintrel_tls")) GTEST_SKIP() << "an earlier test in this process loaded the module";
+  HostileServer plain({Script().send("HTTP/1.1 200 OK\r\n\r\nplain")});
+  auto secure = serve(TestCa::shared().self_signed(), "secure");
+  Rig rig({.ca_file = "", .verify = false});
+
+  rig.array->Connect(1, "127.0.0.1", plain.port());
+  rig.array->SendData(1, get_request);
+  ASSERT_TRUE(rig.loop.run_until([&] { return rig.recorder->ended(); }, generous));
+  EXPECT_NE(rig.recorder->received.find("plain"), std::string::npos);
+  EXPECT_FALSE(mapped("libvintrel_tls"));
+
+  rig.recorder->log.clear();
+  ASSERT_TRUE(rig.exchange("127.0.0.1", secure->port()));
+  EXPECT_NE(rig.recorder->received.find("secure"), std::string::npos);
+  EXPECT_TRUE(mapped("libvintrel_tls"));
 }
 
 // --- the platform's trust settings ---------------------------------------------------------

@@ -1,0 +1,240 @@
+// libvintrel_tls.so: secure sessions on OpenSSL, over a descriptor that the
+// socket layer connects, makes non-blocking and waits on.
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include "platform/tls_module.hpp"
+
+namespace vintrel::platform::tls {
+
+namespace {
+
+using Kind = Outcome::Kind;
+
+// OpenSSL's own words for the last error ("wrong version number"), without
+// the library and function decoration.
+std::string last_reason() {
+  const unsigned long code = ERR_peek_last_error();
+  const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
+  return reason != nullptr ? reason : "unknown error";
+}
+
+// True when OpenSSL 3 reports a peer that closed without close_notify.
+bool unexpected_eof() {
+  const unsigned long code = ERR_peek_last_error();
+  return ERR_GET_LIB(code) == ERR_LIB_SSL && ERR_GET_REASON(code) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+}
+
+Outcome step(Kind kind, std::size_t count = 0) {
+  Outcome out;
+  out.kind = kind;
+  out.count = count;
+  return out;
+}
+
+Outcome failed(std::int16_t number, std::string description = {}) {
+  Outcome out;
+  out.kind = Kind::failed;
+  out.number = number;
+  out.description = std::move(description);
+  return out;
+}
+
+// True when one of `dirs` (a ':'-separated list) holds an entry named as
+// OpenSSL's hashed lookup names them ("1a2b3c4d.0").
+bool holds_hashed_names(const std::string& dirs) {
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    const auto end = std::min(dirs.find(':', start), dirs.size());
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dirs.substr(start, end - start), ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.size() == 10 && name[8] == '.' && name[9] == '0') return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+// OpenSSL's default paths, read the cheap way: the hashed folder is looked up
+// one issuer at a time, while the bundle file would be parsed whole (a few
+// MiB for a download that needs one authority). The bundle is read when
+// SSL_CERT_FILE names one, or when the folder holds no hashed store.
+void add_system_store(SSL_CTX* context) {
+  X509_STORE* store = SSL_CTX_get_cert_store(context);
+  const char* dir_env = std::getenv(X509_get_default_cert_dir_env());
+  const char* file_env = std::getenv(X509_get_default_cert_file_env());
+  const std::string dir = dir_env != nullptr ? dir_env : X509_get_default_cert_dir();
+  bool hashed = false;
+  if (X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir())) {
+    hashed = X509_LOOKUP_add_dir(lookup, dir.c_str(), X509_FILETYPE_PEM) == 1 && holds_hashed_names(dir);
+  }
+  const std::string file = file_env != nullptr ? file_env : X509_get_default_cert_file();
+  if (file_env != nullptr || !hashed) {
+    // A machine without a system store still works with a CA file alone.
+    if (X509_STORE_load_file(store, file.c_str()) != 1) ERR_clear_error();
+  }
+}
+
+class OpenSslSession final : public Session {
+ public:
+  OpenSslSession(SSL* ssl, std::string host, bool verify) : ssl_(ssl), host_(std::move(host)), verify_(verify) {}
+  ~OpenSslSession() override { SSL_free(ssl_); }
+
+  OpenSslSession(const OpenSslSession&) = delete;
+  OpenSslSession& operator=(const OpenSslSession&) = delete;
+
+  Outcome handshake() override {
+    ERR_clear_error();
+    errno = 0;
+    const int result = SSL_connect(ssl_);
+    const int saved_errno = errno;
+    if (result == 1) return {};
+    const int error = SSL_get_error(ssl_, result);
+    if (error == SSL_ERROR_WANT_READ) return step(Kind::want_read);
+    if (error == SSL_ERROR_WANT_WRITE) return step(Kind::want_write);
+
+    const long verdict = verify_ ? SSL_get_verify_result(ssl_) : X509_V_OK;
+    if (verdict != X509_V_OK) {
+      const std::string reason = X509_verify_cert_error_string(verdict);
+      switch (verdict) {
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+          return failed(tls_err::name_invalid, "Certificate name mismatch: the certificate is not valid for " + host_);
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+          return failed(tls_err::date_invalid, "Certificate verify failed: " + reason + " (" + host_ + ")");
+        default:
+          return failed(tls_err::untrusted, "Certificate verify failed: " + reason + " (" + host_ + ")");
+      }
+    }
+    // A connection that breaks mid-handshake is the network's doing and may
+    // go through on another try; anything else the server will say again.
+    if (error == SSL_ERROR_SYSCALL && saved_errno != 0) {
+      Outcome out = failed(0);
+      out.system_error = saved_errno;
+      return out;
+    }
+    if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN || unexpected_eof()) {
+      return failed(sck_err::aborted);
+    }
+    return failed(tls_err::channel_error, "TLS handshake failed: " + last_reason() + " (" + host_ + ")");
+  }
+
+  Outcome read(std::uint8_t* into, std::size_t size) override {
+    ERR_clear_error();
+    errno = 0;
+    std::size_t count = 0;
+    const int result = SSL_read_ex(ssl_, into, size, &count);
+    const int saved_errno = errno;
+    if (result == 1) return step(Kind::done, count);
+    return stopped(SSL_get_error(ssl_, result), saved_errno);
+  }
+
+  Outcome write(const std::uint8_t* from, std::size_t size) override {
+    ERR_clear_error();
+    errno = 0;
+    std::size_t count = 0;
+    const int result = SSL_write_ex(ssl_, from, size, &count);
+    const int saved_errno = errno;
+    if (result == 1) return step(Kind::done, count);
+    return stopped(SSL_get_error(ssl_, result), saved_errno);
+  }
+
+ private:
+  // Why a read or write did not go through. Whether a peer's end completes
+  // a body is the engine's call: here an end with close_notify and one
+  // without are the same orderly end.
+  Outcome stopped(int error, int saved_errno) const {
+    switch (error) {
+      case SSL_ERROR_WANT_READ:
+        return step(Kind::want_read);
+      case SSL_ERROR_WANT_WRITE:
+        return step(Kind::want_write);
+      case SSL_ERROR_ZERO_RETURN:
+        return step(Kind::end);
+      case SSL_ERROR_SYSCALL:
+        if (saved_errno == 0) return step(Kind::end);
+        {
+          Outcome out = failed(0);
+          out.system_error = saved_errno;
+          return out;
+        }
+      default:
+        return unexpected_eof() ? step(Kind::end) : failed(sck_err::aborted);
+    }
+  }
+
+  SSL* ssl_;
+  std::string host_;
+  bool verify_;
+};
+
+class OpenSslContext final : public Context {
+ public:
+  OpenSslContext(SSL_CTX* context, bool verify) : context_(context), verify_(verify) {}
+  ~OpenSslContext() override { SSL_CTX_free(context_); }
+
+  OpenSslContext(const OpenSslContext&) = delete;
+  OpenSslContext& operator=(const OpenSslContext&) = delete;
+
+  std::unique_ptr<Session> open(int fd, const std::string& host) override {
+    SSL* ssl = SSL_new(context_);
+    if (ssl == nullptr) return nullptr;
+    auto session = std::make_unique<OpenSslSession>(ssl, host, verify_);
+    if (SSL_set_fd(ssl, fd) != 1) return nullptr;
+    SSL_set_connect_state(ssl);
+    // The name check goes through OpenSSL's verification, so a mismatch
+    // shows in SSL_get_verify_result like any other verify failure. IP
+    // literals are checked as addresses and never sent as SNI.
+    ASN1_OCTET_STRING* literal = a2i_IPADDRESS(host.c_str());
+    if (literal == nullptr) {
+      ERR_clear_error();
+      SSL_set_tlsext_host_name(ssl, host.c_str());
+      SSL_set1_host(ssl, host.c_str());
+    } else {
+      ASN1_OCTET_STRING_free(literal);
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
+    }
+    return session;
+  }
+
+ private:
+  SSL_CTX* context_;
+  bool verify_;
+};
+
+}  // namespace
+
+extern "C" Context* vintrel_tls_make_context(const TlsOptions& options, std::string& error) {
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (context == nullptr) {
+    error = "Cannot start TLS: " + last_reason();
+    return nullptr;
+  }
+  auto made = std::make_unique<OpenSslContext>(context, options.verify);
+  SSL_CTX_set_options(context, SSL_OP_ALL);
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  // A fast transfer takes many records per read call; the caller may hand
+  // a write over again from another place.
+  SSL_CTX_set_read_ahead(context, 1);
+  SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  add_system_store(context);
+  if (!options.ca_file.empty() && SSL_CTX_load_verify_locations(context, options.ca_file.c_str(), nullptr) != 1) {
+    error = "Cannot load trusted certificates from " + options.ca_file + ": " + last_reason();
+    ERR_clear_error();
+    return nullptr;
+  }
+  SSL_CTX_set_verify(context, options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+  return made.release();
+}
+
+}  // namespace vintrel::platform::tls

@@ -1,0 +1,73 @@
+#pragma once
+// The secure layer of socket elements. It lives in a module of its own,
+// libvintrel_tls.so, loaded on the first secure connection: OpenSSL's
+// libraries cost a run about 2 MiB of memory just by being mapped, and most
+// runs fetch plain http only.
+//
+// The module runs OpenSSL straight over the connected socket's descriptor,
+// which the caller has made non-blocking; the caller waits for the
+// readiness a step asks for and calls the step again. Nothing here is Asio's
+// or OpenSSL's, so the module and its caller share only these types.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/sockets.hpp"
+
+namespace vintrel::platform::tls {
+
+/// What one step of a session came to.
+struct Outcome {
+  enum class Kind {
+    done,        // `count` bytes read or written, or the handshake is over
+    want_read,   // call again once the socket is readable
+    want_write,  // call again once the socket is writable
+    end,         // the peer ended the stream, with close_notify or without
+    failed,      // see `system_error`, `number` and `description`
+  };
+  Kind kind = Kind::done;
+  std::size_t count = 0;
+  /// The errno when the network broke under the session, else 0.
+  int system_error = 0;
+  /// Otherwise the socket error number, and what went wrong when the
+  /// number's usual text does not say it.
+  std::int16_t number = 0;
+  std::string description;
+};
+
+/// One secure connection over a connected descriptor it does not own.
+class Session {
+ public:
+  virtual ~Session() = default;
+  virtual Outcome handshake() = 0;
+  /// Reads what one step can bring into `into`.
+  virtual Outcome read(std::uint8_t* into, std::size_t size) = 0;
+  /// Writes some of `from`; the rest is written by later calls.
+  virtual Outcome write(const std::uint8_t* from, std::size_t size) = 0;
+};
+
+/// The trust settings shared by every session of a platform.
+class Context {
+ public:
+  virtual ~Context() = default;
+  /// A client session over `fd` for the server named `host` (a name or an
+  /// IP literal without brackets), checked as the options say.
+  virtual std::unique_ptr<Session> open(int fd, const std::string& host) = 0;
+};
+
+/// The module's one entry point: a context for `options`, or null with the
+/// reason in `error` (a CA file that cannot be read).
+extern "C" Context* vintrel_tls_make_context(const TlsOptions& options, std::string& error);
+using MakeContext = decltype(&vintrel_tls_make_context);
+inline constexpr const char* make_context_symbol = "vintrel_tls_make_context";
+
+/// Loads the module (once per process) and makes a context, or returns null
+/// with the reason in `error`.
+std::unique_ptr<Context> load_context(const TlsOptions& options, std::string& error);
+
+/// True when the module can be found: a cheap check that loads nothing.
+bool module_available();
+
+}  // namespace vintrel::platform::tls
