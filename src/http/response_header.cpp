@@ -3,7 +3,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "platform/text.hpp"
+#include "text/text.hpp"
 
 namespace vintrel::http {
 
@@ -37,7 +37,7 @@ std::size_t find_header_end(std::string_view gathered, std::size_t from) {
 }
 
 std::optional<int> status_code(std::string_view status_line) {
-  const auto pieces = platform::split(status_line, " ");
+  const auto pieces = text::split(status_line, " ");
   if (pieces.size() < 2) return std::nullopt;
   const auto code = whole_number(pieces[1]);
   if (!code || *code > 999) return std::nullopt;
@@ -70,7 +70,7 @@ bool is_chunked(std::string_view header) {
   const auto value = field_value(header, "Transfer-Encoding");
   if (!value) return false;
   // The last coding decides how the body ends.
-  const auto pieces = platform::split(*value, ",");
+  const auto pieces = text::split(*value, ",");
   return !pieces.empty() && same_letters(trim(pieces.back()), "chunked");
 }
 

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "text/text.hpp"
+
 namespace vintrel::http {
 
 namespace {
@@ -45,23 +47,11 @@ Parts split_reference(std::string_view ref) {
   return parts;
 }
 
-std::string lower(std::string text) {
-  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 std::string merge(const Parts& base, const std::string& path) {
   if (base.authority && base.path.empty()) return "/" + path;
   const auto slash = base.path.rfind('/');
   if (slash == std::string::npos) return path;
   return base.path.substr(0, slash + 1) + path;
-}
-
-std::string trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t");
-  return std::string(text.substr(first, last - first + 1));
 }
 
 }  // namespace
@@ -97,8 +87,8 @@ std::string resolve_reference(std::string_view base_text, std::string_view refer
   // The fragment goes before the blanks are trimmed: blanks in front of a
   // "#" end a URL too, and a path keeping them ("/.. #x") would turn back
   // into a dot segment once the result is read as a URL, which trims.
-  const Parts base = split_reference(trim(base_text.substr(0, base_text.find('#'))));
-  const Parts ref = split_reference(trim(reference.substr(0, reference.find('#'))));
+  const Parts base = split_reference(text::trim(base_text.substr(0, base_text.find('#'))));
+  const Parts ref = split_reference(text::trim(reference.substr(0, reference.find('#'))));
   Parts target;
   if (ref.scheme) {
     target = ref;
@@ -135,9 +125,9 @@ std::optional<HttpUrl> parse_http_url(std::string_view url) {
   // control byte in it would let the server write headers of its choosing.
   for (const char c : url)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return std::nullopt;
-  const Parts parts = split_reference(trim(url));
+  const Parts parts = split_reference(text::trim(url));
   if (!parts.scheme || !parts.authority) return std::nullopt;
-  const std::string scheme = lower(*parts.scheme);
+  const std::string scheme = text::lower_ascii(*parts.scheme);
   if (scheme != "http" && scheme != "https") return std::nullopt;
   std::string_view authority = *parts.authority;
   if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority = authority.substr(at + 1);

@@ -7,6 +7,8 @@
 #include <system_error>
 #include <utility>
 
+#include "text/text.hpp"
+
 namespace vintrel::platform {
 
 namespace {
@@ -47,15 +49,7 @@ Int checked_narrow(std::int64_t v) {
   return static_cast<Int>(v);
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view trim_blanks(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -66,7 +60,7 @@ double parse_radix(std::string_view digits, unsigned radix) {
   std::uint64_t value = 0;
   for (char c : digits) {
     unsigned d = 0;
-    const char lower = ascii_lower(c);
+    const char lower = text::lower_ascii(c);
     if (is_digit(c)) {
       d = static_cast<unsigned>(c - '0');
     } else if (lower >= 'a' && lower <= 'f') {
@@ -318,9 +312,9 @@ std::int32_t round_to_i4(double v) {
 }
 
 double parse_number(std::string_view text) {
-  const std::string_view t = trim_blanks(text);
+  const std::string_view t = text::trim(text);
   if (t.size() >= 2 && t[0] == '&') {
-    const char form = ascii_lower(t[1]);
+    const char form = text::lower_ascii(t[1]);
     if (form == 'h') return parse_radix(t.substr(2), 16);
     if (form == 'o') return parse_radix(t.substr(2), 8);
     raise(err::type_mismatch);
@@ -488,7 +482,7 @@ bool to_bool(const Variant& v) {
     case VarType::R8: return v.r8() != 0;
     case VarType::Date: return v.date().serial != 0;
     case VarType::Bstr: {
-      const std::string_view t = trim_blanks(v.bstr());
+      const std::string_view t = text::trim(v.bstr());
       if (same_name(t, "True")) return true;
       if (same_name(t, "False")) return false;
       return parse_number(t) != 0;
@@ -553,11 +547,6 @@ Variant Object::call(std::string_view, std::vector<Variant>&) { raise(err::no_me
 
 std::vector<std::string> Object::member_names() const { return {}; }
 
-bool same_name(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  return true;
-}
+bool same_name(std::string_view a, std::string_view b) noexcept { return text::iequals(a, b); }
 
 }  // namespace vintrel::platform

@@ -9,19 +9,13 @@
 #include "platform/asio_platform.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/sockets.hpp"
+#include "text/text.hpp"
 
 namespace vintrel::platform {
 
 namespace asio = boost::asio;
 
 namespace {
-
-// Host names compare without regard to case, as DNS does.
-std::string lower_ascii(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 bool is_ip_literal(const std::string& host) {
   boost::system::error_code ec;
@@ -34,7 +28,7 @@ bool is_ip_literal(const std::string& host) {
 FixedResolver::FixedResolver(std::function<void(std::function<void()>)> post) : post_(std::move(post)) {}
 
 void FixedResolver::add(std::string host, std::string address) {
-  names_[lower_ascii(std::move(host))] = std::move(address);
+  names_[text::lower_ascii(host)] = std::move(address);
 }
 
 void FixedResolver::resolve(const std::string& host, Answer answer) {
@@ -42,7 +36,7 @@ void FixedResolver::resolve(const std::string& host, Answer answer) {
   std::vector<std::string> addresses;
   if (is_ip_literal(host)) {
     addresses.push_back(host);
-  } else if (auto it = names_.find(lower_ascii(host)); it != names_.end()) {
+  } else if (auto it = names_.find(text::lower_ascii(host)); it != names_.end()) {
     addresses.push_back(it->second);
   } else {
     error = sck_err::host_not_found;

@@ -1,7 +1,7 @@
 #include "queue/added_url.hpp"
 
 #include "platform/automation.hpp"
-#include "platform/text.hpp"
+#include "text/text.hpp"
 
 namespace vintrel::queue {
 
@@ -24,9 +24,9 @@ AddedUrl split_added_url(const std::string& url, bool tls) {
     parts.secure = true;
     U = url.substr(https_prefix.size());
   } else {
-    U = platform::replace_all(url, "http://", "");
+    U = text::replace_all(url, "http://", "");
   }
-  const auto segments = platform::split(U, "/");
+  const auto segments = text::split(U, "/");
   if (segments.empty()) return parts;
   parts.hasServer = true;
   const std::string& F = segments.front();
@@ -42,7 +42,7 @@ AddedUrl split_added_url(const std::string& url, bool tls) {
     // Anything else after "]" keeps the bracket, so it never reads as a port.
     parts.portText = rest.empty() ? default_port : rest.starts_with(':') ? rest.substr(1) : F.substr(close);
   } else if (F.find(':') != std::string::npos) {
-    const auto pieces = platform::split(F, ":");
+    const auto pieces = text::split(F, ":");
     parts.servName = pieces.at(0);
     parts.portText = pieces.size() > 1 ? pieces[1] : std::string();
   } else {

@@ -7,16 +7,11 @@
 #include <random>
 #include <utility>
 
+#include "text/text.hpp"
+
 namespace vintrel::web {
 
 namespace {
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -68,7 +63,7 @@ std::string make_token() {
 }
 
 std::optional<std::string> normalize_origin(std::string_view text) {
-  const std::string origin = lower(text);
+  const std::string origin = text::lower_ascii(text);
   std::string_view rest(origin);
   std::string scheme;
   for (const char* candidate : {"http", "https"}) {
@@ -150,7 +145,7 @@ Verdict Gate::admit_websocket(std::optional<std::string_view> origin, std::strin
 
 Verdict Gate::admit_host(std::optional<std::string_view> host) const {
   if (!host) return refused("no Host header");
-  const std::string name = lower(*host);
+  const std::string name = text::lower_ascii(*host);
   if (std::find(hosts_.begin(), hosts_.end(), name) == hosts_.end())
     return refused("host " + std::string(*host) + " is not this server");
   return {true, {}, {}};

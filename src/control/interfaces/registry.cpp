@@ -5,18 +5,11 @@
 #include <sstream>
 #include <system_error>
 
+#include "text/text.hpp"
+
 namespace vintrel::control {
 
 namespace {
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_key(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t k = 0; k < a.size(); ++k)
-    if (lower(a[k]) != lower(b[k])) return false;
-  return true;
-}
 
 // A path may hold any byte; tabs and line ends must not split an entry.
 std::string escape(std::string_view text) {
@@ -99,13 +92,13 @@ std::optional<Registry> Registry::load(const std::filesystem::path& path) {
 
 Registry::Line* Registry::find(std::string_view key) {
   for (auto& line : lines_)
-    if (!line.verbatim && same_key(line.key, key)) return &line;
+    if (!line.verbatim && text::iequals(line.key, key)) return &line;
   return nullptr;
 }
 
 const Registry::Line* Registry::find(std::string_view key) const {
   for (const auto& line : lines_)
-    if (!line.verbatim && same_key(line.key, key)) return &line;
+    if (!line.verbatim && text::iequals(line.key, key)) return &line;
   return nullptr;
 }
 
@@ -125,7 +118,7 @@ void Registry::set(std::string_view key, std::string_view value) {
 
 bool Registry::erase(std::string_view key) {
   for (auto it = lines_.begin(); it != lines_.end(); ++it)
-    if (!it->verbatim && same_key(it->key, key)) {
+    if (!it->verbatim && text::iequals(it->key, key)) {
       lines_.erase(it);
       return true;
     }

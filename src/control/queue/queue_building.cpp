@@ -1,7 +1,7 @@
 // Queue building: the URL list, the records made from it, and readying them.
 
 #include "control/user_control1.hpp"
-#include "platform/text.hpp"
+#include "text/text.hpp"
 #include "http/url.hpp"
 #include "queue/added_url.hpp"
 #include "queue/local_path.hpp"
@@ -9,7 +9,7 @@
 namespace vintrel::queue {
 
 std::string join_local_path(const std::string& folder, const std::string& name) {
-  return platform::replace_all(folder + "/" + name, "//", "/");
+  return text::replace_all(folder + "/" + name, "//", "/");
 }
 
 }  // namespace vintrel::queue
@@ -68,7 +68,7 @@ void UserControl1::addFilesToQueue() {
     if (!platform::SlotArray<std::string>::contains(curcnt)) raise(subscript);
     increment(totalFiles);
     DownloadFile& R = DownloadFiles->Item(curcnt);
-    R.localfilename = platform::replace_all(R.localfilename, "//", "/");
+    R.localfilename = text::replace_all(R.localfilename, "//", "/");
     dlLocalFile[curcnt] = R.localfilename;
     R.strHTTPResponse.clear();
     R.contentlength = 0;

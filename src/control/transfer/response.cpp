@@ -13,7 +13,7 @@
 #include "http/response_header.hpp"
 #include "http/url.hpp"
 #include "platform/file_system.hpp"
-#include "platform/text.hpp"
+#include "text/text.hpp"
 #include "queue/local_path.hpp"
 
 namespace vintrel::control {
@@ -217,7 +217,7 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::stri
   T.chunked = http::is_chunked(header);
   // The length line: the first line that carries "Content-Length", its value
   // after the first space. A chunked body's own framing wins over it.
-  for (const auto& line : platform::split(header, "\r\n")) {
+  for (const auto& line : text::split(header, "\r\n")) {
     if (line.find("Content-Length") == std::string::npos) continue;
     const auto space = line.find(' ');
     const std::string text = space == std::string::npos ? line : line.substr(space + 1);

@@ -1,6 +1,6 @@
-#include "platform/text.hpp"
+#include "text/text.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::text {
 
 std::vector<std::string> split(std::string_view text, std::string_view separator) {
   std::vector<std::string> pieces;
@@ -37,4 +37,26 @@ std::string replace_all(std::string_view text, std::string_view from, std::strin
   return out;
 }
 
-}  // namespace vintrel::platform
+std::string_view trim(std::string_view text, std::string_view blanks) {
+  const auto first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+char lower_ascii(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string lower_ascii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = lower_ascii(c);
+  return out;
+}
+
+bool iequals(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t n = 0; n < a.size(); ++n) {
+    if (lower_ascii(a[n]) != lower_ascii(b[n])) return false;
+  }
+  return true;
+}
+
+}  // namespace vintrel::text

@@ -1,0 +1,47 @@
+# The layering check: fails when code includes a header of a layer above its
+# own, or when README's architecture table does not list the layers of
+# cmake/Layers.cmake in their order.
+#   cmake -DSOURCE_DIR=<repository> -P cmake/check_layers.cmake
+cmake_minimum_required(VERSION 3.25)
+include(${SOURCE_DIR}/cmake/Layers.cmake)
+
+set(problems "")
+list(LENGTH VINTREL_LAYERS count)
+foreach(layer IN LISTS VINTREL_LAYERS)
+  list(FIND VINTREL_LAYERS ${layer} own)
+  if(layer STREQUAL "apps")
+    set(folder ${SOURCE_DIR}/apps)
+  else()
+    set(folder ${SOURCE_DIR}/src/${layer})
+  endif()
+  file(GLOB_RECURSE sources ${folder}/*.cpp ${folder}/*.hpp)
+  foreach(source IN LISTS sources)
+    file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[a-z_]+/")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[^\"]*\"([a-z_]+)/.*$" "\\1" used "${line}")
+      list(FIND VINTREL_LAYERS ${used} theirs)
+      if(theirs GREATER own)
+        file(RELATIVE_PATH shown ${SOURCE_DIR} ${source})
+        string(APPEND problems "${shown}: includes ${used}/, a layer above ${layer}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+# README: the rows of the architecture table name the layers' folders in order.
+file(STRINGS ${SOURCE_DIR}/README.md rows REGEX "^\\| `(src/[a-z_]+|apps)` \\|")
+set(listed "")
+foreach(row IN LISTS rows)
+  string(REGEX REPLACE "^\\| `(src/)?([a-z_]+)` \\|.*$" "\\2" name "${row}")
+  list(APPEND listed ${name})
+endforeach()
+if(NOT listed STREQUAL VINTREL_LAYERS)
+  string(REPLACE ";" " " want "${VINTREL_LAYERS}")
+  string(REPLACE ";" " " have "${listed}")
+  string(APPEND problems "README.md: the architecture table lists \"${have}\"; the layers are \"${want}\"\n")
+endif()
+
+if(problems)
+  message(FATAL_ERROR "Layering:\n${problems}")
+endif()
+message(STATUS "Layering: ${count} layers, no include goes up")

@@ -1,0 +1,28 @@
+#pragma once
+// Text functions shared by every layer: the script runtime's own (splitting
+// the empty text yields no piece at all, replacing makes one pass left to
+// right) and the ASCII rules of protocols (header names, host names and
+// member names compare without regard to case; blanks are spaces and tabs).
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vintrel::text {
+
+/// The pieces of `text` between the separators; the empty text has none.
+std::vector<std::string> split(std::string_view text, std::string_view separator);
+/// `text` with every occurrence of `from` replaced by `to`, in one pass
+/// from the left ("///" with "//" → "/" gives "//").
+std::string replace_all(std::string_view text, std::string_view from, std::string_view to);
+
+/// `text` without the characters of `blanks` at either end.
+std::string_view trim(std::string_view text, std::string_view blanks = " \t");
+/// `c` with A-Z lowered; every other byte as it is, whatever the locale.
+char lower_ascii(char c) noexcept;
+/// `text` with A-Z lowered.
+std::string lower_ascii(std::string_view text);
+/// True when `a` and `b` differ at most in the case of A-Z.
+bool iequals(std::string_view a, std::string_view b) noexcept;
+
+}  // namespace vintrel::text
