@@ -9,12 +9,14 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "files/file_io.hpp"
 #include "http/chunked.hpp"
+#include "http/response_header.hpp"
 #include "platform/automation.hpp"
 #include "platform/container.hpp"
 #include "platform/file_system.hpp"
@@ -178,14 +180,22 @@ class UserControl1 {
  private:
   // The steps of a response, in http/response.cpp.
   void gatherHeader(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
-  void handleHeader(std::int16_t n, DownloadFile& F, const std::string& header, std::span<const std::uint8_t> body);
+  /// The decisions on a response's head: `head` is all they read of it.
+  void handleHeader(std::int16_t n, DownloadFile& F, const http::ResponseHead& head, std::span<const std::uint8_t> body);
+  /// An answer other than 200 and 206: redirected, retried or stopped.
+  void answerWithoutFile(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
+  /// The first answer for a file with a part on disk: the length is noted
+  /// and the request made again, for the rest.
+  void checkSize(std::int16_t n, DownloadFile& F, const http::ResponseHead& head);
+  /// Where the body goes in the file; nothing when the file was stopped.
+  std::optional<double> bodyOffset(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
   void receiveBody(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
   bool openWriter(std::int16_t n, DownloadFile& F, double offset);
   bool writeBody(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> bytes);
   void closeWriter(std::int16_t n);
   void completeFile(std::int16_t n, DownloadFile& F);
-  void redirect(std::int16_t n, DownloadFile& F, int code, const std::string& header);
-  void rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const std::string& header);
+  void redirect(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
+  void rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const http::ResponseHead& head);
   void newRequest(std::int16_t n, DownloadFile& F);
   void stopFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description);
   /// False, with the file stopped, when `bytes` more do not fit on the

@@ -4,7 +4,6 @@
 // an abandoned connection or beyond the advertised length never reach it.
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 
 #include <cerrno>
@@ -13,7 +12,6 @@
 #include "http/response_header.hpp"
 #include "http/url.hpp"
 #include "platform/file_system.hpp"
-#include "platform/text.hpp"
 #include "queue/local_path.hpp"
 
 namespace vintrel::control {
@@ -30,32 +28,9 @@ constexpr double large_file_limit = 2147483647;
 const std::string header_too_large =
     "The response header is too large (over " + std::to_string(http::max_header_size / 1024) + " KiB)";
 
-// The digits of a length exactly: a double holds lengths beyond 2^53 only
-// roughly, and a request asking for such a range must name it exactly.
-std::optional<std::int64_t> exact_length_of(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  std::int64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc{} || end != text.data() + text.size() || value < 0) return std::nullopt;
-  return value;
-}
-
 // Error numbers are 16-bit; anything wider is shown as the largest.
 std::int16_t error_number(std::int64_t number) {
   return static_cast<std::int16_t>(std::clamp<std::int64_t>(number, -32768, 32767));
-}
-
-// A length text read as a number, as the runtime would; nothing when it is
-// not one.
-std::optional<double> length_of(const std::string& text) {
-  try {
-    const double value = platform::parse_number(text);
-    if (value < 0) return std::nullopt;
-    return value;
-  } catch (const platform::AutomationError&) {
-    return std::nullopt;
-  }
 }
 
 bool is_redirection(int code) {
@@ -128,21 +103,16 @@ void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   const std::size_t before = F.strHTTPResponse.size();
   dlLastChunk[n].assign(reinterpret_cast<const char*>(data.data()), data.size());
   F.strHTTPResponse += dlLastChunk[n];
-  // The blank line may have been split between arrivals: look again from
-  // just before the new bytes.
-  const auto end = http::find_header_end(F.strHTTPResponse, before >= 3 ? before - 3 : 0);
-  if (end == std::string::npos) {
-    dlHeaderEnd[n] = 0;
-    if (F.strHTTPResponse.size() > http::max_header_size) stopFile(n, F, 0, header_too_large);
-    return;
-  }
-  const std::size_t header_length = end + 4;
-  if (header_length > http::max_header_size) return stopFile(n, F, 0, header_too_large);
-  dlHeaderEnd[n] = static_cast<std::int32_t>(end + 1);
+  const http::HeadScan scan = http::scan_head(F.strHTTPResponse, before);
+  if (!scan.end) dlHeaderEnd[n] = 0;
+  if (scan.too_large) return stopFile(n, F, 0, header_too_large);
+  if (!scan.end) return;
+  const std::size_t header_length = *scan.end + 4;
+  dlHeaderEnd[n] = static_cast<std::int32_t>(*scan.end + 1);
   F.IsHeaderReceived = true;
   F.downloadedbytes -= static_cast<double>(header_length);
-  const std::string header = F.strHTTPResponse.substr(0, end);
-  handleHeader(n, F, header, data.subspan(header_length - before));
+  const http::ResponseHead head = http::read_response_head(std::string_view(F.strHTTPResponse).substr(0, *scan.end));
+  handleHeader(n, F, head, data.subspan(header_length - before));
   // The gathered text held the first arrival whole, body bytes included (up
   // to a full receive buffer); cleared but kept, it made every file of a
   // queue hold on to that much for the control's life.
@@ -150,108 +120,97 @@ void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   std::string().swap(dlLastChunk[n]);
 }
 
-void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::string& header, Bytes body) {
+void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::ResponseHead& head, Bytes body) {
+  if (!head.status) return stopFile(n, F, 0, "Unreadable response: " + head.status_line.substr(0, 200));
+  const int code = *head.status;
+  if (code != 200 && code != 206) return answerWithoutFile(n, F, code, head);
+  if (!F.isSizeKnown) {
+    // The first answer for this file: is part of it on disk already?
+    if (platform::file_exists(F.localfilename)) return checkSize(n, F, head);
+    F.isSizeKnown = true;
+  }
+  const std::optional<double> offset = bodyOffset(n, F, code, head);
+  if (!offset) return;
+
   Transfer& T = dlTransfer[n];
-  const std::string status_line = header.substr(0, header.find("\r\n"));
-  const auto code = http::status_code(status_line);
-  const std::string reason = http::reason_phrase(status_line);
-  if (!code) return stopFile(n, F, 0, "Unreadable response: " + status_line.substr(0, 200));
-
-  if (*code == 200 || *code == 206) {
-    if (!F.isSizeKnown) {
-      // The first answer for this file: is part of it on disk already?
-      if (platform::file_exists(F.localfilename)) {
-        F.bytesondisk = F.FileSize();
-        if (F.bytesondisk > large_file_limit) F.isLarge = true;
-        // The size check reads its length 16 characters past the name (so
-        // a line without a space after the colon loses its first digit).
-        // Only the header is searched: a body may say anything.
-        if (const auto at = header.find("Content-Length"); at != std::string::npos && at + 16 <= header.size()) {
-          const auto value_end = header.find("\r\n", at + 16);
-          const auto text = header.substr(at + 16, value_end == std::string::npos ? value_end : value_end - (at + 16));
-          if (const auto length = length_of(text)) F.contentlength = *length;
-        }
-        if (F.bytesondisk > 0) F.isResumingDownload = true;
-        newRequest(n, F);
-        F.isSizeKnown = true;
-        return;
-      }
-      F.isSizeKnown = true;
-    }
-  } else if (is_redirection(*code)) {
-    return redirect(n, F, *code, header);
-  } else if (*code == 416) {
-    // Only the range asked for the rest of a part on disk can be beyond the
-    // file's end; to a request for the whole file the answer tells nothing
-    // about what is on disk.
-    if (!F.isResumingDownload) return stopFile(n, F, *code, with_code(*code, reason));
-    return rangeNotSatisfiable(n, F, header);
-  } else if (*code == 404) {
-    return stopFile(n, F, 404, with_code(404, reason));
-  } else if (is_transient(*code)) {
-    return retryFile(n, F, *code, with_code(*code, reason));
-  } else {
-    // 1xx, 204, 304, other 4xx...: nothing here is the file.
-    return stopFile(n, F, *code, with_code(*code, reason));
+  T.chunked = head.chunked;
+  // A chunked body's own framing wins over a length.
+  if (head.content_length && !T.chunked) {
+    F.contentlength = *head.content_length + *offset;
+    T.length_known = true;
+    T.exact_total = -1;
+    const auto start = static_cast<std::int64_t>(*offset);
+    if (head.exact_length && *head.exact_length <= std::numeric_limits<std::int64_t>::max() - start)
+      T.exact_total = *head.exact_length + start;
   }
+  if (head.length_given) StatusChange("Determining File Size");
 
-  // Where the body goes: behind the part on disk when the server sends the
-  // rest, otherwise the file is written afresh from its first byte.
-  double offset = 0;
-  if (*code == 206 && F.isResumingDownload) {
-    offset = F.bytesondisk;
-    if (const auto value = http::field_value(header, "Content-Range")) {
-      if (const auto range = http::parse_content_range(*value); range && range->first) {
-        if (static_cast<double>(*range->first) > F.bytesondisk)
-          return stopFile(n, F, 206, "The server's range leaves a gap after the part on disk");
-        offset = static_cast<double>(*range->first);
-      }
-    }
-  } else if (F.isResumingDownload) {
-    // The server ignored the range and sends the whole file.
-    F.isResumingDownload = false;
-    F.bytesondisk = 0;
-    F.isLarge = false;
-  }
-
-  T.chunked = http::is_chunked(header);
-  // The length line: the first line that carries "Content-Length", its value
-  // after the first space. A chunked body's own framing wins over it.
-  for (const auto& line : platform::split(header, "\r\n")) {
-    if (line.find("Content-Length") == std::string::npos) continue;
-    const auto space = line.find(' ');
-    const std::string text = space == std::string::npos ? line : line.substr(space + 1);
-    const auto length = length_of(text);
-    if (length && !T.chunked) {
-      F.contentlength = *length + offset;
-      T.length_known = true;
-      T.exact_total = -1;
-      const auto exact = exact_length_of(text);
-      const auto start = static_cast<std::int64_t>(offset);
-      if (exact && *exact <= std::numeric_limits<std::int64_t>::max() - start) T.exact_total = *exact + start;
-    }
-    StatusChange("Determining File Size");
-    break;
-  }
-
-  if (offset > 0 && T.length_known && offset >= F.contentlength) {
+  if (*offset > 0 && T.length_known && *offset >= F.contentlength) {
     // Nothing follows. A range starting inside the part on disk would make
     // the file shorter than what is there: the server contradicts itself,
     // and the part stays as it is.
-    if (offset != F.bytesondisk) return stopFile(n, F, *code, "The server's range ends inside the part on disk");
+    if (*offset != F.bytesondisk) return stopFile(n, F, code, "The server's range ends inside the part on disk");
     // Everything is on disk already.
     if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
     F.downloadStatus = completed;
     F.strHTTPResponse.clear();
     return;
   }
-  if (T.length_known && !roomFor(n, F, F.contentlength - offset)) return;
-  if (!openWriter(n, F, offset)) return;
+  if (T.length_known && !roomFor(n, F, F.contentlength - *offset)) return;
+  if (!openWriter(n, F, *offset)) return;
   F.startDLTime = platform_.clock().Now();
-  F.downloadedbytes = offset;
+  F.downloadedbytes = *offset;
   F.strHTTPResponse.clear();
   if (T.length_known && F.downloadedbytes >= F.contentlength) return completeFile(n, F);
   receiveBody(n, F, body);
+}
+
+void UserControl1::answerWithoutFile(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head) {
+  if (is_redirection(code)) return redirect(n, F, code, head);
+  if (code == 416) {
+    // Only the range asked for the rest of a part on disk can be beyond the
+    // file's end; to a request for the whole file the answer tells nothing
+    // about what is on disk.
+    if (!F.isResumingDownload) return stopFile(n, F, code, with_code(code, head.reason));
+    return rangeNotSatisfiable(n, F, head);
+  }
+  if (is_transient(code)) return retryFile(n, F, code, with_code(code, head.reason));
+  // 404, 1xx, 204, 304, other 4xx...: nothing here is the file.
+  stopFile(n, F, code, with_code(code, head.reason));
+}
+
+void UserControl1::checkSize(std::int16_t n, DownloadFile& F, const http::ResponseHead& head) {
+  F.bytesondisk = F.FileSize();
+  if (F.bytesondisk > large_file_limit) F.isLarge = true;
+  // The size check reads its length 16 characters past the name (so a line
+  // without a space after the colon loses its first digit); only the head
+  // is searched, a body may say anything.
+  if (head.size_check_length) F.contentlength = *head.size_check_length;
+  if (F.bytesondisk > 0) F.isResumingDownload = true;
+  newRequest(n, F);
+  F.isSizeKnown = true;
+}
+
+std::optional<double> UserControl1::bodyOffset(std::int16_t n, DownloadFile& F, int code,
+                                               const http::ResponseHead& head) {
+  // Behind the part on disk when the server sends the rest, where its range
+  // says the rest starts when it says so.
+  if (code == 206 && F.isResumingDownload) {
+    const auto& range = head.content_range;
+    if (!range || !range->first) return F.bytesondisk;
+    if (static_cast<double>(*range->first) > F.bytesondisk) {
+      stopFile(n, F, 206, "The server's range leaves a gap after the part on disk");
+      return std::nullopt;
+    }
+    return static_cast<double>(*range->first);
+  }
+  if (F.isResumingDownload) {
+    // The server ignored the range and sends the whole file.
+    F.isResumingDownload = false;
+    F.bytesondisk = 0;
+    F.isLarge = false;
+  }
+  return 0.0;
 }
 
 void UserControl1::receiveBody(std::int16_t n, DownloadFile& F, Bytes data) {
@@ -368,11 +327,11 @@ void UserControl1::newRequest(std::int16_t n, DownloadFile& F) {
   F.downloadStatus = pinged;
 }
 
-void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const std::string& header) {
+void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head) {
   StatusChange("Redirecting");
   Transfer& T = dlTransfer[n];
   if (++T.redirects > 20) return stopFile(n, F, code, "Too many redirections");
-  const auto location = http::field_value(header, "Location");
+  const auto& location = head.location;
   if (!location || location->empty()) return stopFile(n, F, code, "Redirection without a location");
   // A relative Location keeps the scheme of the request it answers.
   const std::string base = http::request_url(dlServName[n], dlPortNum[n], dlSecure[n], dlRemotePath[n]);
@@ -400,14 +359,12 @@ void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const std
   F.contentlength = 0;
 }
 
-void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const std::string& header) {
+void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const http::ResponseHead& head) {
   if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
   F.strHTTPResponse.clear();
   closeWriter(n);
   const auto local = platform::file_size_of(dlLocalFile[n]);
-  std::optional<std::int64_t> total;
-  if (const auto value = http::field_value(header, "Content-Range"))
-    if (const auto range = http::parse_content_range(*value)) total = range->total;
+  const std::optional<std::int64_t> total = head.content_range ? head.content_range->total : std::nullopt;
   if (!total || *total == local) {
     // The part on disk is the whole file: nothing left to fetch.
     F.contentlength = static_cast<double>(local);
