@@ -18,7 +18,6 @@ namespace vintrel::control {
 
 using namespace queue::status;
 using Bytes = std::span<const std::uint8_t>;
-using Writer = UserControl1::Transfer::Writer;
 
 namespace {
 
@@ -60,9 +59,9 @@ void UserControl1::prepareConnection(std::int16_t n) {
   F.IsHeaderReceived = false;
   F.IsResponseReceived = false;
   F.strHTTPResponse.clear();
-  dlHeaderEnd[n] = 0;
+  fileSlots_[n].dlHeaderEnd = 0;
   closeWriter(n);
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   const auto redirects = T.redirects;
   const auto exact_total = T.exact_total;
   T = Transfer{};
@@ -74,7 +73,7 @@ void UserControl1::prepareConnection(std::int16_t n) {
   // an error, asks for the rest instead of having a whole file written
   // behind its part.
   if (F.isSizeKnown) {
-    const auto size = static_cast<double>(platform::file_size_of(dlLocalFile[n]));
+    const auto size = static_cast<double>(platform::file_size_of(fileSlots_[n].dlLocalFile));
     F.bytesondisk = size;
     F.isResumingDownload = size > 0;
     F.isLarge = size > large_file_limit;
@@ -84,7 +83,7 @@ void UserControl1::prepareConnection(std::int16_t n) {
 void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
   // Script may have replaced the collection: an element without a record
   // has nowhere to put its bytes.
-  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<Transfer>::contains(Index)) {
+  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<FileSlot>::contains(Index)) {
     Winsock1->GetData(Index);
     return;
   }
@@ -101,14 +100,15 @@ void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
 void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   F.downloadedbytes += static_cast<double>(data.size());
   const std::size_t before = F.strHTTPResponse.size();
-  dlLastChunk[n].assign(reinterpret_cast<const char*>(data.data()), data.size());
-  F.strHTTPResponse += dlLastChunk[n];
+  FileSlot& D = fileSlots_[n];
+  D.dlLastChunk.assign(reinterpret_cast<const char*>(data.data()), data.size());
+  F.strHTTPResponse += D.dlLastChunk;
   const http::HeadScan scan = http::scan_head(F.strHTTPResponse, before);
-  if (!scan.end) dlHeaderEnd[n] = 0;
+  if (!scan.end) D.dlHeaderEnd = 0;
   if (scan.too_large) return stopFile(n, F, 0, header_too_large);
   if (!scan.end) return;
   const std::size_t header_length = *scan.end + 4;
-  dlHeaderEnd[n] = static_cast<std::int32_t>(*scan.end + 1);
+  D.dlHeaderEnd = static_cast<std::int32_t>(*scan.end + 1);
   F.IsHeaderReceived = true;
   F.downloadedbytes -= static_cast<double>(header_length);
   const http::ResponseHead head = http::read_response_head(std::string_view(F.strHTTPResponse).substr(0, *scan.end));
@@ -117,7 +117,7 @@ void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   // to a full receive buffer); cleared but kept, it made every file of a
   // queue hold on to that much for the control's life.
   if (F.strHTTPResponse.empty()) F.strHTTPResponse.shrink_to_fit();
-  std::string().swap(dlLastChunk[n]);
+  std::string().swap(D.dlLastChunk);
 }
 
 void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::ResponseHead& head, Bytes body) {
@@ -132,7 +132,7 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::Res
   const std::optional<double> offset = bodyOffset(n, F, code, head);
   if (!offset) return;
 
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   T.chunked = head.chunked;
   // A chunked body's own framing wins over a length.
   if (head.content_length && !T.chunked) {
@@ -214,7 +214,7 @@ std::optional<double> UserControl1::bodyOffset(std::int16_t n, DownloadFile& F, 
 }
 
 void UserControl1::receiveBody(std::int16_t n, DownloadFile& F, Bytes data) {
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   if (T.writer == Writer::none) return;
   if (T.chunked) {
     bool written = true;
@@ -240,8 +240,8 @@ void UserControl1::receiveBody(std::int16_t n, DownloadFile& F, Bytes data) {
 }
 
 bool UserControl1::openWriter(std::int16_t n, DownloadFile& F, double offset) {
-  Transfer& T = dlTransfer[n];
-  const std::string& path = dlLocalFile[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
+  const std::string& path = fileSlots_[n].dlLocalFile;
   const auto position = static_cast<std::int64_t>(offset);
   closeWriter(n);
   if (F.isLarge) {
@@ -280,7 +280,7 @@ bool UserControl1::openWriter(std::int16_t n, DownloadFile& F, double offset) {
 
 bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
   if (bytes.empty()) return true;
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   if (T.writer == Writer::large) {
     try {
       outFile->WriteBytes(bytes);
@@ -290,7 +290,7 @@ bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
     }
   } else {
     if (const int error = localFiles.Write(n, bytes)) {
-      stopFile(n, F, error, platform::system_error_text(error) + ": " + dlLocalFile[n]);
+      stopFile(n, F, error, platform::system_error_text(error) + ": " + fileSlots_[n].dlLocalFile);
       return false;
     }
   }
@@ -299,7 +299,7 @@ bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
 }
 
 void UserControl1::closeWriter(std::int16_t n) {
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   if (T.writer == Writer::large && outFile && outFile->IsOpen()) outFile->CloseFile();
   localFiles.Close(n);
   T.writer = Writer::none;
@@ -309,7 +309,7 @@ void UserControl1::completeFile(std::int16_t n, DownloadFile& F) {
   closeWriter(n);
   // A body that ended at its last chunk or at the close had no length up
   // front; now it has one.
-  if (!dlTransfer[n].length_known) F.contentlength = F.downloadedbytes;
+  if (!fileSlots_[n].dlTransfer.length_known) F.contentlength = F.downloadedbytes;
   Winsock1->Close(n);
   F.downloadStatus = completed;
   F.strHTTPResponse.clear();
@@ -329,12 +329,13 @@ void UserControl1::newRequest(std::int16_t n, DownloadFile& F) {
 
 void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head) {
   StatusChange("Redirecting");
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   if (++T.redirects > 20) return stopFile(n, F, code, "Too many redirections");
   const auto& location = head.location;
   if (!location || location->empty()) return stopFile(n, F, code, "Redirection without a location");
   // A relative Location keeps the scheme of the request it answers.
-  const std::string base = http::request_url(dlServName[n], dlPortNum[n], dlSecure[n], dlRemotePath[n]);
+  const FileSlot& D = fileSlots_[n];
+  const std::string base = http::request_url(D.dlServName, D.dlPortNum, D.dlSecure, D.dlRemotePath);
   const auto target = http::parse_http_url(http::resolve_reference(base, *location));
   if (!target || (target->secure && !platform_.offers_tls()))
     return stopFile(n, F, code, "Redirection to an address that cannot be fetched: " + *location);
@@ -353,7 +354,7 @@ void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const htt
   const std::string name = path.substr(path.rfind('/') + 1);
   if (!name.empty() && name != "." && name != "..") {
     F.localfilename = queue::join_local_path(sBuffer, name);
-    dlLocalFile[n] = F.localfilename;
+    fileSlots_[n].dlLocalFile = F.localfilename;
   }
   newRequest(n, F);
   F.contentlength = 0;
@@ -363,7 +364,8 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const ht
   if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
   F.strHTTPResponse.clear();
   closeWriter(n);
-  const auto local = platform::file_size_of(dlLocalFile[n]);
+  const std::string& path = fileSlots_[n].dlLocalFile;
+  const auto local = platform::file_size_of(path);
   const std::optional<std::int64_t> total = head.content_range ? head.content_range->total : std::nullopt;
   if (!total || *total == local) {
     // The part on disk is the whole file: nothing left to fetch.
@@ -373,8 +375,8 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const ht
     return;
   }
   // The server's file is not the one on disk: fetch it whole again.
-  if (const int error = platform::truncate_file(dlLocalFile[n], 0))
-    return stopFile(n, F, error, platform::system_error_text(error) + ": " + dlLocalFile[n]);
+  if (const int error = platform::truncate_file(path, 0))
+    return stopFile(n, F, error, platform::system_error_text(error) + ": " + path);
   F.bytesondisk = 0;
   F.isResumingDownload = false;
   F.isLarge = false;
@@ -383,7 +385,7 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const ht
 }
 
 bool UserControl1::roomFor(std::int16_t n, DownloadFile& F, double bytes) {
-  const std::string& path = dlLocalFile[n];
+  const std::string& path = fileSlots_[n].dlLocalFile;
   std::string folder = path.substr(0, path.rfind('/') + 1);
   if (folder.empty()) folder = ".";
   const platform::FreeSpace space = freeSpaceQuery ? freeSpaceQuery(folder) : platform::free_space_of(folder);
@@ -422,12 +424,12 @@ void UserControl1::retryFile(std::int16_t n, DownloadFile& F, std::int64_t numbe
 }
 
 void UserControl1::Winsock1_Close(std::int16_t Index) {
-  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<Transfer>::contains(Index)) return;
+  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<FileSlot>::contains(Index)) return;
   const std::shared_ptr<DownloadFile> record = DownloadFiles->ItemPtr(Index);
   DownloadFile& F = *record;
   // A connection the engine abandoned or finished is nothing to act on.
   if (F.downloadStatus != downloading) return;
-  const Transfer& T = dlTransfer[Index];
+  const Transfer& T = fileSlots_[Index].dlTransfer;
   if (F.IsHeaderReceived && T.writer != Writer::none && !T.chunked && !T.length_known)
     return completeFile(Index, F);
   retryFile(Index, F, platform::sck_err::aborted, "Connection closed before the whole file arrived");

@@ -37,6 +37,7 @@
 #include "support/fake_platform.hpp"
 #include "support/recording_container.hpp"
 #include "support/temp_folder.hpp"
+#include "support/user_control1_test_view.hpp"
 
 namespace fs = std::filesystem;
 using namespace vintrel;
@@ -109,6 +110,8 @@ struct Run {
     platform.timer().tick();
   }
   bool connected() { return winsock().element(1).state == platform::sck::connected; }
+  // The response on file 1's connection comes in chunks.
+  bool chunked() const { return control::UserControl1TestView{c}.file(1).dlTransfer.chunked; }
 
   void check_folder() {
     for (const auto& entry : fs::directory_iterator(folders().parent)) {
@@ -198,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           const auto bytes = arrival.substr(at, step);
           came.append(bytes);
           run.winsock().deliver(1, bytes);
-          run.check_completed(!fresh || run.c.dlTransfer[1].chunked ? std::string_view{} : std::string_view(came));
+          run.check_completed(!fresh || run.chunked() ? std::string_view{} : std::string_view(came));
         }
         if (flags & 8) run.tick();
       }
@@ -207,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           run.winsock().peer_close(1);
         else if (flags & 4)
           run.winsock().fail(1, platform::sck_err::reset);
-        run.check_completed(!fresh || run.c.dlTransfer[1].chunked ? std::string_view{} : std::string_view(came));
+        run.check_completed(!fresh || run.chunked() ? std::string_view{} : std::string_view(came));
       }
       run.check_folder();
       run.check_properties();
