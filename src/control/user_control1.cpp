@@ -76,7 +76,7 @@ UserControl1::UserControl1(platform::Platform& platform, platform::Container* co
 
 void UserControl1::stepFailed(std::int16_t n, std::int64_t number, const std::string& description) noexcept {
   try {
-    if (n >= 1 && n <= DownloadFiles->Count() && SlotArray<Transfer>::contains(n)) {
+    if (n >= 1 && n <= DownloadFiles->Count() && SlotArray<FileSlot>::contains(n)) {
       const std::shared_ptr<DownloadFile> record = DownloadFiles->ItemPtr(n);
       stopFile(n, *record, number, description);
       return;

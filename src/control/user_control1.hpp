@@ -2,19 +2,24 @@
 // UserControl1: the download control. It owns the queue state, the platform
 // services, the socket arrays and the file writers; its procedures are its
 // methods, each defined in the folder of its subsystem (queue, mirror, http,
-// progress, files, control). This header is the one place where the whole
-// surface is visible.
+// progress, control; each section below names its files). This header is the
+// one place where the whole surface is visible: the public members are what
+// script and hosts reach, and the engine's per-file and per-probe state is
+// private, in one record per slot, which tests read through
+// UserControl1TestView (tests/support/user_control1_test_view.hpp).
 
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "files/file_io.hpp"
 #include "http/chunked.hpp"
+#include "http/response_header.hpp"
 #include "platform/automation.hpp"
 #include "platform/container.hpp"
 #include "platform/file_system.hpp"
@@ -77,6 +82,8 @@ class UserControl1 {
   std::string theerrdesc = "No Error";
 
   // ---- Engine state that script does not see ------------------------------
+  // Hosts and tests read these; the per-file and per-probe state is private
+  // (below).
   std::string urlValue;
   double remainingKB = 0;
   double remainingSecs = 0;
@@ -85,40 +92,8 @@ class UserControl1 {
   std::unique_ptr<files::FileIO> outFile;  // created on first use
   std::int16_t totalFiles = 0;
 
+  /// The URLs AddFile was given, in order (queue/).
   SlotArray<std::string> addedURLs;
-  SlotArray<std::string> dlLocalFile;
-  SlotArray<std::string> dlServName;
-  SlotArray<std::int32_t> dlPortNum;
-  SlotArray<std::string> dlHost;
-  SlotArray<std::string> dlRemotePath;
-  /// The chosen server of each file is reached over TLS.
-  SlotArray<bool> dlSecure;
-  SlotArray<std::string> dlRequest;
-  SlotArray<std::string> dlLastChunk;
-  // Header ends are positions up to 64 KiB, so wider than 16 bits.
-  SlotArray<std::int32_t> dlHeaderEnd;
-  SlotArray<std::string> psRequest;
-  SlotArray<Date> psStartTime;
-  SlotArray<Date> psFirstDataTime;
-  SlotArray<double> psBytes;
-  /// How the probing judged each probe: each is measured or found silent once.
-  enum class ProbeVerdict : std::uint8_t { none, measured, silent };
-  SlotArray<ProbeVerdict> psVerdict;
-
-  /// What the engine knows of the response on a file's current connection.
-  struct Transfer {
-    enum class Writer : std::uint8_t { none, plain, large };
-    Writer writer = Writer::none;  // where the body goes; none once it may not
-    bool length_known = false;     // the response advertised its length
-    bool chunked = false;
-    http::ChunkedDecoder decoder;
-    std::int32_t redirects = 0;  // since the file was started
-    // The last advertised total as the server wrote it, -1 when none; it
-    // names the end of the next range exactly where contentlength, a
-    // double, cannot.
-    std::int64_t exact_total = -1;
-  };
-  SlotArray<Transfer> dlTransfer;
 
   // ---- Child controls and services ----------------------------------------
   std::unique_ptr<platform::SocketArray> Winsock1;
@@ -129,7 +104,16 @@ class UserControl1 {
   std::function<platform::FreeSpace(const std::string&)> freeSpaceQuery;
   platform::Platform& platform() const { return platform_; }
 
-  // ---- Queue building (queue/) ---------------------------------------------
+  /// The server file `n` is fetched from (of its mirrors, the chosen one),
+  /// for hosts that show it; nothing for an index outside the slots. Script
+  /// does not see it. Defined in mirror/probing.cpp, where it is chosen.
+  struct ChosenServer {
+    std::string servName;
+    std::int32_t PortNum = 0;
+  };
+  std::optional<ChosenServer> chosen_server(std::int64_t n) const;
+
+  // ---- Queue building (queue/queue_building.cpp) ----------------------------
   /// Appends a URL to the list; the 101st fails with 9.
   void AddFile(const std::string& URL);
   /// Turns every URL of the list into a record with one candidate server.
@@ -142,7 +126,7 @@ class UserControl1 {
   /// The bytes of a text, one byte per character.
   Variant str2bin(Variant& varstr);
 
-  // ---- Queue control (queue/) ----------------------------------------------
+  // ---- Queue control (queue/queue_control.cpp) -----------------------------
   void StartQueue();
   void downloadQueue();
   void GotoFile(std::int16_t FileNum);
@@ -150,7 +134,7 @@ class UserControl1 {
   void ResumeQueue();
   void CancelQueue();
 
-  // ---- Mirror probing (mirror/) --------------------------------------------
+  // ---- Mirror probing (mirror/probing.cpp) ---------------------------------
   /// Starts the probes of file `n` (a step of downloadQueue).
   void launchProbes(std::int16_t n);
   /// Judges the probes of file `n` (a step of the tick).
@@ -166,6 +150,9 @@ class UserControl1 {
   void finishProbing(std::int16_t n);
 
   // ---- HTTP transfer (http/) -----------------------------------------------
+  // The requests are built in request.cpp (sent by sendRequest, a step of
+  // the tick), the responses read in response.cpp, the transfer sockets'
+  // errors handled in transfer_errors.cpp.
   void buildRequest(std::int16_t fileIndex);
   void buildPingRequest(std::int16_t probeIndex, const std::string& path, const std::string& host);
   void Winsock1_DataArrival(std::int16_t Index, std::int32_t bytesTotal);
@@ -178,14 +165,22 @@ class UserControl1 {
  private:
   // The steps of a response, in http/response.cpp.
   void gatherHeader(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
-  void handleHeader(std::int16_t n, DownloadFile& F, const std::string& header, std::span<const std::uint8_t> body);
+  /// The decisions on a response's head: `head` is all they read of it.
+  void handleHeader(std::int16_t n, DownloadFile& F, const http::ResponseHead& head, std::span<const std::uint8_t> body);
+  /// An answer other than 200 and 206: redirected, retried or stopped.
+  void answerWithoutFile(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
+  /// The first answer for a file with a part on disk: the length is noted
+  /// and the request made again, for the rest.
+  void checkSize(std::int16_t n, DownloadFile& F, const http::ResponseHead& head);
+  /// Where the body goes in the file; nothing when the file was stopped.
+  std::optional<double> bodyOffset(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
   void receiveBody(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
   bool openWriter(std::int16_t n, DownloadFile& F, double offset);
   bool writeBody(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> bytes);
   void closeWriter(std::int16_t n);
   void completeFile(std::int16_t n, DownloadFile& F);
-  void redirect(std::int16_t n, DownloadFile& F, int code, const std::string& header);
-  void rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const std::string& header);
+  void redirect(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
+  void rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const http::ResponseHead& head);
   void newRequest(std::int16_t n, DownloadFile& F);
   void stopFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description);
   /// False, with the file stopped, when `bytes` more do not fit on the
@@ -194,10 +189,13 @@ class UserControl1 {
   void retryFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description);
 
  public:
-  /// The value of the header line `name` in `header`, "" when absent.
+  /// The value of the header line `name` in `header`, "" when absent
+  /// (http/response.cpp).
   static std::string getHeaderValue(const std::string& header, const std::string& name);
 
-  // ---- Progress (progress/) ------------------------------------------------
+  // ---- The tick (progress/tick.cpp) ----------------------------------------
+  // It connects each file's transfer, sends its request and measures the
+  // rate; probing and the response are judged by their own folders' steps.
   void Timer1_Timer();
   /// Asks for an early tick for file `n` in the state `status`: posted once,
   /// however often asked before it runs, and dropped when the file has left
@@ -206,9 +204,15 @@ class UserControl1 {
   /// After an event of transfer socket `index`: the tick has work at once
   /// when it is the current file's and it just connected or completed.
   void transfer_event_done(std::int16_t index);
+  /// Sends the request buildRequest made for file `fileIndex`.
   void sendRequest(std::int16_t fileIndex);
   /// Rate and remaining time of the current transfer (a step of the tick).
   void updateRate(DownloadFile& F);
+
+  // ---- Progress properties and events (progress/properties.cpp) ------------
+  // The events go to the container: in a ControlObject (control/dispatch)
+  // its EventHub (control/events.cpp), which hands each to the host and
+  // then to every connected sink.
   std::string dBytesTotal() const;
   std::string dBytesTransferred() const;
   std::string dCurrentFileName() const;
@@ -224,7 +228,7 @@ class UserControl1 {
   void FileComplete(const std::string& Text);
   void TransferComplete();
 
-  // ---- Shell services (control/) -------------------------------------------
+  // ---- Shell services (control/shell.cpp) ----------------------------------
   void SetDirectory(const std::string& thedir);
   void SetDLText(const std::string& themessage);
   void chooseFolder();
@@ -233,9 +237,10 @@ class UserControl1 {
   void ExecFile(const std::string& thefile);
   void OpenIt(const std::string& pathname);
 
-  // ---- Disk (files/) -------------------------------------------------------
+  // ---- Disk (control/disk.cpp, over files/free_space) ---------------------
   Variant CheckFreeSpace(const std::string& thedrive);
 
+  // ---- Events' steps (control/user_control1.cpp) ---------------------------
   /// Runs one step of an event (a tick, a socket event). An event has no
   /// caller to hand an error to, and a step that fails half-way must not
   /// leave file `n` stuck with nobody told: the file stops as a missing
@@ -252,6 +257,57 @@ class UserControl1 {
   }
 
  private:
+  // ---- Engine state, per file and per probe ---------------------------------
+  // Slots 1..100, an index outside failing with 9 as every slot array does;
+  // the fields keep the names the procedures use.
+  friend struct UserControl1TestView;
+
+  /// What the engine knows of the response on a file's current connection.
+  struct Transfer {
+    enum class Writer : std::uint8_t { none, plain, large };
+    Writer writer = Writer::none;  // where the body goes; none once it may not
+    bool length_known = false;     // the response advertised its length
+    bool chunked = false;
+    http::ChunkedDecoder decoder;
+    std::int32_t redirects = 0;  // since the file was started
+    // The last advertised total as the server wrote it, -1 when none; it
+    // names the end of the next range exactly where contentlength, a
+    // double, cannot.
+    std::int64_t exact_total = -1;
+  };
+  using Writer = Transfer::Writer;
+
+  /// The engine's state of one file, by file index.
+  struct FileSlot {
+    std::string dlLocalFile;  // the path the body is written to
+    // The chosen server (chooseServer copies it from the record's list).
+    std::string dlServName;
+    std::int32_t dlPortNum = 0;
+    std::string dlHost;  // the Host field
+    std::string dlRemotePath;
+    bool dlSecure = false;  // reached over TLS
+    std::string dlRequest;  // the request buildRequest made, sent by sendRequest
+    // The last arrival while the head is gathered, and the 1-based position
+    // of the blank line that ends the head once it has come (0 before);
+    // heads take up to 256 KiB, so wider than 16 bits.
+    std::string dlLastChunk;
+    std::int32_t dlHeaderEnd = 0;
+    Transfer dlTransfer;
+  };
+  SlotArray<FileSlot> fileSlots_;
+
+  /// How the probing judged each probe: each is measured or found silent once.
+  enum class ProbeVerdict : std::uint8_t { none, measured, silent };
+  /// The engine's state of one probe, by probe socket index.
+  struct ProbeSlot {
+    std::string psRequest;
+    Date psStartTime;
+    Date psFirstDataTime;  // the empty date until its first bytes
+    double psBytes = 0;
+    ProbeVerdict psVerdict = ProbeVerdict::none;
+  };
+  SlotArray<ProbeSlot> probeSlots_;
+
   static constexpr std::int64_t internal_error = 51;
   void stepFailed(std::int16_t n, std::int64_t number, const std::string& description) noexcept;
   class SocketSink;

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "platform/automation.hpp"
 #include "text/text.hpp"
 
 namespace vintrel::http {
@@ -17,18 +18,35 @@ std::optional<std::int64_t> whole_number(std::string_view text) {
   return value;
 }
 
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+// A length text read as a number, as the runtime reads one ("&H10" is 16);
+// nothing when it is not one or is negative.
+std::optional<double> length_of(std::string_view text) {
+  try {
+    const double value = platform::parse_number(text);
+    if (value < 0) return std::nullopt;
+    return value;
+  } catch (const platform::AutomationError&) {
+    return std::nullopt;
+  }
 }
 
-bool same_letters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t n = 0; n < a.size(); ++n)
-    if (std::tolower(static_cast<unsigned char>(a[n])) != std::tolower(static_cast<unsigned char>(b[n]))) return false;
-  return true;
+// The digits of a length exactly, blanks around them allowed.
+std::optional<std::int64_t> exact_length_of(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  std::int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size() || value < 0) return std::nullopt;
+  return value;
 }
+
+// The line of `text` that starts at `start`, without its line end.
+std::string_view line_at(std::string_view text, std::size_t start) {
+  const auto end = text.find("\r\n", start);
+  return text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
+constexpr std::string_view length_name = "Content-Length";
 
 }  // namespace
 
@@ -49,7 +67,7 @@ std::string reason_phrase(std::string_view status_line) {
   if (first == std::string_view::npos) return {};
   const auto second = status_line.find(' ', first + 1);
   if (second == std::string_view::npos) return {};
-  return std::string(trim(status_line.substr(second + 1)));
+  return std::string(text::trim(status_line.substr(second + 1)));
 }
 
 std::optional<std::string> field_value(std::string_view header, std::string_view name) {
@@ -59,11 +77,54 @@ std::optional<std::string> field_value(std::string_view header, std::string_view
     const auto end = header.find("\r\n", start);
     const auto line = header.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     const auto colon = line.find(':');
-    if (colon != std::string_view::npos && same_letters(trim(line.substr(0, colon)), name))
-      return std::string(trim(line.substr(colon + 1)));
+    if (colon != std::string_view::npos && text::iequals(text::trim(line.substr(0, colon)), name))
+      return std::string(text::trim(line.substr(colon + 1)));
     start = end;
   }
   return std::nullopt;
+}
+
+HeadScan scan_head(std::string_view gathered, std::size_t arrived) {
+  HeadScan scan;
+  const auto end = find_header_end(gathered, arrived >= 3 ? arrived - 3 : 0);
+  if (end == std::string_view::npos) {
+    scan.too_large = gathered.size() > max_header_size;
+  } else {
+    scan.end = end;
+    scan.too_large = end + 4 > max_header_size;
+  }
+  return scan;
+}
+
+ResponseHead read_response_head(std::string_view head) {
+  ResponseHead value;
+  value.status_line = std::string(line_at(head, 0));
+  value.status = status_code(value.status_line);
+  value.reason = reason_phrase(value.status_line);
+
+  // The length line: the first line that carries the name, its text after
+  // the first space.
+  for (std::size_t start = 0; start <= head.size();) {
+    const auto line = line_at(head, start);
+    if (line.find(length_name) != std::string_view::npos) {
+      const auto space = line.find(' ');
+      const auto text = space == std::string_view::npos ? line : line.substr(space + 1);
+      value.length_given = true;
+      value.content_length = length_of(text);
+      if (value.content_length) value.exact_length = exact_length_of(text);
+      break;
+    }
+    start += line.size() + 2;
+  }
+
+  // The size check's reading: a fixed 16 characters past the name.
+  if (const auto at = head.find(length_name); at != std::string_view::npos && at + 16 <= head.size())
+    value.size_check_length = length_of(line_at(head, at + 16));
+
+  value.chunked = is_chunked(head);
+  if (const auto range = field_value(head, "Content-Range")) value.content_range = parse_content_range(*range);
+  value.location = field_value(head, "Location");
+  return value;
 }
 
 bool is_chunked(std::string_view header) {
@@ -71,18 +132,18 @@ bool is_chunked(std::string_view header) {
   if (!value) return false;
   // The last coding decides how the body ends.
   const auto pieces = text::split(*value, ",");
-  return !pieces.empty() && same_letters(trim(pieces.back()), "chunked");
+  return !pieces.empty() && text::iequals(text::trim(pieces.back()), "chunked");
 }
 
 std::optional<ContentRange> parse_content_range(std::string_view value) {
-  value = trim(value);
-  if (value.size() < 6 || !same_letters(value.substr(0, 6), "bytes ")) return std::nullopt;
-  value = trim(value.substr(6));
+  value = text::trim(value);
+  if (value.size() < 6 || !text::iequals(value.substr(0, 6), "bytes ")) return std::nullopt;
+  value = text::trim(value.substr(6));
   const auto slash = value.find('/');
   if (slash == std::string_view::npos) return std::nullopt;
   ContentRange range;
-  const auto span = trim(value.substr(0, slash));
-  const auto total = trim(value.substr(slash + 1));
+  const auto span = text::trim(value.substr(0, slash));
+  const auto total = text::trim(value.substr(slash + 1));
   if (total != "*") {
     range.total = whole_number(total);
     if (!range.total) return std::nullopt;

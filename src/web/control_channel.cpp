@@ -208,9 +208,9 @@ class ControlChannel final : public Channel {
 
   // The server the file was fetched from (of its mirrors, the chosen one).
   std::string server_of(std::int16_t n) {
-    control::UserControl1& c = engine();
-    if (!c.dlServName.contains(n)) return "";
-    return c.dlServName[n] + ":" + std::to_string(c.dlPortNum[n]);
+    const auto server = engine().chosen_server(n);
+    if (!server) return "";
+    return server->servName + ":" + std::to_string(server->PortNum);
   }
 
   bool known(std::int16_t n) {

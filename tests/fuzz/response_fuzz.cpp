@@ -2,7 +2,9 @@
 // them, through the control's real response handling on the scripted
 // platform. Whatever arrives, the control must stay inside its folder, only
 // call a file complete when it holds exactly the length it was promised, and
-// keep answering its properties.
+// keep answering its properties. Each connection's head, read alone by
+// scan_head and read_response_head (what the control reads it with), must
+// come out the same however its bytes are cut into arrivals.
 //
 // Input: three bytes of set-up, then what the server sends.
 //   byte 0  bit 0: a part of the file is on disk before the start
@@ -29,19 +31,18 @@
 #include "control/dispatch.hpp"
 #include "control/type_library.hpp"
 #include "control/user_control1.hpp"
+#include "fuzz/response_heads.hpp"
 #include "platform/automation.hpp"
 #include "platform/file_system.hpp"
 #include "support/fake_platform.hpp"
 #include "support/recording_container.hpp"
 #include "support/temp_folder.hpp"
+#include "support/user_control1_test_view.hpp"
 
 namespace fs = std::filesystem;
 using namespace vintrel;
 
 namespace {
-
-constexpr std::string_view next_connection = "#NEXT#";
-constexpr std::string_view next_arrival = "#|";
 
 // What the control told its host, printed with a broken invariant.
 const std::vector<std::string>* told = nullptr;
@@ -51,21 +52,6 @@ const std::vector<std::string>* told = nullptr;
   if (told)
     for (const auto& event : *told) std::fprintf(stderr, "  %s\n", event.c_str());
   std::abort();
-}
-
-// memmem rather than string_view::find: libFuzzer watches memmem's
-// arguments and learns the separators from them.
-std::vector<std::string_view> split(std::string_view text, std::string_view separator) {
-  std::vector<std::string_view> pieces;
-  for (;;) {
-    const void* at = memmem(text.data(), text.size(), separator.data(), separator.size());
-    if (!at) break;
-    const auto length = static_cast<std::size_t>(static_cast<const char*>(at) - text.data());
-    pieces.push_back(text.substr(0, length));
-    text.remove_prefix(length + separator.size());
-  }
-  pieces.push_back(text);
-  return pieces;
 }
 
 // The parent is scanned too: the chosen folder is its only entry, so any
@@ -124,6 +110,8 @@ struct Run {
     platform.timer().tick();
   }
   bool connected() { return winsock().element(1).state == platform::sck::connected; }
+  // The response on file 1's connection comes in chunks.
+  bool chunked() const { return control::UserControl1TestView{c}.file(1).dlTransfer.chunked; }
 
   void check_folder() {
     for (const auto& entry : fs::directory_iterator(folders().parent)) {
@@ -178,7 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t flags = data[0];
   const std::size_t on_disk = std::size_t{data[1]} * 37;
   const std::size_t piece = data[2];
-  const std::string_view input(reinterpret_cast<const char*>(data) + 3, size - 3);
 
   folders().reset();
   const bool had_part = flags & 1;
@@ -190,8 +177,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run.host.dialog.answers.push_back(run.chosen);
     run.c.StartQueue();
 
-    const auto connections = split(input, next_connection);
+    const auto connections = testing::response_connections({reinterpret_cast<const char*>(data), size});
     for (std::size_t k = 0; k < connections.size(); ++k) {
+      std::string sent;
+      for (const auto arrival : connections[k]) sent.append(arrival);
+      // Single cuts are tried at the head's first 64 offsets only: every
+      // offset of every input would make each run quadratic.
+      if (const auto broken = testing::grind_head(sent, connections[k], 64))
+        fail("the head of connection " + std::to_string(k + 1) + " differs when " + *broken);
+
       auto& el = run.winsock().element(1);
       const int before = el.connects;
       for (int t = 0; t < 4 && el.connects == before; ++t) run.tick();
@@ -199,15 +193,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       run.winsock().accept(1);
       run.tick();
       // Only a fresh file's first answer is the file byte for byte.
-      const std::string_view whole = (k == 0 && !had_part) ? connections[k] : std::string_view{};
+      const bool fresh = k == 0 && !had_part;
       std::string came;
-      for (const auto arrival : split(connections[k], next_arrival)) {
+      for (const auto arrival : connections[k]) {
         const std::size_t step = piece == 0 ? std::max<std::size_t>(arrival.size(), 1) : piece;
         for (std::size_t at = 0; at < arrival.size() && run.connected(); at += step) {
           const auto bytes = arrival.substr(at, step);
           came.append(bytes);
           run.winsock().deliver(1, bytes);
-          run.check_completed(whole.empty() || run.c.dlTransfer[1].chunked ? std::string_view{} : std::string_view(came));
+          run.check_completed(!fresh || run.chunked() ? std::string_view{} : std::string_view(came));
         }
         if (flags & 8) run.tick();
       }
@@ -216,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           run.winsock().peer_close(1);
         else if (flags & 4)
           run.winsock().fail(1, platform::sck_err::reset);
-        run.check_completed(whole.empty() || run.c.dlTransfer[1].chunked ? std::string_view{} : std::string_view(came));
+        run.check_completed(!fresh || run.chunked() ? std::string_view{} : std::string_view(came));
       }
       run.check_folder();
       run.check_properties();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/control_harness.hpp"
+#include "support/user_control1_test_view.hpp"
 
 namespace vintrel {
 namespace {
@@ -8,6 +9,7 @@ namespace {
 struct RequestBuilding : ::testing::Test {
   testing::ControlHarness h;
   control::UserControl1& c = h.control;
+  const control::UserControl1TestView engine{c};
 
   void SetUp() override {
     h.start({"http://srv/dir/file.zip?x=1"}, "/dl");
@@ -19,7 +21,7 @@ struct RequestBuilding : ::testing::Test {
 TEST_F(RequestBuilding, FileRequestWithoutRangeLine) {
   h.file(1).bytesondisk = 5000;  // not resuming: no range whatever is on disk
   c.buildRequest(1);
-  EXPECT_EQ(c.dlRequest[1],
+  EXPECT_EQ(engine.file(1).dlRequest,
             "GET /dir/file.zip?x=1 HTTP/1.1\r\n"
             "Referer: http://page/\r\n"
             "Host: srv\r\n"
@@ -34,31 +36,31 @@ TEST_F(RequestBuilding, RangeLineOpenAndClosed) {
   f.isResumingDownload = true;
   f.bytesondisk = 5000;
   c.buildRequest(1);
-  EXPECT_NE(c.dlRequest[1].find("Host: srv\r\nRange: bytes=5000-\r\nConnection: close\r\n"), std::string::npos);
+  EXPECT_NE(engine.file(1).dlRequest.find("Host: srv\r\nRange: bytes=5000-\r\nConnection: close\r\n"), std::string::npos);
   f.contentlength = 20000;
   c.buildRequest(1);
-  EXPECT_NE(c.dlRequest[1].find("\r\nRange: bytes=5000-20000\r\n"), std::string::npos);
+  EXPECT_NE(engine.file(1).dlRequest.find("\r\nRange: bytes=5000-20000\r\n"), std::string::npos);
   // Large byte counts go out as plain digits.
   f.bytesondisk = 5368709120.0;
   f.contentlength = 0;
   c.buildRequest(1);
-  EXPECT_NE(c.dlRequest[1].find("\r\nRange: bytes=5368709120-\r\n"), std::string::npos);
+  EXPECT_NE(engine.file(1).dlRequest.find("\r\nRange: bytes=5368709120-\r\n"), std::string::npos);
 }
 
 TEST_F(RequestBuilding, EmptyCookieAndReferrerStillGiveTheirLines) {
   c.containerURL.clear();
   c.cookielist.clear();
   c.buildRequest(1);
-  EXPECT_EQ(c.dlRequest[1],
+  EXPECT_EQ(engine.file(1).dlRequest,
             "GET /dir/file.zip?x=1 HTTP/1.1\r\nReferer: \r\nHost: srv\r\nConnection: close\r\n"
             "Accept: */*\r\nCookie: \r\n\r\n");
 }
 
 TEST_F(RequestBuilding, PingRequestAndSlotBounds) {
   c.buildPingRequest(7, "/x.bin", "mirror");
-  EXPECT_EQ(c.psRequest[7], "GET /x.bin HTTP/1.1\r\nHost: mirror\r\nConnection: close\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(engine.probe(7).psRequest, "GET /x.bin HTTP/1.1\r\nHost: mirror\r\nConnection: close\r\nAccept: */*\r\n\r\n");
   c.buildPingRequest(7, "/y", "m");
-  EXPECT_EQ(c.psRequest[7], "GET /y HTTP/1.1\r\nHost: m\r\nConnection: close\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(engine.probe(7).psRequest, "GET /y HTTP/1.1\r\nHost: m\r\nConnection: close\r\nAccept: */*\r\n\r\n");
   EXPECT_EQ(testing::error_of([&] { c.buildPingRequest(101, "/", "h"); }), platform::err::subscript);
   EXPECT_EQ(testing::error_of([&] { c.buildRequest(0); }), platform::err::subscript);
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "support/control_harness.hpp"
+#include "support/user_control1_test_view.hpp"
 #include "support/temp_folder.hpp"
 
 namespace vintrel {
@@ -27,6 +28,7 @@ struct Response : ::testing::Test {
   testing::TempFolder dir;
   testing::ControlHarness h;
   control::UserControl1& c = h.control;
+  const control::UserControl1TestView engine{c};
   std::string path = dir.file("file.bin");
 
   void SetUp() override { h.start({"http://srv/dir/file.bin"}, dir.path().string()); }
@@ -316,13 +318,13 @@ TEST_F(Response, RelativeRedirectionMovesServerPathAndName) {
   respond("HTTP/1.1 302 Found\r\nLocation: ../other/new.bin?v=2\r\n\r\n");
   EXPECT_EQ(status(), "pinged");
   EXPECT_TRUE(closed());
-  EXPECT_EQ(c.dlRemotePath[1], "/other/new.bin?v=2");
+  EXPECT_EQ(engine.file(1).dlRemotePath, "/other/new.bin?v=2");
   EXPECT_EQ(h.file(1).localfilename, dir.file("new.bin"));
-  EXPECT_EQ(c.dlLocalFile[1], dir.file("new.bin"));
+  EXPECT_EQ(engine.file(1).dlLocalFile, dir.file("new.bin"));
   EXPECT_EQ(connect().substr(0, 32), "GET /other/new.bin?v=2 HTTP/1.1\r");
   respond("HTTP/1.1 301 Moved\r\nLocation: http://mirror:8081/\r\n\r\n");
-  EXPECT_EQ(c.dlServName[1], "mirror");
-  EXPECT_EQ(c.dlPortNum[1], 8081);
+  EXPECT_EQ(engine.file(1).dlServName, "mirror");
+  EXPECT_EQ(engine.file(1).dlPortNum, 8081);
   EXPECT_EQ(h.file(1).localfilename, dir.file("new.bin"));  // an empty name keeps the old one
   EXPECT_EQ(h.file(1).remoteServerLocs->Item(1).servName, "mirror");
   connect();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/control_harness.hpp"
+#include "support/user_control1_test_view.hpp"
 
 namespace vintrel {
 namespace {
@@ -12,6 +13,7 @@ using testing::error_of;
 struct Probing : ::testing::Test {
   testing::ControlHarness h;
   control::UserControl1& c = h.control;
+  const control::UserControl1TestView engine{c};
 
   void start_with_mirrors(int count) {
     h.start({"http://a/file.bin"}, "/dl");
@@ -38,7 +40,7 @@ TEST_F(Probing, SingleServerIsNeverProbed) {
   EXPECT_EQ(c.psIndex, 1);
   EXPECT_EQ(h.pings().element(1).connects, 0);
   EXPECT_TRUE(h.pings().element(1).loaded);
-  EXPECT_EQ(c.dlServName[1], "a");
+  EXPECT_EQ(engine.file(1).dlServName, "a");
 }
 
 TEST_F(Probing, EveryCandidateIsAskedForTheWholeFile) {
@@ -70,7 +72,7 @@ TEST_F(Probing, SecureMirrorIsProbedAndFetchedOverTls) {
   h.advance(2);
   deliver(2, 90000);
   h.tick();
-  EXPECT_EQ(c.dlServName[1], "b");
+  EXPECT_EQ(engine.file(1).dlServName, "b");
   EXPECT_TRUE(h.winsock().element(1).secure);
   EXPECT_EQ(h.winsock().element(1).port, 443);
 }
@@ -85,8 +87,8 @@ TEST_F(Probing, FasterMirrorIsChosenAndMeasuredProbesAreClosed) {
   h.host.clear();
   h.tick();
   EXPECT_EQ(h.file(1).bestPingTime, 99);  // 203000 bytes in 2 s
-  EXPECT_EQ(c.dlServName[1], "b");
-  EXPECT_EQ(c.dlRemotePath[1], "/mirror/file.bin");
+  EXPECT_EQ(engine.file(1).dlServName, "b");
+  EXPECT_EQ(engine.file(1).dlRemotePath, "/mirror/file.bin");
   EXPECT_EQ(h.pings().element(probe(1)).state, 0);
   EXPECT_EQ(h.pings().element(probe(2)).state, 0);
   // Chosen in the probing step, connected in the same tick.
@@ -105,13 +107,38 @@ TEST_F(Probing, MeasureIsWholeKilobytesPerSecondSinceTheFirstByte) {
   EXPECT_EQ(h.file(1).downloadStatus, "pinging");  // b is not judged yet
 }
 
+// What hosts show of a file: the server its mirrors' probing chose.
+TEST_F(Probing, HostsReadTheChosenServerOfAFileAndNothingOutsideTheSlots) {
+  start_with_mirrors(2);
+  auto server = c.chosen_server(1);
+  ASSERT_TRUE(server);
+  EXPECT_EQ(server->servName, "a");  // as the single-server start chose it
+  EXPECT_EQ(server->PortNum, 80);
+  deliver(1, 3000);
+  deliver(2, 3000);
+  h.advance(2);
+  deliver(2, 200000);
+  h.tick();
+  server = c.chosen_server(1);
+  ASSERT_TRUE(server);
+  EXPECT_EQ(server->servName, engine.file(1).dlServName);
+  EXPECT_EQ(server->servName, "b");
+  EXPECT_EQ(server->PortNum, 80);
+  // A file that has no slot has no server, and asking raises nothing.
+  EXPECT_FALSE(c.chosen_server(0));
+  EXPECT_FALSE(c.chosen_server(101));
+  EXPECT_FALSE(c.chosen_server(-1));
+  ASSERT_TRUE(c.chosen_server(100));
+  EXPECT_EQ(c.chosen_server(100)->servName, "");
+}
+
 TEST_F(Probing, EqualMeasuresTheLaterWins) {
   start_with_mirrors(2);
   deliver(1, 102400);
   deliver(2, 102400);
   h.advance(2);
   h.tick();
-  EXPECT_EQ(c.dlServName[1], "b");
+  EXPECT_EQ(engine.file(1).dlServName, "b");
   EXPECT_EQ(h.file(1).downloadStatus, "downloading");
 }
 
@@ -124,7 +151,7 @@ TEST_F(Probing, SilentCandidatesEndTheProbingWithTheFirstOne) {
   }
   h.advance(1);
   h.tick();
-  EXPECT_EQ(c.dlServName[1], "a");
+  EXPECT_EQ(engine.file(1).dlServName, "a");
   EXPECT_EQ(h.file(1).numServersChecked, 3);  // each silent probe counted once
   h.tick();
   EXPECT_EQ(h.file(1).numServersChecked, 3);
@@ -142,7 +169,7 @@ TEST_F(Probing, TrickleEndsAfterFifteenSecondsWithTheMostBytesAndClosesTheProbes
   EXPECT_EQ(h.file(1).downloadStatus, "pinging");
   h.advance(1);
   h.tick();
-  EXPECT_EQ(c.dlServName[1], "b");  // the first of the two that delivered most
+  EXPECT_EQ(engine.file(1).dlServName, "b");  // the first of the two that delivered most
   for (int j = 1; j <= 3; ++j) EXPECT_EQ(h.pings().element(probe(j)).state, 0);
   EXPECT_EQ(h.file(1).downloadStatus, "downloading");
 }
@@ -158,7 +185,7 @@ TEST_F(Probing, OneMeasuredAndOneSilentChoosesTheMeasured) {
     h.tick();
   }
   EXPECT_EQ(h.file(1).downloadStatus, "downloading");
-  EXPECT_EQ(c.dlServName[1], "b");
+  EXPECT_EQ(engine.file(1).dlServName, "b");
 }
 
 TEST_F(Probing, SecondProbingIsNotSkewedByTheFirst) {
@@ -168,7 +195,7 @@ TEST_F(Probing, SecondProbingIsNotSkewedByTheFirst) {
   h.advance(2);
   deliver(2, 1024 * 1000);
   h.tick();
-  ASSERT_EQ(c.dlServName[1], "b");
+  ASSERT_EQ(engine.file(1).dlServName, "b");
   ASSERT_EQ(h.file(1).bestPingTime, 500);
 
   c.GotoFile(1);
@@ -180,7 +207,7 @@ TEST_F(Probing, SecondProbingIsNotSkewedByTheFirst) {
   deliver(1, 1024 * 100);
   deliver(2, 1024 * 40);
   h.tick();
-  EXPECT_EQ(c.dlServName[1], "a");
+  EXPECT_EQ(engine.file(1).dlServName, "a");
   EXPECT_EQ(h.file(1).bestPingTime, 50);
   EXPECT_EQ(h.file(1).numServersChecked, 2);
 }
@@ -204,10 +231,10 @@ TEST_F(Probing, ProbeEventsOfAClosedProbeAndErrorsChangeNothing) {
   h.pings().fail(probe(1), platform::sck_err::refused);
   EXPECT_EQ(c.theerrnumber, 0);
   h.pings().deliver(probe(1), "late");  // not connected: not counted
-  EXPECT_EQ(c.psBytes[probe(1)], 0);
+  EXPECT_EQ(engine.probe(probe(1)).psBytes, 0);
   deliver(2, 1);
-  EXPECT_EQ(c.psBytes[probe(2)], 1);
-  EXPECT_EQ(c.psFirstDataTime[probe(2)], h.platform.clock_.Now());
+  EXPECT_EQ(engine.probe(probe(2)).psBytes, 1);
+  EXPECT_EQ(engine.probe(probe(2)).psFirstDataTime, h.platform.clock_.Now());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "support/control_harness.hpp"
+#include "support/user_control1_test_view.hpp"
 #include "support/temp_folder.hpp"
 
 namespace vintrel {
@@ -15,6 +16,7 @@ using testing::error_of;
 struct QueueBuilding : ::testing::Test {
   ControlHarness h;
   control::UserControl1& c = h.control;
+  const control::UserControl1TestView engine{c};
 
   // Runs the record-creation pass over `urls` with `folder` chosen.
   void create(const std::vector<std::string>& urls, const std::string& folder = "/dl") {
@@ -144,7 +146,7 @@ TEST_F(QueueBuilding, ReadyingLoadsTransferSocketsAndResetsResponseState) {
   c.addFilesToQueue();
   EXPECT_EQ(c.totalFiles, 2);
   EXPECT_EQ(c.curcnt, 3);
-  EXPECT_EQ(c.dlLocalFile[2], "/dl/2");
+  EXPECT_EQ(engine.file(2).dlLocalFile, "/dl/2");
   EXPECT_EQ(h.file(2).contentlength, 0);
   EXPECT_FALSE(h.file(2).IsHeaderReceived);
   EXPECT_TRUE(h.winsock().element(1).loaded);
@@ -165,7 +167,7 @@ TEST_F(QueueBuilding, HundredAndFirstQueuedFileFailsWithEarlierOnesReady) {
   EXPECT_EQ(c.totalFiles, 100);
   EXPECT_EQ(c.curcnt, 101);
   EXPECT_TRUE(h.winsock().element(100).loaded);
-  EXPECT_EQ(c.dlLocalFile[100], "/dl/f40");
+  EXPECT_EQ(engine.file(100).dlLocalFile, "/dl/f40");
 }
 
 TEST_F(QueueBuilding, DeQueryCutsAtTheFirstQuestionMark) {

@@ -31,10 +31,11 @@ void UserControl1::launchProbes(std::int16_t n) {
     S.pingSock = p;
     buildPingRequest(p, S.remoteFilePath, S.host);
     pingWs->Load(p);
-    psStartTime[p] = platform_.clock().Now();
-    psFirstDataTime[p] = Date{};
-    psBytes[p] = 0;
-    psVerdict[p] = ProbeVerdict::none;
+    ProbeSlot& P = probeSlots_[p];
+    P.psStartTime = platform_.clock().Now();
+    P.psFirstDataTime = Date{};
+    P.psBytes = 0;
+    P.psVerdict = ProbeVerdict::none;
     if (count > 1) {
       if (pingWs->State(p) != platform::sck::closed) pingWs->Close(p);
       pingWs->Connect(p, S.servName, S.PortNum, S.isSecure);
@@ -46,11 +47,18 @@ void UserControl1::launchProbes(std::int16_t n) {
 }
 
 void UserControl1::chooseServer(std::int16_t n, const remoteServerLoc& S) {
-  dlServName[n] = S.servName;
-  dlPortNum[n] = S.PortNum;
-  dlHost[n] = S.host;
-  dlRemotePath[n] = S.remoteFilePath;
-  dlSecure[n] = S.isSecure;
+  FileSlot& D = fileSlots_[n];
+  D.dlServName = S.servName;
+  D.dlPortNum = S.PortNum;
+  D.dlHost = S.host;
+  D.dlRemotePath = S.remoteFilePath;
+  D.dlSecure = S.isSecure;
+}
+
+std::optional<UserControl1::ChosenServer> UserControl1::chosen_server(std::int64_t n) const {
+  if (!SlotArray<FileSlot>::contains(n)) return std::nullopt;
+  const FileSlot& D = fileSlots_[n];
+  return ChosenServer{D.dlServName, D.dlPortNum};
 }
 
 void UserControl1::evaluateProbes(std::int16_t n) {
@@ -66,35 +74,36 @@ void UserControl1::evaluateProbes(std::int16_t n) {
   for (std::int32_t j = 1; j <= count; ++j) {
     remoteServerLoc& S = servers->Item(j);
     const std::int32_t p = S.pingSock;
-    if (!SlotArray<double>::contains(p)) {
+    if (!SlotArray<ProbeSlot>::contains(p)) {
       // A probe that could not be given a slot is never indexed; the file
       // waits for the page to start another one.
       all_probed = false;
       continue;
     }
-    started = std::min(started, psStartTime[p]);
+    ProbeSlot& P = probeSlots_[p];
+    started = std::min(started, P.psStartTime);
 
-    if (psBytes[p] == 0 && seconds_between(psStartTime[p], now) > silence_seconds &&
-        psVerdict[p] == ProbeVerdict::none) {
+    if (P.psBytes == 0 && seconds_between(P.psStartTime, now) > silence_seconds &&
+        P.psVerdict == ProbeVerdict::none) {
       platform::increment(F.numServersChecked);
-      psVerdict[p] = ProbeVerdict::silent;
+      P.psVerdict = ProbeVerdict::silent;
     }
-    if (psBytes[p] > 1) {
+    if (P.psBytes > 1) {
       platform::increment(S.timeInterval);
-      const auto T = seconds_between(psFirstDataTime[p], now);
-      if (F.downloadStatus == pinging && psBytes[p] > 2000 && T >= 2 && psVerdict[p] == ProbeVerdict::none) {
-        curRate = static_cast<double>(int_div(static_cast<double>(int_div(psBytes[p], static_cast<double>(T))), 1024));
+      const auto T = seconds_between(P.psFirstDataTime, now);
+      if (F.downloadStatus == pinging && P.psBytes > 2000 && T >= 2 && P.psVerdict == ProbeVerdict::none) {
+        curRate = static_cast<double>(int_div(static_cast<double>(int_div(P.psBytes, static_cast<double>(T))), 1024));
         // On equal measures the later judgement wins.
         if (curRate >= F.bestPingTime) {
           F.bestPingTime = curRate;
           chooseServer(n, S);
         }
         platform::increment(F.numServersChecked);
-        psVerdict[p] = ProbeVerdict::measured;
+        P.psVerdict = ProbeVerdict::measured;
         pingWs->Close(p);
       }
     }
-    if (psVerdict[p] == ProbeVerdict::none) all_judged = false;
+    if (P.psVerdict == ProbeVerdict::none) all_judged = false;
   }
 
   if (F.downloadStatus != pinging || !all_probed) return;
@@ -107,16 +116,17 @@ void UserControl1::finishProbing(std::int16_t n) {
   const auto servers = F.remoteServerLocs;
   const std::int32_t count = servers->Count();
 
+  const auto probe = [&](std::int32_t j) -> const ProbeSlot& { return probeSlots_[servers->Item(j).pingSock]; };
   bool any_measured = false;
   for (std::int32_t j = 1; j <= count; ++j)
-    if (psVerdict[servers->Item(j).pingSock] == ProbeVerdict::measured) any_measured = true;
+    if (probe(j).psVerdict == ProbeVerdict::measured) any_measured = true;
 
   if (!any_measured && count > 0) {
     // Nobody was fast enough to be measured: take the one that delivered
     // the most, or the first candidate when none delivered anything.
     std::int32_t best = 1;
     for (std::int32_t j = 2; j <= count; ++j)
-      if (psBytes[servers->Item(j).pingSock] > psBytes[servers->Item(best).pingSock]) best = j;
+      if (probe(j).psBytes > probe(best).psBytes) best = j;
     chooseServer(n, servers->Item(best));
   }
 
@@ -129,13 +139,14 @@ void UserControl1::finishProbing(std::int16_t n) {
   F.downloadStatus = pinged;
 }
 
-void UserControl1::pingWs_Connect(std::int16_t Index) { pingWs->SendData(Index, psRequest[Index]); }
+void UserControl1::pingWs_Connect(std::int16_t Index) { pingWs->SendData(Index, probeSlots_[Index].psRequest); }
 
 void UserControl1::pingWs_DataArrival(std::int16_t Index, std::int32_t bytesTotal) {
   if (pingWs->State(Index) != platform::sck::connected) return;
-  if (psFirstDataTime[Index] == Date{}) psFirstDataTime[Index] = platform_.clock().Now();
+  ProbeSlot& P = probeSlots_[Index];
+  if (P.psFirstDataTime == Date{}) P.psFirstDataTime = platform_.clock().Now();
   pingWs->GetData(Index);
-  psBytes[Index] += bytesTotal;
+  P.psBytes += bytesTotal;
 }
 
 void UserControl1::pingWs_Error(std::int16_t, platform::SocketError&) {

@@ -41,7 +41,8 @@ void UserControl1::Timer1_Timer() {
     if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
     prepareConnection(n);
     buildRequest(n);
-    Winsock1->Connect(n, dlServName[n], dlPortNum[n], dlSecure[n]);
+    const FileSlot& D = fileSlots_[n];
+    Winsock1->Connect(n, D.dlServName, D.dlPortNum, D.dlSecure);
   }
 
   if (Winsock1->State(n) == connected && F.downloadStatus == downloading) {
@@ -113,7 +114,7 @@ void UserControl1::sendRequest(std::int16_t fileIndex) {
   F.downloadStatus = downloading;
   F.isCon = true;
   if (F.isSent) return;
-  Winsock1->SendData(fileIndex, dlRequest[fileIndex]);
+  Winsock1->SendData(fileIndex, fileSlots_[fileIndex].dlRequest);
   F.isSent = true;
   F.downloadedbytes = 0;
   F.contentlength = 0;

@@ -69,7 +69,7 @@ void UserControl1::addFilesToQueue() {
     increment(totalFiles);
     DownloadFile& R = DownloadFiles->Item(curcnt);
     R.localfilename = text::replace_all(R.localfilename, "//", "/");
-    dlLocalFile[curcnt] = R.localfilename;
+    fileSlots_[curcnt].dlLocalFile = R.localfilename;
     R.strHTTPResponse.clear();
     R.contentlength = 0;
     R.IsHeaderReceived = false;

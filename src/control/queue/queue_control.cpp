@@ -33,7 +33,7 @@ void UserControl1::downloadQueue() {
   F.isCon = false;
   F.isSent = false;
   // Redirections are counted from each start of the file.
-  dlTransfer[n].redirects = 0;
+  fileSlots_[n].dlTransfer.redirects = 0;
   launchProbes(n);
   // A single server needs no probing: the file is ready to connect now.
   if (DownloadFiles->Item(n).downloadStatus == pinged) request_tick(n, pinged);

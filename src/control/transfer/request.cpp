@@ -14,16 +14,17 @@ std::string decimal(double v) { return platform::number_text(platform::whole_byt
 
 void UserControl1::buildRequest(std::int16_t fileIndex) {
   const DownloadFile& F = DownloadFiles->Item(fileIndex);
+  FileSlot& D = fileSlots_[fileIndex];
   std::string request;
   request.reserve(256 + cookielist.size() + containerURL.size());
-  request += "GET " + dlRemotePath[fileIndex] + " HTTP/1.1" + crlf;
+  request += "GET " + D.dlRemotePath + " HTTP/1.1" + crlf;
   request += "Referer: " + containerURL + crlf;
-  request += "Host: " + dlHost[fileIndex] + crlf;
+  request += "Host: " + D.dlHost + crlf;
   if (F.isResumingDownload) {
     request += "Range: bytes=" + decimal(F.bytesondisk) + "-";
     if (F.contentlength > 0) {
       // The server's own digits when contentlength still holds its total.
-      const std::int64_t exact = dlTransfer[fileIndex].exact_total;
+      const std::int64_t exact = D.dlTransfer.exact_total;
       request += exact >= 0 && static_cast<double>(exact) == F.contentlength ? platform::number_text(exact)
                                                                              : decimal(F.contentlength);
     }
@@ -33,12 +34,12 @@ void UserControl1::buildRequest(std::int16_t fileIndex) {
   request += std::string("Accept: */*") + crlf;
   request += "Cookie: " + cookielist + crlf;
   request += crlf;
-  dlRequest[fileIndex] = std::move(request);
+  D.dlRequest = std::move(request);
 }
 
 void UserControl1::buildPingRequest(std::int16_t probeIndex, const std::string& path, const std::string& host) {
-  psRequest[probeIndex] = "GET " + path + " HTTP/1.1" + crlf + "Host: " + host + crlf + "Connection: close" + crlf +
-                          "Accept: */*" + crlf + crlf;
+  probeSlots_[probeIndex].psRequest = "GET " + path + " HTTP/1.1" + crlf + "Host: " + host + crlf +
+                                      "Connection: close" + crlf + "Accept: */*" + crlf + crlf;
 }
 
 }  // namespace vintrel::control

@@ -4,7 +4,6 @@
 // an abandoned connection or beyond the advertised length never reach it.
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 
 #include <cerrno>
@@ -13,14 +12,12 @@
 #include "http/response_header.hpp"
 #include "http/url.hpp"
 #include "platform/file_system.hpp"
-#include "text/text.hpp"
 #include "queue/local_path.hpp"
 
 namespace vintrel::control {
 
 using namespace queue::status;
 using Bytes = std::span<const std::uint8_t>;
-using Writer = UserControl1::Transfer::Writer;
 
 namespace {
 
@@ -30,32 +27,9 @@ constexpr double large_file_limit = 2147483647;
 const std::string header_too_large =
     "The response header is too large (over " + std::to_string(http::max_header_size / 1024) + " KiB)";
 
-// The digits of a length exactly: a double holds lengths beyond 2^53 only
-// roughly, and a request asking for such a range must name it exactly.
-std::optional<std::int64_t> exact_length_of(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  std::int64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc{} || end != text.data() + text.size() || value < 0) return std::nullopt;
-  return value;
-}
-
 // Error numbers are 16-bit; anything wider is shown as the largest.
 std::int16_t error_number(std::int64_t number) {
   return static_cast<std::int16_t>(std::clamp<std::int64_t>(number, -32768, 32767));
-}
-
-// A length text read as a number, as the runtime would; nothing when it is
-// not one.
-std::optional<double> length_of(const std::string& text) {
-  try {
-    const double value = platform::parse_number(text);
-    if (value < 0) return std::nullopt;
-    return value;
-  } catch (const platform::AutomationError&) {
-    return std::nullopt;
-  }
 }
 
 bool is_redirection(int code) {
@@ -85,9 +59,9 @@ void UserControl1::prepareConnection(std::int16_t n) {
   F.IsHeaderReceived = false;
   F.IsResponseReceived = false;
   F.strHTTPResponse.clear();
-  dlHeaderEnd[n] = 0;
+  fileSlots_[n].dlHeaderEnd = 0;
   closeWriter(n);
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   const auto redirects = T.redirects;
   const auto exact_total = T.exact_total;
   T = Transfer{};
@@ -99,7 +73,7 @@ void UserControl1::prepareConnection(std::int16_t n) {
   // an error, asks for the rest instead of having a whole file written
   // behind its part.
   if (F.isSizeKnown) {
-    const auto size = static_cast<double>(platform::file_size_of(dlLocalFile[n]));
+    const auto size = static_cast<double>(platform::file_size_of(fileSlots_[n].dlLocalFile));
     F.bytesondisk = size;
     F.isResumingDownload = size > 0;
     F.isLarge = size > large_file_limit;
@@ -109,7 +83,7 @@ void UserControl1::prepareConnection(std::int16_t n) {
 void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
   // Script may have replaced the collection: an element without a record
   // has nowhere to put its bytes.
-  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<Transfer>::contains(Index)) {
+  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<FileSlot>::contains(Index)) {
     Winsock1->GetData(Index);
     return;
   }
@@ -126,136 +100,121 @@ void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
 void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
   F.downloadedbytes += static_cast<double>(data.size());
   const std::size_t before = F.strHTTPResponse.size();
-  dlLastChunk[n].assign(reinterpret_cast<const char*>(data.data()), data.size());
-  F.strHTTPResponse += dlLastChunk[n];
-  // The blank line may have been split between arrivals: look again from
-  // just before the new bytes.
-  const auto end = http::find_header_end(F.strHTTPResponse, before >= 3 ? before - 3 : 0);
-  if (end == std::string::npos) {
-    dlHeaderEnd[n] = 0;
-    if (F.strHTTPResponse.size() > http::max_header_size) stopFile(n, F, 0, header_too_large);
-    return;
-  }
-  const std::size_t header_length = end + 4;
-  if (header_length > http::max_header_size) return stopFile(n, F, 0, header_too_large);
-  dlHeaderEnd[n] = static_cast<std::int32_t>(end + 1);
+  FileSlot& D = fileSlots_[n];
+  D.dlLastChunk.assign(reinterpret_cast<const char*>(data.data()), data.size());
+  F.strHTTPResponse += D.dlLastChunk;
+  const http::HeadScan scan = http::scan_head(F.strHTTPResponse, before);
+  if (!scan.end) D.dlHeaderEnd = 0;
+  if (scan.too_large) return stopFile(n, F, 0, header_too_large);
+  if (!scan.end) return;
+  const std::size_t header_length = *scan.end + 4;
+  D.dlHeaderEnd = static_cast<std::int32_t>(*scan.end + 1);
   F.IsHeaderReceived = true;
   F.downloadedbytes -= static_cast<double>(header_length);
-  const std::string header = F.strHTTPResponse.substr(0, end);
-  handleHeader(n, F, header, data.subspan(header_length - before));
+  const http::ResponseHead head = http::read_response_head(std::string_view(F.strHTTPResponse).substr(0, *scan.end));
+  handleHeader(n, F, head, data.subspan(header_length - before));
   // The gathered text held the first arrival whole, body bytes included (up
   // to a full receive buffer); cleared but kept, it made every file of a
   // queue hold on to that much for the control's life.
   if (F.strHTTPResponse.empty()) F.strHTTPResponse.shrink_to_fit();
-  std::string().swap(dlLastChunk[n]);
+  std::string().swap(D.dlLastChunk);
 }
 
-void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const std::string& header, Bytes body) {
-  Transfer& T = dlTransfer[n];
-  const std::string status_line = header.substr(0, header.find("\r\n"));
-  const auto code = http::status_code(status_line);
-  const std::string reason = http::reason_phrase(status_line);
-  if (!code) return stopFile(n, F, 0, "Unreadable response: " + status_line.substr(0, 200));
-
-  if (*code == 200 || *code == 206) {
-    if (!F.isSizeKnown) {
-      // The first answer for this file: is part of it on disk already?
-      if (platform::file_exists(F.localfilename)) {
-        F.bytesondisk = F.FileSize();
-        if (F.bytesondisk > large_file_limit) F.isLarge = true;
-        // The size check reads its length 16 characters past the name (so
-        // a line without a space after the colon loses its first digit).
-        // Only the header is searched: a body may say anything.
-        if (const auto at = header.find("Content-Length"); at != std::string::npos && at + 16 <= header.size()) {
-          const auto value_end = header.find("\r\n", at + 16);
-          const auto text = header.substr(at + 16, value_end == std::string::npos ? value_end : value_end - (at + 16));
-          if (const auto length = length_of(text)) F.contentlength = *length;
-        }
-        if (F.bytesondisk > 0) F.isResumingDownload = true;
-        newRequest(n, F);
-        F.isSizeKnown = true;
-        return;
-      }
-      F.isSizeKnown = true;
-    }
-  } else if (is_redirection(*code)) {
-    return redirect(n, F, *code, header);
-  } else if (*code == 416) {
-    // Only the range asked for the rest of a part on disk can be beyond the
-    // file's end; to a request for the whole file the answer tells nothing
-    // about what is on disk.
-    if (!F.isResumingDownload) return stopFile(n, F, *code, with_code(*code, reason));
-    return rangeNotSatisfiable(n, F, header);
-  } else if (*code == 404) {
-    return stopFile(n, F, 404, with_code(404, reason));
-  } else if (is_transient(*code)) {
-    return retryFile(n, F, *code, with_code(*code, reason));
-  } else {
-    // 1xx, 204, 304, other 4xx...: nothing here is the file.
-    return stopFile(n, F, *code, with_code(*code, reason));
+void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::ResponseHead& head, Bytes body) {
+  if (!head.status) return stopFile(n, F, 0, "Unreadable response: " + head.status_line.substr(0, 200));
+  const int code = *head.status;
+  if (code != 200 && code != 206) return answerWithoutFile(n, F, code, head);
+  if (!F.isSizeKnown) {
+    // The first answer for this file: is part of it on disk already?
+    if (platform::file_exists(F.localfilename)) return checkSize(n, F, head);
+    F.isSizeKnown = true;
   }
+  const std::optional<double> offset = bodyOffset(n, F, code, head);
+  if (!offset) return;
 
-  // Where the body goes: behind the part on disk when the server sends the
-  // rest, otherwise the file is written afresh from its first byte.
-  double offset = 0;
-  if (*code == 206 && F.isResumingDownload) {
-    offset = F.bytesondisk;
-    if (const auto value = http::field_value(header, "Content-Range")) {
-      if (const auto range = http::parse_content_range(*value); range && range->first) {
-        if (static_cast<double>(*range->first) > F.bytesondisk)
-          return stopFile(n, F, 206, "The server's range leaves a gap after the part on disk");
-        offset = static_cast<double>(*range->first);
-      }
-    }
-  } else if (F.isResumingDownload) {
-    // The server ignored the range and sends the whole file.
-    F.isResumingDownload = false;
-    F.bytesondisk = 0;
-    F.isLarge = false;
+  Transfer& T = fileSlots_[n].dlTransfer;
+  T.chunked = head.chunked;
+  // A chunked body's own framing wins over a length.
+  if (head.content_length && !T.chunked) {
+    F.contentlength = *head.content_length + *offset;
+    T.length_known = true;
+    T.exact_total = -1;
+    const auto start = static_cast<std::int64_t>(*offset);
+    if (head.exact_length && *head.exact_length <= std::numeric_limits<std::int64_t>::max() - start)
+      T.exact_total = *head.exact_length + start;
   }
+  if (head.length_given) StatusChange("Determining File Size");
 
-  T.chunked = http::is_chunked(header);
-  // The length line: the first line that carries "Content-Length", its value
-  // after the first space. A chunked body's own framing wins over it.
-  for (const auto& line : text::split(header, "\r\n")) {
-    if (line.find("Content-Length") == std::string::npos) continue;
-    const auto space = line.find(' ');
-    const std::string text = space == std::string::npos ? line : line.substr(space + 1);
-    const auto length = length_of(text);
-    if (length && !T.chunked) {
-      F.contentlength = *length + offset;
-      T.length_known = true;
-      T.exact_total = -1;
-      const auto exact = exact_length_of(text);
-      const auto start = static_cast<std::int64_t>(offset);
-      if (exact && *exact <= std::numeric_limits<std::int64_t>::max() - start) T.exact_total = *exact + start;
-    }
-    StatusChange("Determining File Size");
-    break;
-  }
-
-  if (offset > 0 && T.length_known && offset >= F.contentlength) {
+  if (*offset > 0 && T.length_known && *offset >= F.contentlength) {
     // Nothing follows. A range starting inside the part on disk would make
     // the file shorter than what is there: the server contradicts itself,
     // and the part stays as it is.
-    if (offset != F.bytesondisk) return stopFile(n, F, *code, "The server's range ends inside the part on disk");
+    if (*offset != F.bytesondisk) return stopFile(n, F, code, "The server's range ends inside the part on disk");
     // Everything is on disk already.
     if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
     F.downloadStatus = completed;
     F.strHTTPResponse.clear();
     return;
   }
-  if (T.length_known && !roomFor(n, F, F.contentlength - offset)) return;
-  if (!openWriter(n, F, offset)) return;
+  if (T.length_known && !roomFor(n, F, F.contentlength - *offset)) return;
+  if (!openWriter(n, F, *offset)) return;
   F.startDLTime = platform_.clock().Now();
-  F.downloadedbytes = offset;
+  F.downloadedbytes = *offset;
   F.strHTTPResponse.clear();
   if (T.length_known && F.downloadedbytes >= F.contentlength) return completeFile(n, F);
   receiveBody(n, F, body);
 }
 
+void UserControl1::answerWithoutFile(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head) {
+  if (is_redirection(code)) return redirect(n, F, code, head);
+  if (code == 416) {
+    // Only the range asked for the rest of a part on disk can be beyond the
+    // file's end; to a request for the whole file the answer tells nothing
+    // about what is on disk.
+    if (!F.isResumingDownload) return stopFile(n, F, code, with_code(code, head.reason));
+    return rangeNotSatisfiable(n, F, head);
+  }
+  if (is_transient(code)) return retryFile(n, F, code, with_code(code, head.reason));
+  // 404, 1xx, 204, 304, other 4xx...: nothing here is the file.
+  stopFile(n, F, code, with_code(code, head.reason));
+}
+
+void UserControl1::checkSize(std::int16_t n, DownloadFile& F, const http::ResponseHead& head) {
+  F.bytesondisk = F.FileSize();
+  if (F.bytesondisk > large_file_limit) F.isLarge = true;
+  // The size check reads its length 16 characters past the name (so a line
+  // without a space after the colon loses its first digit); only the head
+  // is searched, a body may say anything.
+  if (head.size_check_length) F.contentlength = *head.size_check_length;
+  if (F.bytesondisk > 0) F.isResumingDownload = true;
+  newRequest(n, F);
+  F.isSizeKnown = true;
+}
+
+std::optional<double> UserControl1::bodyOffset(std::int16_t n, DownloadFile& F, int code,
+                                               const http::ResponseHead& head) {
+  // Behind the part on disk when the server sends the rest, where its range
+  // says the rest starts when it says so.
+  if (code == 206 && F.isResumingDownload) {
+    const auto& range = head.content_range;
+    if (!range || !range->first) return F.bytesondisk;
+    if (static_cast<double>(*range->first) > F.bytesondisk) {
+      stopFile(n, F, 206, "The server's range leaves a gap after the part on disk");
+      return std::nullopt;
+    }
+    return static_cast<double>(*range->first);
+  }
+  if (F.isResumingDownload) {
+    // The server ignored the range and sends the whole file.
+    F.isResumingDownload = false;
+    F.bytesondisk = 0;
+    F.isLarge = false;
+  }
+  return 0.0;
+}
+
 void UserControl1::receiveBody(std::int16_t n, DownloadFile& F, Bytes data) {
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   if (T.writer == Writer::none) return;
   if (T.chunked) {
     bool written = true;
@@ -281,8 +240,8 @@ void UserControl1::receiveBody(std::int16_t n, DownloadFile& F, Bytes data) {
 }
 
 bool UserControl1::openWriter(std::int16_t n, DownloadFile& F, double offset) {
-  Transfer& T = dlTransfer[n];
-  const std::string& path = dlLocalFile[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
+  const std::string& path = fileSlots_[n].dlLocalFile;
   const auto position = static_cast<std::int64_t>(offset);
   closeWriter(n);
   if (F.isLarge) {
@@ -321,7 +280,7 @@ bool UserControl1::openWriter(std::int16_t n, DownloadFile& F, double offset) {
 
 bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
   if (bytes.empty()) return true;
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   if (T.writer == Writer::large) {
     try {
       outFile->WriteBytes(bytes);
@@ -331,7 +290,7 @@ bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
     }
   } else {
     if (const int error = localFiles.Write(n, bytes)) {
-      stopFile(n, F, error, platform::system_error_text(error) + ": " + dlLocalFile[n]);
+      stopFile(n, F, error, platform::system_error_text(error) + ": " + fileSlots_[n].dlLocalFile);
       return false;
     }
   }
@@ -340,7 +299,7 @@ bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
 }
 
 void UserControl1::closeWriter(std::int16_t n) {
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   if (T.writer == Writer::large && outFile && outFile->IsOpen()) outFile->CloseFile();
   localFiles.Close(n);
   T.writer = Writer::none;
@@ -350,7 +309,7 @@ void UserControl1::completeFile(std::int16_t n, DownloadFile& F) {
   closeWriter(n);
   // A body that ended at its last chunk or at the close had no length up
   // front; now it has one.
-  if (!dlTransfer[n].length_known) F.contentlength = F.downloadedbytes;
+  if (!fileSlots_[n].dlTransfer.length_known) F.contentlength = F.downloadedbytes;
   Winsock1->Close(n);
   F.downloadStatus = completed;
   F.strHTTPResponse.clear();
@@ -368,14 +327,15 @@ void UserControl1::newRequest(std::int16_t n, DownloadFile& F) {
   F.downloadStatus = pinged;
 }
 
-void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const std::string& header) {
+void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head) {
   StatusChange("Redirecting");
-  Transfer& T = dlTransfer[n];
+  Transfer& T = fileSlots_[n].dlTransfer;
   if (++T.redirects > 20) return stopFile(n, F, code, "Too many redirections");
-  const auto location = http::field_value(header, "Location");
+  const auto& location = head.location;
   if (!location || location->empty()) return stopFile(n, F, code, "Redirection without a location");
   // A relative Location keeps the scheme of the request it answers.
-  const std::string base = http::request_url(dlServName[n], dlPortNum[n], dlSecure[n], dlRemotePath[n]);
+  const FileSlot& D = fileSlots_[n];
+  const std::string base = http::request_url(D.dlServName, D.dlPortNum, D.dlSecure, D.dlRemotePath);
   const auto target = http::parse_http_url(http::resolve_reference(base, *location));
   if (!target || (target->secure && !platform_.offers_tls()))
     return stopFile(n, F, code, "Redirection to an address that cannot be fetched: " + *location);
@@ -394,20 +354,19 @@ void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const std
   const std::string name = path.substr(path.rfind('/') + 1);
   if (!name.empty() && name != "." && name != "..") {
     F.localfilename = queue::join_local_path(sBuffer, name);
-    dlLocalFile[n] = F.localfilename;
+    fileSlots_[n].dlLocalFile = F.localfilename;
   }
   newRequest(n, F);
   F.contentlength = 0;
 }
 
-void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const std::string& header) {
+void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const http::ResponseHead& head) {
   if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
   F.strHTTPResponse.clear();
   closeWriter(n);
-  const auto local = platform::file_size_of(dlLocalFile[n]);
-  std::optional<std::int64_t> total;
-  if (const auto value = http::field_value(header, "Content-Range"))
-    if (const auto range = http::parse_content_range(*value)) total = range->total;
+  const std::string& path = fileSlots_[n].dlLocalFile;
+  const auto local = platform::file_size_of(path);
+  const std::optional<std::int64_t> total = head.content_range ? head.content_range->total : std::nullopt;
   if (!total || *total == local) {
     // The part on disk is the whole file: nothing left to fetch.
     F.contentlength = static_cast<double>(local);
@@ -416,8 +375,8 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const st
     return;
   }
   // The server's file is not the one on disk: fetch it whole again.
-  if (const int error = platform::truncate_file(dlLocalFile[n], 0))
-    return stopFile(n, F, error, platform::system_error_text(error) + ": " + dlLocalFile[n]);
+  if (const int error = platform::truncate_file(path, 0))
+    return stopFile(n, F, error, platform::system_error_text(error) + ": " + path);
   F.bytesondisk = 0;
   F.isResumingDownload = false;
   F.isLarge = false;
@@ -426,7 +385,7 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const st
 }
 
 bool UserControl1::roomFor(std::int16_t n, DownloadFile& F, double bytes) {
-  const std::string& path = dlLocalFile[n];
+  const std::string& path = fileSlots_[n].dlLocalFile;
   std::string folder = path.substr(0, path.rfind('/') + 1);
   if (folder.empty()) folder = ".";
   const platform::FreeSpace space = freeSpaceQuery ? freeSpaceQuery(folder) : platform::free_space_of(folder);
@@ -465,12 +424,12 @@ void UserControl1::retryFile(std::int16_t n, DownloadFile& F, std::int64_t numbe
 }
 
 void UserControl1::Winsock1_Close(std::int16_t Index) {
-  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<Transfer>::contains(Index)) return;
+  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<FileSlot>::contains(Index)) return;
   const std::shared_ptr<DownloadFile> record = DownloadFiles->ItemPtr(Index);
   DownloadFile& F = *record;
   // A connection the engine abandoned or finished is nothing to act on.
   if (F.downloadStatus != downloading) return;
-  const Transfer& T = dlTransfer[Index];
+  const Transfer& T = fileSlots_[Index].dlTransfer;
   if (F.IsHeaderReceived && T.writer != Writer::none && !T.chunked && !T.length_known)
     return completeFile(Index, F);
   retryFile(Index, F, platform::sck_err::aborted, "Connection closed before the whole file arrived");

@@ -8,7 +8,7 @@ namespace vintrel::control {
 void UserControl1::Winsock1_Error(std::int16_t Index, platform::SocketError& error) {
   // A socket whose index has no record (script may have replaced the
   // collection) has nobody to report to.
-  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<Transfer>::contains(Index)) return;
+  if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<FileSlot>::contains(Index)) return;
   // A server that cannot prove who it is, or speaks no TLS we accept, gives
   // the same answer on every attempt: the file stops at once, saying why.
   if (platform::is_tls_failure(error.Number)) {
