@@ -21,7 +21,7 @@ namespace vintrel::apps {
 
 namespace {
 
-using platform::AutomationError;
+using automation::AutomationError;
 
 // The control's numbers come as text; unreadable text counts as 0.
 double number(const std::string& text) {

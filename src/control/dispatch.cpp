@@ -8,19 +8,19 @@ namespace vintrel::control {
 
 namespace {
 
-using platform::Variant;
+using automation::Variant;
 using typelib::Kind;
 using typelib::Type;
 
 const typelib::Member& member_of(DispId id) {
   const typelib::Member* m = typelib::find(id);
-  if (!m) platform::raise(platform::err::no_member);
+  if (!m) automation::raise(automation::err::no_member);
   return *m;
 }
 
 const typelib::Member& member_of(std::string_view name) {
   const typelib::Member* m = typelib::find(name);
-  if (!m) platform::raise(platform::err::no_member);
+  if (!m) automation::raise(automation::err::no_member);
   return *m;
 }
 
@@ -28,17 +28,17 @@ const typelib::Member& member_of(std::string_view name) {
 // value of no such form, 6 for one past the type's range.
 Variant convert(const Variant& value, Type type) {
   switch (type) {
-    case Type::i2: return Variant(platform::to_i2(value));
-    case Type::i4: return Variant(platform::to_i4(value));
-    case Type::boolean: return Variant(platform::to_bool(value));
-    case Type::string: return Variant(platform::to_bstr(value));
+    case Type::i2: return Variant(automation::to_i2(value));
+    case Type::i4: return Variant(automation::to_i4(value));
+    case Type::boolean: return Variant(automation::to_bool(value));
+    case Type::string: return Variant(automation::to_bstr(value));
     case Type::collection: {
       // The engine reaches the records through this collection everywhere:
       // anything but a collection of DownloadFile records, Nothing included,
       // would break it, so it is refused.
-      auto files = std::dynamic_pointer_cast<queue::DownloadFileCollection>(platform::to_object(value));
-      if (!files) platform::raise(platform::err::type_mismatch);
-      return Variant(std::static_pointer_cast<platform::Object>(files));
+      auto files = std::dynamic_pointer_cast<queue::DownloadFileCollection>(automation::to_object(value));
+      if (!files) automation::raise(automation::err::type_mismatch);
+      return Variant(std::static_pointer_cast<automation::Object>(files));
     }
     case Type::variant:
     case Type::none: break;
@@ -86,20 +86,20 @@ Variant ControlObject::Invoke(DispId id, std::uint16_t flags, std::vector<Varian
 
 Variant ControlObject::invoke(const typelib::Member& m, std::uint16_t flags, std::vector<Variant>& args) const {
   if (flags & (invoke::property_put | invoke::property_putref)) {
-    if (!m.write) platform::raise(platform::err::no_member);
+    if (!m.write) automation::raise(automation::err::no_member);
     // Only an object member takes a reference assignment.
-    if (!(flags & invoke::property_put) && m.type != Type::collection) platform::raise(platform::err::no_member);
-    if (args.size() != 1) platform::raise(platform::err::wrong_arg_count);
+    if (!(flags & invoke::property_put) && m.type != Type::collection) automation::raise(automation::err::no_member);
+    if (args.size() != 1) automation::raise(automation::err::wrong_arg_count);
     const Type type = m.kind == Kind::property ? m.parameters.front().type : m.type;
     m.write(*control_, convert(args.front(), type));
     return Variant();
   }
 
   const bool is_call = m.kind == Kind::method;
-  if (!(flags & (is_call ? invoke::method : invoke::property_get))) platform::raise(platform::err::no_member);
+  if (!(flags & (is_call ? invoke::method : invoke::property_get))) automation::raise(automation::err::no_member);
   // A property's parameters belong to its writer; reading takes none.
   const std::size_t expected = is_call ? m.parameters.size() : 0;
-  if (args.size() != expected) platform::raise(platform::err::wrong_arg_count);
+  if (args.size() != expected) automation::raise(automation::err::wrong_arg_count);
 
   std::vector<Variant> converted;
   converted.reserve(expected);

@@ -32,13 +32,13 @@ class ControlObject final : public AutomationControl {
   // By name, as script reaches members: a read or a call may reach a method
   // or a property alike; a write replaces a property.
   std::string_view class_name() const override { return "UserControl1"; }
-  platform::Variant get(std::string_view name) const override;
-  void put(std::string_view name, const platform::Variant& value) override;
-  platform::Variant call(std::string_view name, std::vector<platform::Variant>& args) override;
+  automation::Variant get(std::string_view name) const override;
+  void put(std::string_view name, const automation::Variant& value) override;
+  automation::Variant call(std::string_view name, std::vector<automation::Variant>& args) override;
   std::vector<std::string> member_names() const override;
 
   DispId GetIDsOfNames(std::string_view name) const override;
-  platform::Variant Invoke(DispId id, std::uint16_t flags, std::vector<platform::Variant>& args) override;
+  automation::Variant Invoke(DispId id, std::uint16_t flags, std::vector<automation::Variant>& args) override;
 
   HRESULT Advise(std::shared_ptr<EventSink> sink, std::uint32_t& cookie) override;
   HRESULT Unadvise(std::uint32_t cookie) override;
@@ -51,8 +51,8 @@ class ControlObject final : public AutomationControl {
   void Save(PropertyBag& bag) override;
 
  private:
-  platform::Variant invoke(const typelib::Member& member, std::uint16_t flags,
-                           std::vector<platform::Variant>& args) const;
+  automation::Variant invoke(const typelib::Member& member, std::uint16_t flags,
+                           std::vector<automation::Variant>& args) const;
 
   EventHub hub_;
   std::unique_ptr<UserControl1> control_;

@@ -32,12 +32,12 @@ template <class F>
 void EventHub::deliver(std::string_view event, F&& to_listener) {
   try {
     to_listener();
-  } catch (const platform::AutomationError& error) {
+  } catch (const automation::AutomationError& error) {
     if (on_error_) on_error_(event, error);
   }
 }
 
-void EventHub::fire(std::string_view name, std::vector<platform::Variant> args) {
+void EventHub::fire(std::string_view name, std::vector<automation::Variant> args) {
   const typelib::Event& event = typelib::event(name);
   // A listener may connect or disconnect listeners, itself included, while
   // it runs: go through the connections as they were when the event began,
@@ -46,19 +46,19 @@ void EventHub::fire(std::string_view name, std::vector<platform::Variant> args) 
   for (const auto& c : listeners) {
     if (!connected(c.cookie)) continue;
     // Each sink gets its own copy: one sink must not see another's changes.
-    std::vector<platform::Variant> copy = args;
+    std::vector<automation::Variant> copy = args;
     deliver(event.name, [&] { c.sink->Invoke(event.id, event.name, copy); });
   }
 }
 
 void EventHub::OnStatusChange(const std::string& Text) {
   if (host_) deliver("OnStatusChange", [&] { host_->OnStatusChange(Text); });
-  fire("OnStatusChange", {platform::Variant(Text)});
+  fire("OnStatusChange", {automation::Variant(Text)});
 }
 
 void EventHub::OnFileComplete(const std::string& Text) {
   if (host_) deliver("OnFileComplete", [&] { host_->OnFileComplete(Text); });
-  fire("OnFileComplete", {platform::Variant(Text)});
+  fire("OnFileComplete", {automation::Variant(Text)});
 }
 
 void EventHub::OnTransferComplete() {

@@ -30,7 +30,7 @@ class EventHub final : public platform::Container, public ConnectionPoint {
 
   /// A listener's error has no caller to go to: the engine must go on and the
   /// other listeners still hear the event. It is handed here when set.
-  using ErrorHandler = std::function<void(std::string_view event, const platform::AutomationError& error)>;
+  using ErrorHandler = std::function<void(std::string_view event, const automation::AutomationError& error)>;
   void on_listener_error(ErrorHandler handler) { on_error_ = std::move(handler); }
 
   void OnStatusChange(const std::string& Text) override;
@@ -46,7 +46,7 @@ class EventHub final : public platform::Container, public ConnectionPoint {
   };
   template <class F>
   void deliver(std::string_view event, F&& to_listener);
-  void fire(std::string_view name, std::vector<platform::Variant> args);
+  void fire(std::string_view name, std::vector<automation::Variant> args);
   bool connected(std::uint32_t cookie) const;
 
   platform::Container* host_;

@@ -6,17 +6,17 @@ namespace vintrel::control {
 
 namespace {
 // The default handed to the bag both ways: the empty object reference.
-platform::Variant nothing() { return platform::Variant(std::shared_ptr<platform::Object>()); }
+automation::Variant nothing() { return automation::Variant(std::shared_ptr<automation::Object>()); }
 }  // namespace
 
 void load_properties(UserControl1& control, PropertyBag& bag) {
   // Converted before it is stored, so a failed conversion changes nothing.
-  std::string value = platform::to_bstr(bag.Read("URL", nothing()));
+  std::string value = automation::to_bstr(bag.Read("URL", nothing()));
   control.urlValue = std::move(value);
 }
 
 void save_properties(const UserControl1& control, PropertyBag& bag) {
-  bag.Write("URL", platform::Variant(control.urlValue), nothing());
+  bag.Write("URL", automation::Variant(control.urlValue), nothing());
 }
 
 }  // namespace vintrel::control

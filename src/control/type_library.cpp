@@ -6,13 +6,13 @@
 #include <type_traits>
 
 #include "control/user_control1.hpp"
-#include "platform/members.hpp"
+#include "automation/members.hpp"
 
 namespace vintrel::control::typelib {
 
 namespace {
 
-using platform::Variant;
+using automation::Variant;
 
 // The high half of an identifier tells what a member is.
 constexpr DispId data_id(std::uint16_t low) { return static_cast<DispId>(0x40030000u | low); }
@@ -41,8 +41,8 @@ constexpr Member data(std::string_view name, std::uint16_t low) {
       Kind::data_member,
       {},
       type_of<T>(),
-      [](UserControl1& c, Args&) { return platform::to_value(c.*Ptr); },
-      [](UserControl1& c, const Variant& v) { c.*Ptr = platform::from_value<T>(v); },
+      [](UserControl1& c, Args&) { return automation::to_value(c.*Ptr); },
+      [](UserControl1& c, const Variant& v) { c.*Ptr = automation::from_value<T>(v); },
   };
 }
 
@@ -263,7 +263,7 @@ const Member* find(DispId id) {
 
 const Member* find(std::string_view name) {
   for (const auto& m : member_table)
-    if (platform::same_name(m.name, name)) return &m;
+    if (automation::same_name(m.name, name)) return &m;
   return nullptr;
 }
 

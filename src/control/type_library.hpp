@@ -12,7 +12,7 @@
 
 #include "control/interfaces/guid.hpp"
 #include "control/interfaces/interfaces.hpp"
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
 namespace vintrel::control {
 
@@ -45,7 +45,7 @@ struct Parameter {
   bool by_ref = false;
 };
 
-using Args = std::vector<platform::Variant>;
+using Args = std::vector<automation::Variant>;
 
 /// One member of _UserControl1 and the engine behind it.
 struct Member {
@@ -58,9 +58,9 @@ struct Member {
   Type type;
   /// Calls the method or reads the property. Arguments arrive converted to
   /// their parameter types, by-reference ones as the caller's values.
-  platform::Variant (*read)(UserControl1& control, Args& args);
+  automation::Variant (*read)(UserControl1& control, Args& args);
   /// Writes the property with a value of its type; null when read-only.
-  void (*write)(UserControl1& control, const platform::Variant& value);
+  void (*write)(UserControl1& control, const automation::Variant& value);
 };
 
 struct Event {

@@ -20,19 +20,19 @@
 #include "files/file_io.hpp"
 #include "http/chunked.hpp"
 #include "http/response_header.hpp"
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "platform/container.hpp"
 #include "platform/file_system.hpp"
 #include "platform/numbered_files.hpp"
 #include "platform/platform.hpp"
-#include "platform/slots.hpp"
+#include "automation/slots.hpp"
 #include "queue/records.hpp"
 
 namespace vintrel::control {
 
-using platform::Date;
-using platform::SlotArray;
-using platform::Variant;
+using automation::Date;
+using automation::SlotArray;
+using automation::Variant;
 using queue::DownloadFile;
 using queue::remoteServerLoc;
 
@@ -249,7 +249,7 @@ class UserControl1 {
   void guarded(std::int16_t n, F&& step) {
     try {
       step();
-    } catch (const platform::AutomationError& e) {
+    } catch (const automation::AutomationError& e) {
       stepFailed(n, e.number(), e.description());
     } catch (const std::exception& e) {
       stepFailed(n, internal_error, std::string("Internal error: ") + e.what());

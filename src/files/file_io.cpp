@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "platform/file_system.hpp"
 
 namespace vintrel::files {
@@ -65,7 +65,7 @@ void FileIO::raiseFileError(std::int32_t number, const std::string& argument) co
     description += crlf;
     description += systemErrorText(last_error_);
   }
-  platform::raise(number, file_error_source, description);
+  automation::raise(number, file_error_source, description);
 }
 
 std::int32_t FileIO::FileHandle() const {
@@ -112,7 +112,7 @@ void FileIO::CloseFile() {
 
 std::vector<std::uint8_t> FileIO::ReadBytes(std::int32_t ByteCount) {
   if (!IsOpen()) raiseFileError(ErrNoOpenFile, {});
-  if (ByteCount < 1) platform::raise(platform::err::invalid_call);
+  if (ByteCount < 1) automation::raise(automation::err::invalid_call);
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(ByteCount), 0);
   std::size_t filled = 0;
   // Reading stops at the end of the file or at an error; the caller asked

@@ -2,11 +2,11 @@
 
 namespace vintrel::files {
 
-platform::Variant CheckFreeSpace(const std::string&, const FreeSpaceQuery& query) {
+automation::Variant CheckFreeSpace(const std::string&, const FreeSpaceQuery& query) {
   const std::uint64_t free_bytes = query ? query("/").total_free : platform::free_space_of("/").total_free;
   constexpr std::uint64_t largest_whole_currency = 922337203685477ULL;
-  if (free_bytes > largest_whole_currency) platform::raise(platform::err::overflow);
-  return platform::Variant(platform::Currency{static_cast<std::int64_t>(free_bytes) * 10000});
+  if (free_bytes > largest_whole_currency) automation::raise(automation::err::overflow);
+  return automation::Variant(automation::Currency{static_cast<std::int64_t>(free_bytes) * 10000});
 }
 
 }  // namespace vintrel::files

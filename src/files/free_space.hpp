@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "platform/file_system.hpp"
 
 namespace vintrel::files {
@@ -15,6 +15,6 @@ using FreeSpaceQuery = std::function<platform::FreeSpace(const std::string& path
 /// The total free bytes of the root volume "/" as a currency value; the
 /// drive asked for is not consulted. More than 922337203685477 bytes cannot
 /// be a currency and fails with 6.
-platform::Variant CheckFreeSpace(const std::string& thedrive, const FreeSpaceQuery& query);
+automation::Variant CheckFreeSpace(const std::string& thedrive, const FreeSpaceQuery& query);
 
 }  // namespace vintrel::files

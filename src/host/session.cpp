@@ -10,7 +10,7 @@
 #include "control/type_library.hpp"
 #include "control/user_control1.hpp"
 #include "host/values.hpp"
-#include "platform/collection.hpp"
+#include "automation/collection.hpp"
 #include "platform/container.hpp"
 #include "platform/file_system.hpp"
 #include "platform/platform.hpp"
@@ -21,8 +21,8 @@ namespace vintrel::host {
 namespace {
 
 using json = Json;
-using platform::AutomationError;
-using platform::Variant;
+using automation::AutomationError;
+using automation::Variant;
 
 constexpr const char* source = "Vintrel.Host";
 
@@ -117,7 +117,7 @@ class PathParser {
     try {
       return Variant(static_cast<std::int32_t>(std::stol(digits)));
     } catch (const std::out_of_range&) {
-      platform::raise(platform::err::overflow);
+      automation::raise(automation::err::overflow);
     }
   }
 
@@ -170,7 +170,7 @@ class JsonPropertyBag final : public control::PropertyBag {
 
   Variant Read(std::string_view name, const Variant& default_value) override {
     for (const auto& [key, value] : values_.items())
-      if (platform::same_name(key, name)) return from_json(value);
+      if (automation::same_name(key, name)) return from_json(value);
     return default_value;
   }
   void Write(std::string_view name, const Variant& value, const Variant&) override {
@@ -289,8 +289,8 @@ struct Session::Impl final : platform::Container, platform::PageObject {
   // identifier, or the last segment of a path from the control.
   struct Target {
     std::optional<control::DispId> dispid;
-    std::shared_ptr<platform::Object> held;  // keeps an object of a path alive
-    platform::Object* object = nullptr;
+    std::shared_ptr<automation::Object> held;  // keeps an object of a path alive
+    automation::Object* object = nullptr;
     Segment member;
   };
 
@@ -316,8 +316,8 @@ struct Session::Impl final : platform::Container, platform::PageObject {
     if (segments.size() == 1) check_allowed(control::typelib::find(segments.front().name));
     for (std::size_t k = 0; k + 1 < segments.size(); ++k) {
       const Variant next = read(*t.object, segments[k]);
-      t.held = platform::to_object(next);
-      if (!t.held) platform::raise(platform::err::object_required);
+      t.held = automation::to_object(next);
+      if (!t.held) automation::raise(automation::err::object_required);
       t.object = t.held.get();
     }
     t.member = std::move(segments.back());
@@ -328,19 +328,19 @@ struct Session::Impl final : platform::Container, platform::PageObject {
 
   void check_allowed(const control::typelib::Member* member) const {
     if (options.allow_open || !member) return;
-    if (platform::same_name(member->name, "ExecFile") || platform::same_name(member->name, "OpenIt"))
+    if (automation::same_name(member->name, "ExecFile") || automation::same_name(member->name, "OpenIt"))
       fail(protocol_error::refused, "Permission denied: " + std::string(member->name) +
                                         " starts a program, which this host does not allow");
   }
 
   // A segment read: "X" reads member X; "X(n)" is item n of X (its default
   // member), and "Item(n)" is item n of the object itself.
-  static Variant read(platform::Object& object, const Segment& s) {
+  static Variant read(automation::Object& object, const Segment& s) {
     if (!s.indexed) return object.get(s.name);
     std::vector<Variant> index = s.index;
-    if (platform::same_name(s.name, "Item")) return object.call("Item", index);
-    const auto holder = platform::to_object(object.get(s.name));
-    if (!holder) platform::raise(platform::err::object_required);
+    if (automation::same_name(s.name, "Item")) return object.call("Item", index);
+    const auto holder = automation::to_object(object.get(s.name));
+    if (!holder) automation::raise(automation::err::object_required);
     return holder->call("", index);
   }
 
@@ -405,10 +405,10 @@ struct Session::Impl final : platform::Container, platform::PageObject {
     auto server = std::make_shared<queue::remoteServerLoc>();
     for (const auto& [name, value] : members.items()) server->put(name, from_json(value));
     std::vector<Variant> index{from_json(file)};
-    const auto files = platform::to_object(ctl.get("DownloadFiles"));
-    const auto record = platform::to_object(files->call("Item", index));
-    const auto servers = platform::to_object(record->get("remoteServerLocs"));
-    std::vector<Variant> add{Variant(std::static_pointer_cast<platform::Object>(server))};
+    const auto files = automation::to_object(ctl.get("DownloadFiles"));
+    const auto record = automation::to_object(files->call("Item", index));
+    const auto servers = automation::to_object(record->get("remoteServerLocs"));
+    std::vector<Variant> add{Variant(std::static_pointer_cast<automation::Object>(server))};
     servers->call("Add", add);
     return to_json(servers->get("Count"));
   }

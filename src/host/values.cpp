@@ -3,13 +3,13 @@
 #include <limits>
 #include <utility>
 
-#include "platform/collection.hpp"
+#include "automation/collection.hpp"
 
 namespace vintrel::host {
 
 using json = Json;
-using platform::Variant;
-using platform::VarType;
+using automation::Variant;
+using automation::VarType;
 
 json to_json(const Variant& value) {
   switch (value.type()) {
@@ -30,7 +30,7 @@ json to_json(const Variant& value) {
       const auto& object = value.object();
       if (!object) return json{{"object", nullptr}};
       json marker{{"object", std::string(object->class_name())}};
-      if (const auto* collection = dynamic_cast<const platform::CollectionBase*>(object.get()))
+      if (const auto* collection = dynamic_cast<const automation::CollectionBase*>(object.get()))
         marker["count"] = collection->Count();
       return marker;
     }
@@ -61,7 +61,7 @@ Variant from_json(const json& value) {
       std::vector<std::uint8_t> bytes;
       for (const auto& item : value) {
         if (!item.is_number_integer() || item.get<std::int64_t>() < 0 || item.get<std::int64_t>() > 255)
-          platform::raise(platform::err::type_mismatch);
+          automation::raise(automation::err::type_mismatch);
         bytes.push_back(static_cast<std::uint8_t>(item.get<std::int64_t>()));
       }
       return Variant(std::move(bytes));
@@ -70,7 +70,7 @@ Variant from_json(const json& value) {
     case json::value_t::binary:
     case json::value_t::discarded: break;
   }
-  platform::raise(platform::err::type_mismatch);
+  automation::raise(automation::err::type_mismatch);
 }
 
 namespace {

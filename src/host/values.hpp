@@ -24,16 +24,16 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
 namespace vintrel::host {
 
 /// Keys keep the order they were written in, so that lines read well.
 using Json = nlohmann::ordered_json;
 
-Json to_json(const platform::Variant& value);
+Json to_json(const automation::Variant& value);
 /// Fails with 13 for a value that has no automation form.
-platform::Variant from_json(const Json& value);
+automation::Variant from_json(const Json& value);
 
 /// The deepest a peer's JSON may nest arrays and objects, counting the
 /// request object itself. Deeper text is refused while it is read, so no

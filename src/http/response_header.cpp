@@ -3,7 +3,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "text/text.hpp"
 
 namespace vintrel::http {
@@ -22,10 +22,10 @@ std::optional<std::int64_t> whole_number(std::string_view text) {
 // nothing when it is not one or is negative.
 std::optional<double> length_of(std::string_view text) {
   try {
-    const double value = platform::parse_number(text);
+    const double value = automation::parse_number(text);
     if (value < 0) return std::nullopt;
     return value;
-  } catch (const platform::AutomationError&) {
+  } catch (const automation::AutomationError&) {
     return std::nullopt;
   }
 }

@@ -28,7 +28,7 @@
 
 #include "platform/asio.hpp"
 #include "platform/asio_platform.hpp"
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/platform.hpp"
 #include "platform/resolver.hpp"
@@ -182,7 +182,7 @@ class AsioSocketArray final : public SocketArray {
 
   void Load(std::int32_t index) override {
     // Events carry the index as a 16-bit integer.
-    if (index < 0 || index > std::numeric_limits<std::int16_t>::max()) raise(err::invalid_call);
+    if (index < 0 || index > std::numeric_limits<std::int16_t>::max()) automation::raise(automation::err::invalid_call);
     auto it = elements_.find(index);
     if (it != elements_.end()) {
       close_element(*it->second);
@@ -247,7 +247,7 @@ class AsioSocketArray final : public SocketArray {
     std::shared_ptr<Element> el = shared(index);
     const bool on_the_way = el->state == sck::resolving || el->state == sck::connecting;
     if (!on_the_way && el->state != sck::connected) {
-      raise(wrong_state, "Winsock", socket_error_text(wrong_state));
+      automation::raise(wrong_state, "Winsock", socket_error_text(wrong_state));
     }
     if (data.empty()) return;
     el->pending_writes.append(data);
@@ -329,13 +329,13 @@ class AsioSocketArray final : public SocketArray {
 
   Element& element(std::int32_t index) const {
     auto it = elements_.find(index);
-    if (it == elements_.end()) raise(err::no_element);
+    if (it == elements_.end()) automation::raise(automation::err::no_element);
     return *it->second;
   }
 
   std::shared_ptr<Element> shared(std::int32_t index) const {
     auto it = elements_.find(index);
-    if (it == elements_.end()) raise(err::no_element);
+    if (it == elements_.end()) automation::raise(automation::err::no_element);
     return it->second;
   }
 

@@ -26,14 +26,14 @@ std::int64_t days_from_civil(std::int64_t y, unsigned m, std::int64_t d) {
 // serial is the day and the fraction is the time of day forward from
 // midnight, even for negative serials (-1.25 is 29 December 1899, 06:00);
 // rounding to the second absorbs the floating error of the fraction.
-std::int64_t to_seconds(Date date) {
-  if (!std::isfinite(date.serial) || std::fabs(date.serial) > 1e9) raise(err::overflow);
+std::int64_t to_seconds(automation::Date date) {
+  if (!std::isfinite(date.serial) || std::fabs(date.serial) > 1e9) automation::raise(automation::err::overflow);
   const double whole = std::trunc(date.serial);
   const auto day = static_cast<std::int64_t>(whole);
   return day * seconds_per_day + std::llround(std::fabs(date.serial - whole) * seconds_per_day);
 }
 
-Date from_seconds(std::int64_t total) {
+automation::Date from_seconds(std::int64_t total) {
   std::int64_t day = total / seconds_per_day;
   std::int64_t second = total % seconds_per_day;
   if (second < 0) {
@@ -42,12 +42,12 @@ Date from_seconds(std::int64_t total) {
   }
   const double fraction = static_cast<double>(second) / seconds_per_day;
   const auto whole = static_cast<double>(day);
-  return Date{day >= 0 ? whole + fraction : whole - fraction};
+  return automation::Date{day >= 0 ? whole + fraction : whole - fraction};
 }
 
 }  // namespace
 
-Date make_date(int year, int month, int day, int hour, int minute, int second) {
+automation::Date make_date(int year, int month, int day, int hour, int minute, int second) {
   // Months past 12 (or below 1) carry into the year; everything smaller
   // than a month carries by plain counting.
   const std::int64_t m0 = std::int64_t{month} - 1;
@@ -58,13 +58,13 @@ Date make_date(int year, int month, int day, int hour, int minute, int second) {
   return from_seconds(days * seconds_per_day + seconds);
 }
 
-Date ManualClock::make_date(int year, int month, int day, int hour, int minute, int second) {
+automation::Date ManualClock::make_date(int year, int month, int day, int hour, int minute, int second) {
   return platform::make_date(year, month, day, hour, minute, second);
 }
 
 void ManualClock::advance(std::int64_t seconds) { now_ = add_seconds(now_, seconds); }
 
-Date SystemClock::Now() {
+automation::Date SystemClock::Now() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -72,8 +72,8 @@ Date SystemClock::Now() {
                    local.tm_sec);
 }
 
-std::int64_t seconds_between(Date from, Date to) { return to_seconds(to) - to_seconds(from); }
+std::int64_t seconds_between(automation::Date from, automation::Date to) { return to_seconds(to) - to_seconds(from); }
 
-Date add_seconds(Date date, std::int64_t seconds) { return from_seconds(to_seconds(date) + seconds); }
+automation::Date add_seconds(automation::Date date, std::int64_t seconds) { return from_seconds(to_seconds(date) + seconds); }
 
 }  // namespace vintrel::platform

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
 namespace vintrel::platform {
 
@@ -12,39 +12,39 @@ class Clock {
  public:
   virtual ~Clock() = default;
   /// Now, as an automation date with whole seconds.
-  virtual Date Now() = 0;
+  virtual automation::Date Now() = 0;
 };
 
 /// The machine's local time.
 class SystemClock final : public Clock {
  public:
-  Date Now() override;
+  automation::Date Now() override;
 };
 
 /// A clock that moves only when told: tests drive time with it.
 class ManualClock final : public Clock {
  public:
-  explicit ManualClock(Date start = make_date(2026, 1, 1, 12, 0, 0)) : now_(start) {}
-  Date Now() override { return now_; }
+  explicit ManualClock(automation::Date start = make_date(2026, 1, 1, 12, 0, 0)) : now_(start) {}
+  automation::Date Now() override { return now_; }
   /// Moves the clock forward by whole seconds.
   void advance(std::int64_t seconds);
-  void set(Date now) { now_ = now; }
+  void set(automation::Date now) { now_ = now; }
 
   /// The automation date of a local calendar date and time.
-  static Date make_date(int year, int month, int day, int hour, int minute, int second);
+  static automation::Date make_date(int year, int month, int day, int hour, int minute, int second);
 
  private:
-  Date now_;
+  automation::Date now_;
 };
 
 /// The automation date of a calendar date and time.
-Date make_date(int year, int month, int day, int hour, int minute, int second);
+automation::Date make_date(int year, int month, int day, int hour, int minute, int second);
 
 /// Whole seconds from `from` to `to` (negative when `to` is earlier): the
 /// count of second boundaries between them, as a date difference in seconds.
-std::int64_t seconds_between(Date from, Date to);
+std::int64_t seconds_between(automation::Date from, automation::Date to);
 
 /// `date` moved by whole seconds.
-Date add_seconds(Date date, std::int64_t seconds);
+automation::Date add_seconds(automation::Date date, std::int64_t seconds);
 
 }  // namespace vintrel::platform

@@ -1,6 +1,6 @@
 #include "queue/added_url.hpp"
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "text/text.hpp"
 
 namespace vintrel::queue {
@@ -10,7 +10,7 @@ namespace {
 constexpr std::string_view https_prefix = "https://";
 
 bool starts_with_https(const std::string& url) {
-  return url.size() >= https_prefix.size() && platform::same_name(std::string_view(url).substr(0, 8), https_prefix);
+  return url.size() >= https_prefix.size() && automation::same_name(std::string_view(url).substr(0, 8), https_prefix);
 }
 
 }  // namespace

@@ -3,13 +3,13 @@
 #include <array>
 
 #include "platform/file_system.hpp"
-#include "platform/members.hpp"
+#include "automation/members.hpp"
 
 namespace vintrel::queue {
 
-using platform::member;
-using platform::Member;
-using platform::Variant;
+using automation::member;
+using automation::Member;
+using automation::Variant;
 
 namespace {
 
@@ -62,15 +62,15 @@ const std::array<Member<DownloadFile>, 26> file_members{
 
 template <class C, std::size_t N>
 Variant get_member(const std::array<Member<C>, N>& table, const C& object, std::string_view name) {
-  const auto* m = platform::find_member<C>(table, name);
-  if (!m) platform::raise(platform::err::no_member);
+  const auto* m = automation::find_member<C>(table, name);
+  if (!m) automation::raise(automation::err::no_member);
   return m->get(object);
 }
 
 template <class C, std::size_t N>
 void put_member(const std::array<Member<C>, N>& table, C& object, std::string_view name, const Variant& value) {
-  const auto* m = platform::find_member<C>(table, name);
-  if (!m) platform::raise(platform::err::no_member);
+  const auto* m = automation::find_member<C>(table, name);
+  if (!m) automation::raise(automation::err::no_member);
   m->put(object, value);
 }
 
@@ -94,14 +94,14 @@ void DownloadFile::put(std::string_view name, const Variant& value) { put_member
 std::vector<std::string> DownloadFile::member_names() const { return names_of(file_members); }
 
 Variant DownloadFile::call(std::string_view name, std::vector<Variant>& args) {
-  if (platform::same_name(name, "FileSize")) {
-    if (!args.empty()) platform::raise(platform::err::wrong_arg_count);
+  if (automation::same_name(name, "FileSize")) {
+    if (!args.empty()) automation::raise(automation::err::wrong_arg_count);
     return Variant(FileSize());
   }
-  if (platform::same_name(name, "IsInQueue")) {
-    if (args.size() != 1) platform::raise(platform::err::wrong_arg_count);
-    auto queue = std::dynamic_pointer_cast<DownloadFileCollection>(platform::to_object(args[0]));
-    if (!queue) platform::raise(platform::err::type_mismatch);
+  if (automation::same_name(name, "IsInQueue")) {
+    if (args.size() != 1) automation::raise(automation::err::wrong_arg_count);
+    auto queue = std::dynamic_pointer_cast<DownloadFileCollection>(automation::to_object(args[0]));
+    if (!queue) automation::raise(automation::err::type_mismatch);
     return Variant(IsInQueue(*queue));
   }
   return Object::call(name, args);
@@ -114,7 +114,7 @@ double LookupFileSize(const std::string& name) {
 double DownloadFile::FileSize() const {
   // The size travels through its decimal text and back, so an empty name
   // fails the way the empty text fails as a number.
-  if (localfilename.empty()) platform::raise(platform::err::type_mismatch);
+  if (localfilename.empty()) automation::raise(automation::err::type_mismatch);
   return LookupFileSize(localfilename);
 }
 

@@ -7,15 +7,15 @@
 #include <memory>
 #include <string>
 
-#include "platform/automation.hpp"
-#include "platform/collection.hpp"
+#include "automation/automation.hpp"
+#include "automation/collection.hpp"
 
 namespace vintrel::queue {
 
-using platform::Date;
+using automation::Date;
 
 /// One candidate server of a file.
-class remoteServerLoc final : public platform::Object {
+class remoteServerLoc final : public automation::Object {
  public:
   std::string remoteFilePath;
   std::int32_t pingTime = 0;
@@ -35,19 +35,19 @@ class remoteServerLoc final : public platform::Object {
   bool isSecure = false;
 
   std::string_view class_name() const override { return "remoteServerLoc"; }
-  platform::Variant get(std::string_view name) const override;
-  void put(std::string_view name, const platform::Variant& value) override;
+  automation::Variant get(std::string_view name) const override;
+  void put(std::string_view name, const automation::Variant& value) override;
   std::vector<std::string> member_names() const override;
 };
 
 class DownloadFile;
 /// A collection of queued files.
-using DownloadFileCollection = platform::Collection<DownloadFile>;
+using DownloadFileCollection = automation::Collection<DownloadFile>;
 /// A collection of candidate servers.
-using ServerCollection = platform::Collection<remoteServerLoc>;
+using ServerCollection = automation::Collection<remoteServerLoc>;
 
 /// One queued file.
-class DownloadFile final : public platform::Object {
+class DownloadFile final : public automation::Object {
  public:
   double remainingTime = 0;
   double TotalTime = 0;
@@ -83,9 +83,9 @@ class DownloadFile final : public platform::Object {
   bool IsInQueue(const DownloadFileCollection& dlQueue) const;
 
   std::string_view class_name() const override { return "DownloadFile"; }
-  platform::Variant get(std::string_view name) const override;
-  void put(std::string_view name, const platform::Variant& value) override;
-  platform::Variant call(std::string_view name, std::vector<platform::Variant>& args) override;
+  automation::Variant get(std::string_view name) const override;
+  void put(std::string_view name, const automation::Variant& value) override;
+  automation::Variant call(std::string_view name, std::vector<automation::Variant>& args) override;
   std::vector<std::string> member_names() const override;
 };
 

@@ -11,7 +11,7 @@
 #include "control/user_control1.hpp"
 #include "host/session.hpp"
 #include "host/values.hpp"
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/file_system.hpp"
 #include "queue/records.hpp"
@@ -24,7 +24,7 @@ using host::Json;
 
 // Members whose value becomes a path the control writes files at.
 bool names_a_local_path(std::string_view member) {
-  return platform::same_name(member, "sBuffer") || platform::same_name(member, "localfilename");
+  return automation::same_name(member, "sBuffer") || automation::same_name(member, "localfilename");
 }
 
 // The last member name of a path such as "DownloadFiles(1).localfilename".
@@ -279,7 +279,7 @@ class ControlChannel final : public Channel {
       }
       try {
         engine().GotoFile(static_cast<std::int16_t>(n + 1));
-      } catch (const platform::AutomationError&) {
+      } catch (const automation::AutomationError&) {
         // Past the last file the queue has ended; nothing more to move.
       }
     };

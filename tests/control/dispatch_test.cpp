@@ -12,12 +12,12 @@ namespace vintrel {
 namespace {
 
 using control::DispId;
-using platform::Variant;
-using platform::VarType;
+using automation::Variant;
+using automation::VarType;
 using testing::error_of;
 using testing::Surface;
 namespace invoke = control::invoke;
-namespace err = platform::err;
+namespace err = automation::err;
 
 // The interface as its tables give it, written out here on purpose: the
 // dispatch must agree with this copy, not with itself.
@@ -137,7 +137,7 @@ Variant new_value_for(const Row& row) {
   switch (row.type) {
     case VarType::I2: return Variant("123");
     case VarType::Bool: return Variant(true);
-    case VarType::Dispatch: return Variant(std::static_pointer_cast<platform::Object>(
+    case VarType::Dispatch: return Variant(std::static_pointer_cast<automation::Object>(
         std::make_shared<queue::DownloadFileCollection>()));
     default: return Variant("written");
   }
@@ -145,7 +145,7 @@ Variant new_value_for(const Row& row) {
 
 std::string text_of(const Variant& v) {
   if (v.type() == VarType::Dispatch) return std::to_string(reinterpret_cast<std::uintptr_t>(v.object().get()));
-  return platform::to_bstr(v);
+  return automation::to_bstr(v);
 }
 
 TEST(ControlInterface, NamesAndIdentifiersMatchTheTablesInInterfaceOrder) {
@@ -274,7 +274,7 @@ TEST(ControlInterface, MethodArgumentsConvertToTheirParameterTypes) {
   Surface s;
   EXPECT_EQ(error_of([&] { s.call("GotoFile", {Variant("abc")}); }), err::type_mismatch);
   EXPECT_EQ(error_of([&] { s.call("GotoFile", {Variant(std::int32_t{40000})}); }), err::overflow);
-  EXPECT_EQ(error_of([&] { s.call("AddFile", {Variant(std::shared_ptr<platform::Object>())}); }),
+  EXPECT_EQ(error_of([&] { s.call("AddFile", {Variant(std::shared_ptr<automation::Object>())}); }),
             err::type_mismatch);
   EXPECT_EQ(s.c.numfilesadded, 0);
   s.call("AddFile", {Variant(std::int32_t{42})});
@@ -347,7 +347,7 @@ TEST(ControlInterface, DownloadFilesReadsTheCollectionAndAssignsAReference) {
   EXPECT_EQ(s.object.get("DownloadFiles").object().get(), s.c.DownloadFiles.get());
 
   auto mine = std::make_shared<queue::DownloadFileCollection>();
-  s.invoke(download_files, invoke::property_putref, {Variant(std::static_pointer_cast<platform::Object>(mine))});
+  s.invoke(download_files, invoke::property_putref, {Variant(std::static_pointer_cast<automation::Object>(mine))});
   EXPECT_EQ(s.c.DownloadFiles, mine);  // the same collection, not a copy
   mine->Add(std::make_shared<queue::DownloadFile>());
   EXPECT_EQ(s.c.DownloadFiles->Count(), 1);
@@ -356,10 +356,10 @@ TEST(ControlInterface, DownloadFilesReadsTheCollectionAndAssignsAReference) {
   auto servers = std::make_shared<queue::ServerCollection>();
   EXPECT_EQ(error_of([&] {
               s.invoke(download_files, invoke::property_putref,
-                       {Variant(std::static_pointer_cast<platform::Object>(servers))});
+                       {Variant(std::static_pointer_cast<automation::Object>(servers))});
             }),
             err::type_mismatch);
-  EXPECT_EQ(error_of([&] { s.object.put("DownloadFiles", Variant(std::shared_ptr<platform::Object>())); }),
+  EXPECT_EQ(error_of([&] { s.object.put("DownloadFiles", Variant(std::shared_ptr<automation::Object>())); }),
             err::type_mismatch);
   EXPECT_EQ(error_of([&] { s.object.put("DownloadFiles", Variant("files")); }), err::object_required);
   EXPECT_EQ(s.c.DownloadFiles, mine);
@@ -373,23 +373,23 @@ TEST(ControlInterface, CollectionsAndRecordsAreReachedByName) {
   s.call("StartQueue");
 
   const Variant files = s.object.get("DownloadFiles");
-  EXPECT_EQ(platform::to_object(files)->get("Count").i4(), 2);
+  EXPECT_EQ(automation::to_object(files)->get("Count").i4(), 2);
   const Variant second = testing::call(files, "", {Variant(2)});  // Item is the default member
-  EXPECT_EQ(platform::to_object(second)->get("localfilename").bstr(), "/dl/b.bin");
-  const Variant servers = platform::to_object(second)->get("remoteServerLocs");
+  EXPECT_EQ(automation::to_object(second)->get("localfilename").bstr(), "/dl/b.bin");
+  const Variant servers = automation::to_object(second)->get("remoteServerLocs");
   const Variant server = testing::call(servers, "Item", {Variant(1)});
-  EXPECT_EQ(platform::to_object(server)->get("servName").bstr(), "mirror");
-  EXPECT_EQ(platform::to_object(server)->get("PortNum").i4(), 8080);
+  EXPECT_EQ(automation::to_object(server)->get("servName").bstr(), "mirror");
+  EXPECT_EQ(automation::to_object(server)->get("PortNum").i4(), 8080);
 
-  platform::to_object(second)->put("downloadStatus", Variant("Completed"));
+  automation::to_object(second)->put("downloadStatus", Variant("Completed"));
   EXPECT_EQ(s.c.DownloadFiles->Item(2).downloadStatus, "Completed");
-  EXPECT_EQ(error_of([&] { platform::to_object(server)->put("PortNum", Variant("80a")); }), err::type_mismatch);
+  EXPECT_EQ(error_of([&] { automation::to_object(server)->put("PortNum", Variant("80a")); }), err::type_mismatch);
 
   // For Each over the files.
   const Variant walk = testing::call(files, "_NewEnum");
   std::vector<std::string> names;
   for (Variant item = testing::call(walk, "Next"); !item.is_empty(); item = testing::call(walk, "Next"))
-    names.push_back(platform::to_object(item)->get("localfilename").bstr());
+    names.push_back(automation::to_object(item)->get("localfilename").bstr());
   EXPECT_EQ(names, (std::vector<std::string>{"/dl/a.bin", "/dl/b.bin"}));
 }
 
@@ -401,7 +401,7 @@ TEST(Enumeration, WalksTheItemsAsTheyWereWhenItBegan) {
     servers.Add(server);
   }
   auto walk = servers.NewEnum();
-  auto name_of = [](const Variant& v) { return platform::to_object(v)->get("servName").bstr(); };
+  auto name_of = [](const Variant& v) { return automation::to_object(v)->get("servName").bstr(); };
   Variant item;
   ASSERT_TRUE(walk->Next(item));
   EXPECT_EQ(name_of(item), "a");

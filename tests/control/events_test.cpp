@@ -10,7 +10,7 @@
 namespace vintrel {
 namespace {
 
-using platform::Variant;
+using automation::Variant;
 namespace hr = control::hr;
 
 // A page handler: records "<dispid> <name>(<args>)" and may act meanwhile.
@@ -21,7 +21,7 @@ class RecordingSink final : public control::EventSink {
 
   void Invoke(control::DispId id, std::string_view name, std::vector<Variant>& args) override {
     std::string line = std::to_string(id) + " " + std::string(name) + "(";
-    for (std::size_t k = 0; k < args.size(); ++k) line += (k ? "," : "") + platform::to_bstr(args[k]);
+    for (std::size_t k = 0; k < args.size(); ++k) line += (k ? "," : "") + automation::to_bstr(args[k]);
     seen.push_back(line + ")");
     if (during) during();
   }
@@ -120,10 +120,10 @@ TEST_F(Events, ASinkMayCallBackIntoTheControl) {
 
 TEST_F(Events, AFailingSinkNeitherSilencesTheOthersNorFailsTheControl) {
   std::vector<std::string> reported;
-  s.object.events().on_listener_error([&](std::string_view event, const platform::AutomationError& e) {
+  s.object.events().on_listener_error([&](std::string_view event, const automation::AutomationError& e) {
     reported.push_back(std::string(event) + " " + std::to_string(e.number()));
   });
-  first->during = [] { platform::raise(platform::err::subscript); };
+  first->during = [] { automation::raise(automation::err::subscript); };
   EXPECT_EQ(testing::error_of([&] { s.call("StatusChange", {Variant("x")}); }), 0);
   EXPECT_EQ(second->seen, (Lines{"1 OnStatusChange(x)"}));
   EXPECT_EQ(reported, (Lines{"OnStatusChange 9"}));

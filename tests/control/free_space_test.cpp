@@ -9,8 +9,8 @@
 namespace vintrel {
 namespace {
 
-using platform::Variant;
-using platform::VarType;
+using automation::Variant;
+using automation::VarType;
 using testing::error_of;
 
 constexpr control::DispId check_free_space = 0x6003002B;
@@ -55,9 +55,9 @@ TEST_F(FreeSpace, CountsPastTheLargestWholeCurrencyOverflow) {
   answer.total_free = 922337203685477ULL;
   EXPECT_EQ(free_space("C:\\").cy().tenthousandths, 9223372036854770000);
   answer.total_free = 922337203685478ULL;
-  EXPECT_EQ(error_of([&] { free_space("C:\\"); }), platform::err::overflow);
+  EXPECT_EQ(error_of([&] { free_space("C:\\"); }), automation::err::overflow);
   answer.total_free = ~0ULL;
-  EXPECT_EQ(error_of([&] { free_space("C:\\"); }), platform::err::overflow);
+  EXPECT_EQ(error_of([&] { free_space("C:\\"); }), automation::err::overflow);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace {
 using control::Creator;
 using control::Guid;
 using control::Module;
-using platform::Variant;
+using automation::Variant;
 using testing::error_of;
 namespace hr = control::hr;
 
@@ -42,7 +42,7 @@ struct ModuleTest : ::testing::Test {
 };
 
 Variant call(const Variant& object, std::string_view name, std::vector<Variant> args) {
-  return platform::to_object(object)->call(name, args);
+  return automation::to_object(object)->call(name, args);
 }
 
 // Platform and host outlive the control.
@@ -99,7 +99,7 @@ TEST_F(ModuleTest, RegisterCreateByProgIDDriveReleaseUnloadUnregister) {
     EXPECT_EQ(hosted.host.events.back(), "OnTransferComplete");
     // Its errors reach the page as automation errors.
     std::vector<Variant> bad{Variant("abc")};
-    EXPECT_EQ(error_of([&] { control->call("GotoFile", bad); }), platform::err::type_mismatch);
+    EXPECT_EQ(error_of([&] { control->call("GotoFile", bad); }), automation::err::type_mismatch);
 
     control.reset();  // the container releases the control
     EXPECT_EQ(module.DllCanUnloadNow(), hr::S_OK);
@@ -133,9 +133,9 @@ TEST_F(ModuleTest, ARemoteServerLocAddedByScriptIsProbedAtTheNextStart) {
   mirror->put("remoteFilePath", Variant("/pub/file.zip"));
   const Variant files = control->get("DownloadFiles");
   const Variant record = call(files, "Item", {Variant(1)});
-  const Variant servers = platform::to_object(record)->get("remoteServerLocs");
+  const Variant servers = automation::to_object(record)->get("remoteServerLocs");
   call(servers, "Add", {Variant(mirror)});
-  EXPECT_EQ(platform::to_object(servers)->get("Count").i4(), 2);
+  EXPECT_EQ(automation::to_object(servers)->get("Count").i4(), 2);
 
   std::vector<Variant> first{Variant(std::int16_t{1})};
   control->call("GotoFile", first);
@@ -145,7 +145,7 @@ TEST_F(ModuleTest, ARemoteServerLocAddedByScriptIsProbedAtTheNextStart) {
   EXPECT_EQ(probes.element(3).connects, 1);
   EXPECT_EQ(probes.element(3).host, "mirror.test");
   EXPECT_EQ(probes.element(3).port, 8080);
-  EXPECT_EQ(platform::to_object(record)->get("downloadStatus").bstr(), "pinging");
+  EXPECT_EQ(automation::to_object(record)->get("downloadStatus").bstr(), "pinging");
 
   mirror.reset();
   EXPECT_EQ(module.DllCanUnloadNow(), hr::S_FALSE);  // the record still holds it
@@ -174,7 +174,7 @@ TEST_F(ModuleTest, ClassesAreFoundByClassIdentifierAndFailClearly) {
   try {
     creator.create("Vintrel.remoteServerLoc");
     ADD_FAILURE() << "created from a missing module";
-  } catch (const platform::AutomationError& e) {
+  } catch (const automation::AutomationError& e) {
     EXPECT_EQ(e.number(), cannot_create);
     EXPECT_NE(e.description().find("missing.so"), std::string::npos);
   }
@@ -203,7 +203,7 @@ TEST_F(ModuleTest, FactoryAnswersAndLocksKeepTheModuleInUse) {
   EXPECT_EQ(module.DllCanUnloadNow(), hr::S_FALSE);
   EXPECT_EQ(factory->LockServer(false), hr::S_OK);
 
-  std::shared_ptr<platform::Object> made;
+  std::shared_ptr<automation::Object> made;
   EXPECT_EQ(factory->CreateInstance(nullptr, nullptr, made), hr::E_INVALIDARG);
   EXPECT_EQ(made, nullptr);
 }

@@ -8,8 +8,8 @@
 namespace vintrel {
 namespace {
 
-using platform::Variant;
-using platform::VarType;
+using automation::Variant;
+using automation::VarType;
 using testing::error_of;
 
 constexpr control::DispId url = 0x6803000B;
@@ -62,11 +62,11 @@ TEST_F(Persistence, AnyValueWithATextFormLoads) {
 }
 
 TEST_F(Persistence, ABagWithoutURLFailsTheLoadAndLeavesURLAsItWas) {
-  EXPECT_EQ(error_of([&] { s.object.Load(bag); }), platform::err::type_mismatch);
+  EXPECT_EQ(error_of([&] { s.object.Load(bag); }), automation::err::type_mismatch);
   EXPECT_EQ(s.object.get("URL").bstr(), "");
 
   s.object.put("URL", Variant("kept"));
-  EXPECT_EQ(error_of([&] { s.object.Load(bag); }), platform::err::type_mismatch);
+  EXPECT_EQ(error_of([&] { s.object.Load(bag); }), automation::err::type_mismatch);
   EXPECT_EQ(s.c.urlValue, "kept");
 }
 
@@ -82,8 +82,8 @@ TEST_F(Persistence, AnEmptyURLSavesAndLoadsAgain) {
 TEST_F(Persistence, URLPropertyStoresTextAndNothingElse) {
   s.invoke(url, control::invoke::property_put, {Variant(std::int16_t{7})});
   EXPECT_EQ(s.c.urlValue, "7");
-  EXPECT_EQ(error_of([&] { s.object.put("URL", Variant(std::shared_ptr<platform::Object>())); }),
-            platform::err::type_mismatch);
+  EXPECT_EQ(error_of([&] { s.object.put("URL", Variant(std::shared_ptr<automation::Object>())); }),
+            automation::err::type_mismatch);
   EXPECT_EQ(s.c.urlValue, "7");
   EXPECT_EQ(s.c.containerURL, "");  // not the page's address
   EXPECT_TRUE(s.host.events.empty());

@@ -17,18 +17,18 @@ struct Surface {
   control::ControlObject object{platform, &host};
   control::UserControl1& c = object.control();
 
-  platform::Variant invoke(control::DispId id, std::uint16_t flags, std::vector<platform::Variant> args = {}) {
+  automation::Variant invoke(control::DispId id, std::uint16_t flags, std::vector<automation::Variant> args = {}) {
     return object.Invoke(id, flags, args);
   }
-  platform::Variant call(std::string_view name, std::vector<platform::Variant> args = {}) {
+  automation::Variant call(std::string_view name, std::vector<automation::Variant> args = {}) {
     return object.call(name, args);
   }
 };
 
 /// An object's member called by name with arguments.
-inline platform::Variant call(const platform::Variant& object, std::string_view name,
-                              std::vector<platform::Variant> args = {}) {
-  return platform::to_object(object)->call(name, args);
+inline automation::Variant call(const automation::Variant& object, std::string_view name,
+                              std::vector<automation::Variant> args = {}) {
+  return automation::to_object(object)->call(name, args);
 }
 
 }  // namespace vintrel::testing

@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "platform/file_system.hpp"
 #include "support/temp_folder.hpp"
 
 namespace {
 
 using vintrel::files::FileIO;
-using vintrel::platform::AutomationError;
+using vintrel::automation::AutomationError;
 namespace fs = std::filesystem;
 
 constexpr std::int64_t four_gib = std::int64_t{1} << 32;
@@ -246,7 +246,7 @@ TEST(FileIO, ReadBytesRejectsCountsBelowOne) {
   for (const std::int32_t count : {0, -1}) {
     const auto e = error_of([&] { (void)file.ReadBytes(count); });
     ASSERT_TRUE(e.has_value());
-    EXPECT_EQ(e->number(), vintrel::platform::err::invalid_call);
+    EXPECT_EQ(e->number(), vintrel::automation::err::invalid_call);
   }
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
 using namespace vintrel::platform;
 
@@ -26,9 +26,9 @@ bool converts(F&& f, std::string_view text, bool overflow_possible = true) {
   try {
     f();
     return true;
-  } catch (const AutomationError& e) {
-    if (e.number() == err::type_mismatch) return false;
-    if (e.number() == err::overflow && overflow_possible) return false;
+  } catch (const automation::AutomationError& e) {
+    if (e.number() == automation::err::type_mismatch) return false;
+    if (e.number() == automation::err::overflow && overflow_possible) return false;
     fail("failed with " + std::to_string(e.number()), text);
   }
 }
@@ -37,49 +37,49 @@ bool converts(F&& f, std::string_view text, bool overflow_possible = true) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const Variant v(text);
+  const automation::Variant v(text);
 
   double value = 0;
-  const bool is_number = converts([&] { value = parse_number(text); }, text);
-  if (is_number && !std::isfinite(value)) fail("not finite: " + number_text(value), text);
+  const bool is_number = converts([&] { value = automation::parse_number(text); }, text);
+  if (is_number && !std::isfinite(value)) fail("not finite: " + automation::number_text(value), text);
 
   double real = 0;
-  if (converts([&] { real = to_r8(v); }, text) != is_number) fail("to_r8 and parse_number disagree", text);
+  if (converts([&] { real = automation::to_r8(v); }, text) != is_number) fail("to_r8 and automation::parse_number disagree", text);
   if (is_number && !(real == value || (std::isnan(real) && std::isnan(value)))) fail("to_r8 differs", text);
 
   std::int16_t i2 = 0;
-  if (converts([&] { i2 = to_i2(v); }, text)) {
-    if (!is_number || static_cast<double>(i2) != static_cast<double>(round_to_i8(value))) fail("to_i2 " + std::to_string(i2), text);
-    if (to_i2(Variant(number_text(std::int64_t{i2}))) != i2) fail("i2 text does not read back", text);
+  if (converts([&] { i2 = automation::to_i2(v); }, text)) {
+    if (!is_number || static_cast<double>(i2) != static_cast<double>(automation::round_to_i8(value))) fail("to_i2 " + std::to_string(i2), text);
+    if (automation::to_i2(automation::Variant(automation::number_text(std::int64_t{i2}))) != i2) fail("i2 text does not read back", text);
   }
   std::int32_t i4 = 0;
-  if (converts([&] { i4 = to_i4(v); }, text)) {
-    if (!is_number || static_cast<double>(i4) != static_cast<double>(round_to_i8(value))) fail("to_i4 " + std::to_string(i4), text);
-    if (to_i4(Variant(number_text(std::int64_t{i4}))) != i4) fail("i4 text does not read back", text);
+  if (converts([&] { i4 = automation::to_i4(v); }, text)) {
+    if (!is_number || static_cast<double>(i4) != static_cast<double>(automation::round_to_i8(value))) fail("to_i4 " + std::to_string(i4), text);
+    if (automation::to_i4(automation::Variant(automation::number_text(std::int64_t{i4}))) != i4) fail("i4 text does not read back", text);
   }
-  Currency cy;
-  if (converts([&] { cy = to_cy(v); }, text)) {
+  automation::Currency cy;
+  if (converts([&] { cy = automation::to_cy(v); }, text)) {
     if (!is_number) fail("to_cy of no number", text);
-    const std::string shown = to_bstr(Variant(cy));
+    const std::string shown = automation::to_bstr(automation::Variant(cy));
     // Through a double the last digits of large amounts are lost.
-    if (std::llabs(cy.tenthousandths) < 1000000000000000LL && to_cy(Variant(shown)).tenthousandths != cy.tenthousandths)
+    if (std::llabs(cy.tenthousandths) < 1000000000000000LL && automation::to_cy(automation::Variant(shown)).tenthousandths != cy.tenthousandths)
       fail("currency text " + shown + " does not read back", text);
   }
-  Date date;
-  if (converts([&] { date = to_date(v); }, text)) {
+  automation::Date date;
+  if (converts([&] { date = automation::to_date(v); }, text)) {
     if (!is_number) fail("to_date of no number", text);
-    (void)to_bstr(Variant(date));
+    (void)automation::to_bstr(automation::Variant(date));
   }
   bool truth = false;
-  (void)converts([&] { truth = to_bool(v); }, text);
+  (void)converts([&] { truth = automation::to_bool(v); }, text);
 
   if (is_number) {
     // Shown with 15 digits, the number reads back as the same 15 digits;
     // only the largest doubles round up past the range when shown.
-    const std::string shown = number_text(value);
+    const std::string shown = automation::number_text(value);
     double again = 0;
-    if (converts([&] { again = parse_number(shown); }, shown, std::fabs(value) > 1.7976931348623e308)) {
-      if (number_text(again) != shown) fail("number text " + shown + " reads back as " + number_text(again), text);
+    if (converts([&] { again = automation::parse_number(shown); }, shown, std::fabs(value) > 1.7976931348623e308)) {
+      if (automation::number_text(again) != shown) fail("number text " + shown + " reads back as " + automation::number_text(again), text);
     }
   }
   return 0;

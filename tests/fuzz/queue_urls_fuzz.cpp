@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "control/user_control1.hpp"
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "support/fake_platform.hpp"
 #include "support/recording_container.hpp"
 
@@ -25,9 +25,9 @@ constexpr const char* folder = "/nonexistent-vintrel-fuzz/dl";
   std::abort();
 }
 
-bool expected(const platform::AutomationError& e) {
+bool expected(const automation::AutomationError& e) {
   const auto n = e.number();
-  return n == platform::err::subscript || n == platform::err::type_mismatch || n == platform::err::overflow;
+  return n == automation::err::subscript || n == automation::err::type_mismatch || n == automation::err::overflow;
 }
 
 }  // namespace
@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string url(input.substr(0, end));
     ++lines;
 
-    platform::Variant text(url);
-    const std::string name = platform::to_bstr(c.DeQuery(text));
+    automation::Variant text(url);
+    const std::string name = automation::to_bstr(c.DeQuery(text));
     if (url.compare(0, name.size(), name) != 0 || name.find('?') != std::string::npos)
       fail("DeQuery gave " + name + " for " + url);
     c.AddFile(url);
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   try {
     c.createRecords();
-  } catch (const platform::AutomationError& e) {
+  } catch (const automation::AutomationError& e) {
     if (!expected(e)) fail("createRecords failed with " + std::to_string(e.number()));
   }
   for (std::int32_t n = 1; n <= c.DownloadFiles->Count(); ++n) {
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     c.addFilesToQueue();
     c.downloadQueue();
-  } catch (const platform::AutomationError& e) {
+  } catch (const automation::AutomationError& e) {
     if (!expected(e)) fail("readying the queue failed with " + std::to_string(e.number()));
   }
   // The ticks probe and connect to whatever host and port the URL named.

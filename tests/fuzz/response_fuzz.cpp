@@ -32,7 +32,7 @@
 #include "control/type_library.hpp"
 #include "control/user_control1.hpp"
 #include "fuzz/response_heads.hpp"
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "platform/file_system.hpp"
 #include "support/fake_platform.hpp"
 #include "support/recording_container.hpp"
@@ -149,10 +149,10 @@ struct Run {
       if (member.kind == control::typelib::Kind::method) continue;
       try {
         (void)object.get(member.name);
-      } catch (const platform::AutomationError& e) {
+      } catch (const automation::AutomationError& e) {
         // The progress properties read the current file's record: 9 when
         // there is none. Nothing else may fail.
-        if (!(member.name.size() > 1 && member.name[0] == 'd' && e.number() == platform::err::subscript))
+        if (!(member.name.size() > 1 && member.name[0] == 'd' && e.number() == automation::err::subscript))
           fail("property " + std::string(member.name) + " failed with " + std::to_string(e.number()));
       }
     }

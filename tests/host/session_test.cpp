@@ -281,11 +281,11 @@ TEST_F(HostSession, ValuesPersistenceAndByReferenceArguments) {
   EXPECT_EQ(result({{"op", "put"}, {"name", "startPinging"}, {"value", true}}), nullptr);
   EXPECT_EQ(result({{"op", "get"}, {"name", "startPinging"}}), true);
 
-  using platform::Variant;
-  EXPECT_EQ(host::to_json(Variant(platform::Currency{123450000})), 12345);
-  EXPECT_EQ(host::to_json(Variant(platform::Currency{5})), 0.0005);
-  EXPECT_EQ(host::to_json(Variant(platform::Date{45000.5})), 45000.5);
-  EXPECT_EQ(host::to_json(Variant(std::shared_ptr<platform::Object>())), (Json{{"object", nullptr}}));
+  using automation::Variant;
+  EXPECT_EQ(host::to_json(Variant(automation::Currency{123450000})), 12345);
+  EXPECT_EQ(host::to_json(Variant(automation::Currency{5})), 0.0005);
+  EXPECT_EQ(host::to_json(Variant(automation::Date{45000.5})), 45000.5);
+  EXPECT_EQ(host::to_json(Variant(std::shared_ptr<automation::Object>())), (Json{{"object", nullptr}}));
   EXPECT_EQ(testing::error_of([] { host::from_json(Json::array({1, 300})); }), 13);
 }
 

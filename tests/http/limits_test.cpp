@@ -83,7 +83,7 @@ TEST_F(Limits, AFailingTickStepStopsTheFileWithItsErrorInsteadOfLeavingItStuck) 
   h.host.clear();
   h.platform.timer().tick();  // through the timer, as the loop runs it
   EXPECT_EQ(h.host.statuses(), (std::vector<std::string>{"Connecting", "File Not Found"}));
-  EXPECT_EQ(c.theerrnumber, platform::err::overflow);
+  EXPECT_EQ(c.theerrnumber, automation::err::overflow);
   EXPECT_NE(c.theerrdesc, "No Error");
 }
 

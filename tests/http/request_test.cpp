@@ -61,8 +61,8 @@ TEST_F(RequestBuilding, PingRequestAndSlotBounds) {
   EXPECT_EQ(engine.probe(7).psRequest, "GET /x.bin HTTP/1.1\r\nHost: mirror\r\nConnection: close\r\nAccept: */*\r\n\r\n");
   c.buildPingRequest(7, "/y", "m");
   EXPECT_EQ(engine.probe(7).psRequest, "GET /y HTTP/1.1\r\nHost: m\r\nConnection: close\r\nAccept: */*\r\n\r\n");
-  EXPECT_EQ(testing::error_of([&] { c.buildPingRequest(101, "/", "h"); }), platform::err::subscript);
-  EXPECT_EQ(testing::error_of([&] { c.buildRequest(0); }), platform::err::subscript);
+  EXPECT_EQ(testing::error_of([&] { c.buildPingRequest(101, "/", "h"); }), automation::err::subscript);
+  EXPECT_EQ(testing::error_of([&] { c.buildRequest(0); }), automation::err::subscript);
 }
 
 }  // namespace

@@ -56,11 +56,11 @@ TEST_F(Probing, EveryCandidateIsAskedForTheWholeFile) {
 TEST_F(Probing, SecureMirrorIsProbedAndFetchedOverTls) {
   h.start({"http://a/file.bin"}, "/dl");
   auto server = std::make_shared<queue::remoteServerLoc>();
-  server->put("servName", platform::Variant("b"));
-  server->put("host", platform::Variant("b"));
-  server->put("PortNum", platform::Variant(443));
-  server->put("remoteFilePath", platform::Variant("/file.bin"));
-  server->put("isSecure", platform::Variant(true));
+  server->put("servName", automation::Variant("b"));
+  server->put("host", automation::Variant("b"));
+  server->put("PortNum", automation::Variant(443));
+  server->put("remoteFilePath", automation::Variant("/file.bin"));
+  server->put("isSecure", automation::Variant(true));
   h.file(1).remoteServerLocs->Add(server);
   c.GotoFile(1);
   EXPECT_FALSE(h.pings().element(probe(1)).secure);
@@ -216,7 +216,7 @@ TEST_F(Probing, ProbeIndexBeyondTheSlotsFailsTheStartAndNoTickFails) {
   h.start({"http://a/file.bin"}, "/dl");
   for (int n = 0; n < 2; ++n) h.file(1).remoteServerLocs->Add(std::make_shared<queue::remoteServerLoc>());
   c.psIndex = 99;
-  EXPECT_EQ(error_of([&] { c.GotoFile(1); }), platform::err::subscript);
+  EXPECT_EQ(error_of([&] { c.GotoFile(1); }), automation::err::subscript);
   EXPECT_EQ(h.file(1).downloadStatus, "pinging");
   EXPECT_EQ(probe(2), 101);
   for (int s = 0; s < 20; ++s) {

@@ -20,7 +20,7 @@ TEST(ClockDates, SerialCountsDaysFromTheEndOf1899) {
 }
 
 TEST(ClockDates, LeapYearsFollowTheGregorianRules) {
-  const auto days = [](Date a, Date b) { return b.serial - a.serial; };
+  const auto days = [](automation::Date a, automation::Date b) { return b.serial - a.serial; };
   EXPECT_EQ(days(make_date(2000, 2, 28, 0, 0, 0), make_date(2000, 3, 1, 0, 0, 0)), 2.0);
   EXPECT_EQ(days(make_date(2024, 2, 28, 0, 0, 0), make_date(2024, 3, 1, 0, 0, 0)), 2.0);
   EXPECT_EQ(days(make_date(1900, 2, 28, 0, 0, 0), make_date(1900, 3, 1, 0, 0, 0)), 1.0);
@@ -46,23 +46,23 @@ TEST(ClockDates, BeforeTheEpochTheFractionStillRunsForward) {
 }
 
 TEST(ClockSeconds, DifferenceAcrossMidnight) {
-  const Date before = make_date(2026, 3, 31, 23, 59, 58);
-  const Date after = make_date(2026, 4, 1, 0, 0, 3);
+  const automation::Date before = make_date(2026, 3, 31, 23, 59, 58);
+  const automation::Date after = make_date(2026, 4, 1, 0, 0, 3);
   EXPECT_EQ(seconds_between(before, after), 5);
   EXPECT_EQ(seconds_between(after, before), -5);
   EXPECT_EQ(seconds_between(before, before), 0);
 }
 
 TEST(ClockSeconds, FloatingNoiseDoesNotLoseASecond) {
-  const Date start = make_date(2026, 6, 15, 10, 20, 30);
-  const Date two_later = add_seconds(add_seconds(start, 1), 1);
+  const automation::Date start = make_date(2026, 6, 15, 10, 20, 30);
+  const automation::Date two_later = add_seconds(add_seconds(start, 1), 1);
   EXPECT_EQ(seconds_between(start, two_later), 2);
   // Serials built by adding fractions carry error either side of the second.
-  EXPECT_EQ(seconds_between(start, Date{start.serial + one_second + one_second}), 2);
-  EXPECT_EQ(seconds_between(start, Date{start.serial + 2 * one_second - 1e-10}), 2);
-  EXPECT_EQ(seconds_between(Date{start.serial + 1e-10}, Date{start.serial + 3 * one_second}), 3);
-  Date stepped = start;
-  for (int i = 0; i < 1000; ++i) stepped = Date{stepped.serial + one_second};
+  EXPECT_EQ(seconds_between(start, automation::Date{start.serial + one_second + one_second}), 2);
+  EXPECT_EQ(seconds_between(start, automation::Date{start.serial + 2 * one_second - 1e-10}), 2);
+  EXPECT_EQ(seconds_between(automation::Date{start.serial + 1e-10}, automation::Date{start.serial + 3 * one_second}), 3);
+  automation::Date stepped = start;
+  for (int i = 0; i < 1000; ++i) stepped = automation::Date{stepped.serial + one_second};
   EXPECT_EQ(seconds_between(start, stepped), 1000);
 }
 
@@ -89,7 +89,7 @@ TEST(ClockManual, MovesOnlyWhenTold) {
 
 TEST(ClockSystem, NowIsAPlausibleDateInWholeSeconds) {
   SystemClock clock;
-  const Date now = clock.Now();
+  const automation::Date now = clock.Now();
   EXPECT_GT(now.serial, make_date(2020, 1, 1, 0, 0, 0).serial);
   EXPECT_LT(now.serial, make_date(2200, 1, 1, 0, 0, 0).serial);
   const double seconds = (now.serial - std::floor(now.serial)) * 86400;

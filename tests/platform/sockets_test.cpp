@@ -17,7 +17,7 @@
 
 #include "platform/asio.hpp"
 #include "platform/asio_platform.hpp"
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/platform.hpp"
 #include "platform/resolver.hpp"
@@ -421,7 +421,7 @@ TEST(SocketArray, SendDataOnClosedElementFailsWithWrongState) {
   try {
     array->SendData(1, "x");
     FAIL() << "SendData on a closed element succeeded";
-  } catch (const AutomationError& e) {
+  } catch (const automation::AutomationError& e) {
     EXPECT_EQ(e.number(), 40006);
   }
 }
@@ -559,7 +559,7 @@ TEST(SocketArray, ElementNeverLoadedFailsWith340) {
     try {
       calls[i]();
       ADD_FAILURE() << "call " << i << " on an element never loaded succeeded";
-    } catch (const AutomationError& e) {
+    } catch (const automation::AutomationError& e) {
       EXPECT_EQ(e.number(), 340) << "call " << i;
     }
   }
@@ -709,7 +709,7 @@ TEST(FakeSocketArray, BehavesLikeRealOneForLoadStateAndData) {
   Recorder rec(*winsock);
   rec.take_data = false;
 
-  EXPECT_THROW(winsock->State(1), AutomationError);
+  EXPECT_THROW(winsock->State(1), automation::AutomationError);
   winsock->Load(1);
   winsock->Connect(1, "files.example.test", 80);
   EXPECT_EQ(winsock->State(1), sck::connecting);

@@ -14,8 +14,8 @@ TEST(ProgressProperties, FreshControl) {
   EXPECT_EQ(c.dErrorNumber(), "0");
   EXPECT_EQ(c.dTotalFiles(), 0);
   EXPECT_EQ(c.dCurrentFile(), "1");
-  EXPECT_EQ(error_of([&] { c.dBytesTotal(); }), platform::err::subscript);
-  EXPECT_EQ(error_of([&] { c.dPercentComplete(); }), platform::err::subscript);
+  EXPECT_EQ(error_of([&] { c.dBytesTotal(); }), automation::err::subscript);
+  EXPECT_EQ(error_of([&] { c.dPercentComplete(); }), automation::err::subscript);
 }
 
 TEST(ProgressProperties, PercentAndByteTexts) {

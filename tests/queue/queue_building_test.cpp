@@ -71,7 +71,7 @@ TEST_F(QueueBuilding, HttpsUrlFailsWithTypeMismatchOnAPlatformWithoutTls) {
   c.AddFile("https://srv/two.bin");
   c.AddFile("http://srv/three.bin");
   c.sBuffer = "/dl";
-  EXPECT_EQ(error_of([&] { c.createRecords(); }), platform::err::type_mismatch);
+  EXPECT_EQ(error_of([&] { c.createRecords(); }), automation::err::type_mismatch);
   EXPECT_EQ(c.DownloadFiles->Count(), 1);
   EXPECT_EQ(c.collectionPointer, 1);
   // The failing record was made but never added; it was the last one named.
@@ -93,7 +93,7 @@ TEST_F(QueueBuilding, HttpsUrlsAreSecureWithPort443UnlessTheyNameOne) {
   EXPECT_EQ(server(3).host, "srv");
   // Script reaches the new member by name, as a boolean.
   EXPECT_TRUE(server(3).get("isSecure").boolean());
-  server(3).put("isSecure", platform::Variant(false));
+  server(3).put("isSecure", automation::Variant(false));
   EXPECT_FALSE(server(3).isSecure);
 }
 
@@ -109,23 +109,23 @@ TEST_F(QueueBuilding, BracketedIpv6HostsConnectToTheAddressAndSendItInBrackets) 
   EXPECT_EQ(server(3).PortNum, 80);
   // Text between "]" and the path that is not ":port" is no port at all.
   c.AddFile("http://[::1]8/w.bin");
-  EXPECT_EQ(error_of([&] { c.createRecords(); }), platform::err::type_mismatch);
+  EXPECT_EQ(error_of([&] { c.createRecords(); }), automation::err::type_mismatch);
 }
 
 TEST_F(QueueBuilding, EmptyUrlsFailWithSubscriptOutOfRange) {
   c.AddFile("");
   c.sBuffer = "/dl";
-  EXPECT_EQ(error_of([&] { c.createRecords(); }), platform::err::subscript);
+  EXPECT_EQ(error_of([&] { c.createRecords(); }), automation::err::subscript);
   ControlHarness other;
   other.control.AddFile("http://");
   other.control.sBuffer = "/dl";
-  EXPECT_EQ(error_of([&] { other.control.createRecords(); }), platform::err::subscript);
+  EXPECT_EQ(error_of([&] { other.control.createRecords(); }), automation::err::subscript);
   EXPECT_EQ(other.control.DownloadFiles->Count(), 0);
 }
 
 TEST_F(QueueBuilding, HundredAndFirstUrlFailsAndIsNotStored) {
   for (int n = 1; n <= 100; ++n) c.AddFile("http://srv/f" + std::to_string(n));
-  EXPECT_EQ(error_of([&] { c.AddFile("http://srv/extra"); }), platform::err::subscript);
+  EXPECT_EQ(error_of([&] { c.AddFile("http://srv/extra"); }), automation::err::subscript);
   EXPECT_EQ(c.numfilesadded, 100);
   EXPECT_EQ(c.addedURLs[100], "http://srv/f100");
 }
@@ -163,7 +163,7 @@ TEST_F(QueueBuilding, HundredAndFirstQueuedFileFailsWithEarlierOnesReady) {
   c.createRecords();
   c.createRecords();
   ASSERT_EQ(c.DownloadFiles->Count(), 120);
-  EXPECT_EQ(error_of([&] { c.addFilesToQueue(); }), platform::err::subscript);
+  EXPECT_EQ(error_of([&] { c.addFilesToQueue(); }), automation::err::subscript);
   EXPECT_EQ(c.totalFiles, 100);
   EXPECT_EQ(c.curcnt, 101);
   EXPECT_TRUE(h.winsock().element(100).loaded);
@@ -171,7 +171,7 @@ TEST_F(QueueBuilding, HundredAndFirstQueuedFileFailsWithEarlierOnesReady) {
 }
 
 TEST_F(QueueBuilding, DeQueryCutsAtTheFirstQuestionMark) {
-  platform::Variant a("a?b?c"), b("abc"), q("?x");
+  automation::Variant a("a?b?c"), b("abc"), q("?x");
   EXPECT_EQ(c.DeQuery(a).bstr(), "a");
   EXPECT_EQ(c.DeQuery(b).bstr(), "abc");
   EXPECT_EQ(c.DeQuery(q).bstr(), "");
@@ -179,7 +179,7 @@ TEST_F(QueueBuilding, DeQueryCutsAtTheFirstQuestionMark) {
 }
 
 TEST_F(QueueBuilding, Str2binGivesTheBytesAndLeavesTheCounterPastTheEnd) {
-  platform::Variant ab("AB"), empty(""), utf8("\xC3\xA9");
+  automation::Variant ab("AB"), empty(""), utf8("\xC3\xA9");
   EXPECT_EQ(c.str2bin(ab).bytes(), (std::vector<std::uint8_t>{0x41, 0x42}));
   EXPECT_EQ(c.i, 3);
   EXPECT_TRUE(c.str2bin(empty).bytes().empty());
@@ -206,22 +206,22 @@ TEST(QueueRecords, FreshControlHasItsInitialValues) {
 
 TEST(QueueRecords, MembersAreReachedByNameWithTheirTypes) {
   queue::DownloadFile f;
-  f.put("contentlength", platform::Variant("1234"));
+  f.put("contentlength", automation::Variant("1234"));
   EXPECT_EQ(f.contentlength, 1234);
-  f.put("chosenServer", platform::Variant(2.5));
+  f.put("chosenServer", automation::Variant(2.5));
   EXPECT_EQ(f.chosenServer, 2);  // halves to even
-  EXPECT_EQ(error_of([&] { f.put("chosenServer", platform::Variant(40000)); }), platform::err::overflow);
-  EXPECT_EQ(error_of([&] { f.put("bytesondisk", platform::Variant("80a")); }), platform::err::type_mismatch);
-  EXPECT_EQ(f.get("isLarge").type(), platform::VarType::Bool);
-  EXPECT_EQ(f.get("therate").type(), platform::VarType::I4);
-  EXPECT_EQ(f.get("startDLTime").type(), platform::VarType::Date);
-  EXPECT_EQ(f.get("remoteServerLocs").type(), platform::VarType::Dispatch);
-  EXPECT_EQ(error_of([&] { f.get("noSuchMember"); }), platform::err::no_member);
+  EXPECT_EQ(error_of([&] { f.put("chosenServer", automation::Variant(40000)); }), automation::err::overflow);
+  EXPECT_EQ(error_of([&] { f.put("bytesondisk", automation::Variant("80a")); }), automation::err::type_mismatch);
+  EXPECT_EQ(f.get("isLarge").type(), automation::VarType::Bool);
+  EXPECT_EQ(f.get("therate").type(), automation::VarType::I4);
+  EXPECT_EQ(f.get("startDLTime").type(), automation::VarType::Date);
+  EXPECT_EQ(f.get("remoteServerLocs").type(), automation::VarType::Dispatch);
+  EXPECT_EQ(error_of([&] { f.get("noSuchMember"); }), automation::err::no_member);
 
   queue::remoteServerLoc s;
-  s.put("PortNum", platform::Variant("8080"));
+  s.put("PortNum", automation::Variant("8080"));
   EXPECT_EQ(s.PortNum, 8080);
-  EXPECT_EQ(error_of([&] { s.put("PortNum", platform::Variant("80a")); }), platform::err::type_mismatch);
+  EXPECT_EQ(error_of([&] { s.put("PortNum", automation::Variant("80a")); }), automation::err::type_mismatch);
   EXPECT_EQ(s.member_names().front(), "remoteFilePath");
   EXPECT_EQ(f.member_names().size(), 26u);
 }
@@ -242,7 +242,7 @@ TEST(QueueRecords, IsInQueueComparesLocalNamesExactly) {
 TEST(QueueRecords, FileSizeOfMissingEmptyAndHugeSparseFiles) {
   testing::TempFolder dir;
   queue::DownloadFile f;
-  EXPECT_EQ(error_of([&] { f.FileSize(); }), platform::err::type_mismatch);
+  EXPECT_EQ(error_of([&] { f.FileSize(); }), automation::err::type_mismatch);
   f.localfilename = dir.file("missing");
   EXPECT_EQ(f.FileSize(), 0);
   const auto big = dir.file("big");

@@ -69,7 +69,7 @@ TEST_F(QueueControl, TickAndSocketEventRunWhileTheDialogWaits) {
   h.host.dialog.post = [&](std::function<void()> answer) {
     h.platform.post([&] { h.winsock().accept(1); });
     h.platform.post([&] { h.tick(); });
-    h.platform.post([&] { EXPECT_EQ(error_of([&] { c.StartQueue(); }), platform::err::invalid_call); });
+    h.platform.post([&] { EXPECT_EQ(error_of([&] { c.StartQueue(); }), automation::err::invalid_call); });
     h.platform.post(std::move(answer));
   };
   c.StartQueue();
@@ -93,7 +93,7 @@ TEST_F(QueueControl, GotoBeyondTheLastFileEndsTheQueueWithoutMoving) {
 
 TEST_F(QueueControl, GotoFileBelowOneFailsAndTheTimerStaysIdle) {
   h.start({"http://srv/a.bin"}, "/dl");
-  EXPECT_EQ(error_of([&] { c.GotoFile(0); }), platform::err::subscript);
+  EXPECT_EQ(error_of([&] { c.GotoFile(0); }), automation::err::subscript);
   EXPECT_EQ(c.CurFile, 0);
   h.host.clear();
   h.tick();
@@ -142,7 +142,7 @@ TEST_F(QueueControl, PauseThenCancelKeepsThePauseSoResumeStillRestarts) {
 }
 
 TEST_F(QueueControl, PauseBeforeAnyStartFailsThenResumeEndsTheQueue) {
-  EXPECT_EQ(error_of([&] { c.PauseQueue(); }), platform::err::no_element);
+  EXPECT_EQ(error_of([&] { c.PauseQueue(); }), automation::err::no_element);
   EXPECT_EQ(c.paused, 1);
   c.ResumeQueue();
   EXPECT_EQ(h.host.events, (Strings{"OnStatusChange:Completed All Transfers", "OnTransferComplete"}));

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
 namespace vintrel::testing {
 
@@ -12,7 +12,7 @@ template <class F>
 std::int32_t error_of(F&& f) {
   try {
     f();
-  } catch (const platform::AutomationError& e) {
+  } catch (const automation::AutomationError& e) {
     return e.number();
   }
   return 0;

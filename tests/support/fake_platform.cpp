@@ -3,7 +3,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
 namespace vintrel::testing {
 
@@ -13,13 +13,13 @@ FakeSocketArray::Element& FakeSocketArray::element(std::int32_t index) { return 
 
 FakeSocketArray::Element& FakeSocketArray::loaded(std::int32_t index) {
   auto it = elements_.find(index);
-  if (it == elements_.end() || !it->second.loaded) platform::raise(platform::err::no_element);
+  if (it == elements_.end() || !it->second.loaded) automation::raise(automation::err::no_element);
   return it->second;
 }
 
 const FakeSocketArray::Element& FakeSocketArray::loaded(std::int32_t index) const {
   auto it = elements_.find(index);
-  if (it == elements_.end() || !it->second.loaded) platform::raise(platform::err::no_element);
+  if (it == elements_.end() || !it->second.loaded) automation::raise(automation::err::no_element);
   return it->second;
 }
 

@@ -14,7 +14,7 @@ namespace {
 constexpr std::int32_t cannot_create = 429;
 
 [[noreturn]] void fail(const std::string& why) {
-  platform::raise(cannot_create, "Vintrel", "Can't create object: " + why);
+  automation::raise(cannot_create, "Vintrel", "Can't create object: " + why);
 }
 
 std::string code_text(HRESULT code) {
@@ -99,7 +99,7 @@ const Module& Creator::module_of(const Guid& clsid) const {
   return Module::load(*path);
 }
 
-std::shared_ptr<platform::Object> Creator::create(std::string_view name, platform::Platform* platform,
+std::shared_ptr<automation::Object> Creator::create(std::string_view name, platform::Platform* platform,
                                                   platform::Container* host) const {
   const Guid clsid = class_id(name);
   const Module& module = module_of(clsid);
@@ -108,7 +108,7 @@ std::shared_ptr<platform::Object> Creator::create(std::string_view name, platfor
   if (!succeeded(got) || !factory_pointer)
     fail(module.path() + " does not serve " + clsid.to_string() + " (" + code_text(got) + ")");
   auto* factory = static_cast<ClassFactory*>(factory_pointer);
-  std::shared_ptr<platform::Object> object;
+  std::shared_ptr<automation::Object> object;
   const HRESULT made = factory->CreateInstance(platform, host, object);
   if (!succeeded(made) || !object) fail(std::string(name) + " refused to make an object (" + code_text(made) + ")");
   return object;

@@ -57,7 +57,7 @@ class Creator {
   /// A new object of the class `name`. A control needs the platform it runs
   /// on, and may be given its host; both must outlive the object. Fails
   /// with 429 when the object cannot be made.
-  std::shared_ptr<platform::Object> create(std::string_view name, platform::Platform* platform = nullptr,
+  std::shared_ptr<automation::Object> create(std::string_view name, platform::Platform* platform = nullptr,
                                            platform::Container* host = nullptr) const;
   /// A new control of the class `name`; 429 when the class is no control.
   std::shared_ptr<AutomationControl> create_control(std::string_view name, platform::Platform& platform,

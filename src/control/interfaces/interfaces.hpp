@@ -13,7 +13,7 @@
 
 #include "control/interfaces/guid.hpp"
 #include "control/interfaces/hresult.hpp"
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
 namespace vintrel::platform {
 class Platform;
@@ -35,7 +35,7 @@ inline constexpr std::uint16_t property_putref = 8;
 }  // namespace invoke
 
 /// An automation object whose members are also reached by identifier.
-class Dispatch : public platform::Object {
+class Dispatch : public automation::Object {
  public:
   /// The identifier of the member `name` (any letter case); an unknown name
   /// fails with 438.
@@ -44,7 +44,7 @@ class Dispatch : public platform::Object {
   /// Arguments passed by reference are written back into `args`. An unknown
   /// identifier or a kind the member lacks fails with 438, a wrong count with
   /// 450, an argument that does not convert with 13 or 6.
-  virtual platform::Variant Invoke(DispId id, std::uint16_t flags, std::vector<platform::Variant>& args) = 0;
+  virtual automation::Variant Invoke(DispId id, std::uint16_t flags, std::vector<automation::Variant>& args) = 0;
 };
 
 /// A listener for a control's events.
@@ -52,7 +52,7 @@ class EventSink {
  public:
   virtual ~EventSink() = default;
   /// One event, by identifier and by name, with its arguments.
-  virtual void Invoke(DispId id, std::string_view name, std::vector<platform::Variant>& args) = 0;
+  virtual void Invoke(DispId id, std::string_view name, std::vector<automation::Variant>& args) = 0;
 };
 
 /// Where listeners connect to a control's event interface.
@@ -72,25 +72,25 @@ class PropertyBag {
  public:
   virtual ~PropertyBag() = default;
   /// The value stored under `name`, or `default_value` when there is none.
-  virtual platform::Variant Read(std::string_view name, const platform::Variant& default_value) = 0;
+  virtual automation::Variant Read(std::string_view name, const automation::Variant& default_value) = 0;
   /// Stores `value` under `name`; `default_value` is the control's default.
-  virtual void Write(std::string_view name, const platform::Variant& value,
-                     const platform::Variant& default_value) = 0;
+  virtual void Write(std::string_view name, const automation::Variant& value,
+                     const automation::Variant& default_value) = 0;
 };
 
 /// A property bag in memory. It stores every value written, also one equal
 /// to the default: a bag that drops a value would fail the next load.
 class MemoryPropertyBag final : public PropertyBag {
  public:
-  platform::Variant Read(std::string_view name, const platform::Variant& default_value) override;
-  void Write(std::string_view name, const platform::Variant& value, const platform::Variant& default_value) override;
+  automation::Variant Read(std::string_view name, const automation::Variant& default_value) override;
+  void Write(std::string_view name, const automation::Variant& value, const automation::Variant& default_value) override;
   /// True when `name` (any letter case) holds a value.
   bool contains(std::string_view name) const;
   /// Number of values held.
   std::size_t size() const { return values_.size(); }
 
  private:
-  std::vector<std::pair<std::string, platform::Variant>> values_;
+  std::vector<std::pair<std::string, automation::Variant>> values_;
 };
 
 /// The scripting-safety questions of a browser.
@@ -122,7 +122,7 @@ class ClassFactory {
   /// E_INVALIDARG for a control without a platform, E_FAIL when the object
   /// could not be made.
   virtual HRESULT CreateInstance(platform::Platform* platform, platform::Container* host,
-                                 std::shared_ptr<platform::Object>& object) = 0;
+                                 std::shared_ptr<automation::Object>& object) = 0;
   /// A lock keeps the module in use with no object alive.
   virtual HRESULT LockServer(bool lock) = 0;
 

@@ -2,15 +2,15 @@
 
 namespace vintrel::control {
 
-platform::Variant MemoryPropertyBag::Read(std::string_view name, const platform::Variant& default_value) {
+automation::Variant MemoryPropertyBag::Read(std::string_view name, const automation::Variant& default_value) {
   for (const auto& [key, value] : values_)
-    if (platform::same_name(key, name)) return value;
+    if (automation::same_name(key, name)) return value;
   return default_value;
 }
 
-void MemoryPropertyBag::Write(std::string_view name, const platform::Variant& value, const platform::Variant&) {
+void MemoryPropertyBag::Write(std::string_view name, const automation::Variant& value, const automation::Variant&) {
   for (auto& [key, stored] : values_)
-    if (platform::same_name(key, name)) {
+    if (automation::same_name(key, name)) {
       stored = value;
       return;
     }
@@ -19,7 +19,7 @@ void MemoryPropertyBag::Write(std::string_view name, const platform::Variant& va
 
 bool MemoryPropertyBag::contains(std::string_view name) const {
   for (const auto& entry : values_)
-    if (platform::same_name(entry.first, name)) return true;
+    if (automation::same_name(entry.first, name)) return true;
   return false;
 }
 

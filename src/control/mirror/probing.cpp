@@ -6,7 +6,7 @@
 namespace vintrel::control {
 
 using namespace queue::status;
-using platform::int_div;
+using automation::int_div;
 using platform::seconds_between;
 
 namespace {
@@ -26,7 +26,7 @@ void UserControl1::launchProbes(std::int16_t n) {
   const std::int32_t count = servers->Count();
   for (std::int32_t j = 1; j <= count; ++j) {
     remoteServerLoc& S = servers->Item(j);
-    platform::increment(psIndex);
+    automation::increment(psIndex);
     const std::int16_t p = psIndex;
     S.pingSock = p;
     buildPingRequest(p, S.remoteFilePath, S.host);
@@ -85,11 +85,11 @@ void UserControl1::evaluateProbes(std::int16_t n) {
 
     if (P.psBytes == 0 && seconds_between(P.psStartTime, now) > silence_seconds &&
         P.psVerdict == ProbeVerdict::none) {
-      platform::increment(F.numServersChecked);
+      automation::increment(F.numServersChecked);
       P.psVerdict = ProbeVerdict::silent;
     }
     if (P.psBytes > 1) {
-      platform::increment(S.timeInterval);
+      automation::increment(S.timeInterval);
       const auto T = seconds_between(P.psFirstDataTime, now);
       if (F.downloadStatus == pinging && P.psBytes > 2000 && T >= 2 && P.psVerdict == ProbeVerdict::none) {
         curRate = static_cast<double>(int_div(static_cast<double>(int_div(P.psBytes, static_cast<double>(T))), 1024));
@@ -98,7 +98,7 @@ void UserControl1::evaluateProbes(std::int16_t n) {
           F.bestPingTime = curRate;
           chooseServer(n, S);
         }
-        platform::increment(F.numServersChecked);
+        automation::increment(F.numServersChecked);
         P.psVerdict = ProbeVerdict::measured;
         pingWs->Close(p);
       }

@@ -30,9 +30,9 @@ std::atomic<long> locks{0};
 
 // Hands out `object` so that its release is counted.
 template <class T>
-std::shared_ptr<platform::Object> counted(std::unique_ptr<T> object) {
+std::shared_ptr<automation::Object> counted(std::unique_ptr<T> object) {
   ++live_objects;
-  return std::shared_ptr<platform::Object>(object.release(), [](platform::Object* o) {
+  return std::shared_ptr<automation::Object>(object.release(), [](automation::Object* o) {
     delete o;
     --live_objects;
   });
@@ -43,7 +43,7 @@ class Factory final : public ClassFactory {
   explicit Factory(bool control) : control_(control) {}
 
   HRESULT CreateInstance(platform::Platform* platform, platform::Container* host,
-                         std::shared_ptr<platform::Object>& object) override {
+                         std::shared_ptr<automation::Object>& object) override {
     try {
       if (!control_) {
         object = counted(std::make_unique<queue::remoteServerLoc>());

@@ -6,7 +6,7 @@
 
 namespace vintrel::control {
 
-using platform::number_text;
+using automation::number_text;
 
 namespace {
 std::string text_of(double v) { return number_text(v); }

@@ -5,7 +5,7 @@
 namespace vintrel::control {
 
 using namespace queue::status;
-using platform::int_div;
+using automation::int_div;
 using platform::sck::connected;
 
 namespace {
@@ -106,7 +106,7 @@ void UserControl1::updateRate(DownloadFile& F) {
   remainingKB = (F.contentlength - F.downloadedbytes) / 1024;
   if (curRate > 0) remainingSecs = static_cast<double>(int_div(remainingKB, curRate));
   F.remainingTime = remainingSecs;
-  F.therate = platform::round_to_i4(curRate);
+  F.therate = automation::round_to_i4(curRate);
 }
 
 void UserControl1::sendRequest(std::int16_t fileIndex) {

@@ -16,12 +16,12 @@ std::string join_local_path(const std::string& folder, const std::string& name) 
 
 namespace vintrel::control {
 
-using platform::err::subscript;
-using platform::increment;
-using platform::raise;
+using automation::err::subscript;
+using automation::increment;
+using automation::raise;
 
 void UserControl1::AddFile(const std::string& URL) {
-  if (numfilesadded >= platform::SlotArray<std::string>::upper) raise(subscript);
+  if (numfilesadded >= automation::SlotArray<std::string>::upper) raise(subscript);
   addedURLs[numfilesadded + 1] = URL;
   increment(numfilesadded);
 }
@@ -52,7 +52,7 @@ void UserControl1::createRecords() {
     server->servName = U.servName;
     // A port that is not a number fails with 13 and ends the pass; records
     // made before it stay.
-    server->PortNum = platform::to_i4(Variant(U.portText));
+    server->PortNum = automation::to_i4(Variant(U.portText));
     server->host = http::host_field(U.servName, server->PortNum, U.secure);
     server->isSecure = U.secure;
     record->remoteServerLocs->Add(server);
@@ -65,7 +65,7 @@ void UserControl1::createRecords() {
 void UserControl1::addFilesToQueue() {
   const std::int16_t last = collectionPointer;
   for (curcnt = static_cast<std::int16_t>(totalFiles + 1); curcnt <= last; increment(curcnt)) {
-    if (!platform::SlotArray<std::string>::contains(curcnt)) raise(subscript);
+    if (!automation::SlotArray<std::string>::contains(curcnt)) raise(subscript);
     increment(totalFiles);
     DownloadFile& R = DownloadFiles->Item(curcnt);
     R.localfilename = text::replace_all(R.localfilename, "//", "/");
@@ -84,12 +84,12 @@ std::string UserControl1::DeQuery(const std::string& fntemp) {
   return at == std::string::npos ? fntemp : fntemp.substr(0, at);
 }
 
-Variant UserControl1::DeQuery(Variant& fntemp) { return Variant(DeQuery(platform::to_bstr(fntemp))); }
+Variant UserControl1::DeQuery(Variant& fntemp) { return Variant(DeQuery(automation::to_bstr(fntemp))); }
 
 Variant UserControl1::str2bin(Variant& varstr) {
   // Text is UTF-8 and kept byte for byte, so each byte is one character of
   // the system code page and becomes one byte of the result.
-  const std::string text = platform::to_bstr(varstr);
+  const std::string text = automation::to_bstr(varstr);
   const auto length = text.size();
   std::vector<std::uint8_t> bytes;
   bytes.reserve(length);

@@ -9,7 +9,7 @@ using namespace queue::status;
 void UserControl1::StartQueue() {
   // The dialog keeps the loop running, so a page handler could call us
   // again while our own dialog is still open.
-  if (folderDialogOpen_) platform::raise(platform::err::invalid_call);
+  if (folderDialogOpen_) automation::raise(automation::err::invalid_call);
   // A host without a page object leaves the page data empty.
   platform::PageObject* page = container_ ? container_->page() : nullptr;
   cookielist = page ? page->cookie() : std::string();
@@ -24,7 +24,7 @@ void UserControl1::StartQueue() {
 }
 
 void UserControl1::downloadQueue() {
-  platform::increment(qPointer);
+  automation::increment(qPointer);
   i = CurFile;
   const std::int16_t n = CurFile;
   DownloadFile& F = DownloadFiles->Item(n);

@@ -9,7 +9,7 @@ constexpr const char* crlf = "\r\n";
 
 // Byte counts are whole numbers held in doubles; they go out as plain digits,
 // never failing: a count no request could carry is sent as the largest one.
-std::string decimal(double v) { return platform::number_text(platform::whole_bytes(v)); }
+std::string decimal(double v) { return automation::number_text(automation::whole_bytes(v)); }
 }  // namespace
 
 void UserControl1::buildRequest(std::int16_t fileIndex) {
@@ -25,7 +25,7 @@ void UserControl1::buildRequest(std::int16_t fileIndex) {
     if (F.contentlength > 0) {
       // The server's own digits when contentlength still holds its total.
       const std::int64_t exact = D.dlTransfer.exact_total;
-      request += exact >= 0 && static_cast<double>(exact) == F.contentlength ? platform::number_text(exact)
+      request += exact >= 0 && static_cast<double>(exact) == F.contentlength ? automation::number_text(exact)
                                                                              : decimal(F.contentlength);
     }
     request += crlf;

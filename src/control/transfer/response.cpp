@@ -251,7 +251,7 @@ bool UserControl1::openWriter(std::int16_t n, DownloadFile& F, double offset) {
       outFile->AutoFlush(true);
       outFile->SeekAbsolute(static_cast<std::int32_t>(position >> 32),
                             static_cast<std::int32_t>(static_cast<std::uint32_t>(position & 0xFFFFFFFF)));
-    } catch (const platform::AutomationError& e) {
+    } catch (const automation::AutomationError& e) {
       const int error = outFile->LastError();
       if (outFile->IsOpen()) outFile->CloseFile();
       stopFile(n, F, error, e.description());
@@ -284,7 +284,7 @@ bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
   if (T.writer == Writer::large) {
     try {
       outFile->WriteBytes(bytes);
-    } catch (const platform::AutomationError& e) {
+    } catch (const automation::AutomationError& e) {
       stopFile(n, F, outFile->LastError(), e.description());
       return false;
     }
@@ -393,7 +393,7 @@ bool UserControl1::roomFor(std::int16_t n, DownloadFile& F, double bytes) {
   if (space.total_free == 0 && space.available == 0) return true;
   if (bytes <= static_cast<double>(space.available)) return true;
   stopFile(n, F, ENOSPC,
-           "Not enough free space: " + std::to_string(platform::whole_bytes(bytes)) + " bytes to fetch, " +
+           "Not enough free space: " + std::to_string(automation::whole_bytes(bytes)) + " bytes to fetch, " +
                std::to_string(space.available) + " bytes free in " + folder);
   return false;
 }

@@ -1,4 +1,4 @@
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,10 @@
 #include "platform/clock.hpp"
 #include "support/errors.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 namespace {
 
+using platform::make_date;
 using testing::error_of;
 
 class Plain final : public Object {
@@ -442,4 +443,4 @@ TEST(ObjectMembers, NamesCompareIgnoringAsciiCase) {
 }
 
 }  // namespace
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation

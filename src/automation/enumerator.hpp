@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 
 /// Walks the items a collection held when the walk began: items added or
 /// removed meanwhile neither skip nor repeat any.
@@ -35,4 +35,4 @@ class Enumerator final : public Object {
   std::size_t next_ = 0;
 };
 
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation

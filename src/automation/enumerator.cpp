@@ -1,6 +1,6 @@
-#include "platform/enumerator.hpp"
+#include "automation/enumerator.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 
 bool Enumerator::Next(Variant& item) {
   if (next_ >= items_.size()) return false;
@@ -50,4 +50,4 @@ Variant Enumerator::call(std::string_view name, std::vector<Variant>& args) {
 
 std::vector<std::string> Enumerator::member_names() const { return {"Clone", "Next", "Reset", "Skip"}; }
 
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation

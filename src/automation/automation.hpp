@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 
 /// Numbers of the runtime errors that the control raises.
 namespace err {
@@ -182,4 +182,4 @@ class Object {
 /// Case-insensitive name comparison, as automation looks names up.
 bool same_name(std::string_view a, std::string_view b) noexcept;
 
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation

@@ -5,9 +5,9 @@
 #include <array>
 #include <cstdint>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 
 /// An array with the fixed bounds Lo..Hi; an index outside fails with 9.
 template <class T, std::int32_t Lo = 1, std::int32_t Hi = 100>
@@ -30,4 +30,4 @@ class SlotArray {
   std::array<T, static_cast<std::size_t>(Hi - Lo + 1)> slots_{};
 };
 
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation

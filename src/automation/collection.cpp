@@ -1,6 +1,6 @@
-#include "platform/collection.hpp"
+#include "automation/collection.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 
 namespace {
 
@@ -56,4 +56,4 @@ Variant CollectionBase::call(std::string_view name, std::vector<Variant>& args) 
 
 std::vector<std::string> CollectionBase::member_names() const { return {"Add", "Count", "Item", "Remove"}; }
 
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation

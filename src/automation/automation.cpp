@@ -1,4 +1,4 @@
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -9,7 +9,7 @@
 
 #include "text/text.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 
 namespace {
 
@@ -549,4 +549,4 @@ std::vector<std::string> Object::member_names() const { return {}; }
 
 bool same_name(std::string_view a, std::string_view b) noexcept { return text::iequals(a, b); }
 
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <type_traits>
 
-#include "platform/automation.hpp"
+#include "automation/automation.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 
 /// Converts an automation value to a member of type T.
 template <class T>
@@ -78,4 +78,4 @@ const Member<C>* find_member(std::span<const Member<C>> table, std::string_view 
   return nullptr;
 }
 
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation

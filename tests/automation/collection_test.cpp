@@ -1,4 +1,4 @@
-#include "platform/collection.hpp"
+#include "automation/collection.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/slots.hpp"
+#include "automation/slots.hpp"
 #include "support/errors.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 namespace {
 
 using testing::error_of;
@@ -134,4 +134,4 @@ TEST(SlotArray, IndexOutsideBoundsRaisesSubscriptOutOfRange) {
 }
 
 }  // namespace
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation

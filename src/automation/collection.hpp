@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "platform/automation.hpp"
-#include "platform/enumerator.hpp"
+#include "automation/automation.hpp"
+#include "automation/enumerator.hpp"
 
-namespace vintrel::platform {
+namespace vintrel::automation {
 
 /// What script sees of any collection: Add, Count, Item, Remove.
 class CollectionBase : public Object {
@@ -64,4 +64,4 @@ class Collection final : public CollectionBase {
   std::vector<std::shared_ptr<T>> items_;
 };
 
-}  // namespace vintrel::platform
+}  // namespace vintrel::automation
