@@ -1,7 +1,7 @@
 #include "host/path.hpp"
 
+#include <charconv>
 #include <cstdint>
-#include <stdexcept>
 #include <utility>
 
 #include "host/protocol_failure.hpp"
@@ -72,13 +72,14 @@ Variant PathParser::argument() {
   const std::size_t begin = at_;
   if (at_ < text_.size() && text_[at_] == '-') ++at_;
   while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
-  const std::string digits(text_.substr(begin, at_ - begin));
+  const std::string_view digits = text_.substr(begin, at_ - begin);
   if (digits.empty() || digits == "-") bad("an index must be a whole number or a quoted string");
-  try {
-    return Variant(static_cast<std::int32_t>(std::stol(digits)));
-  } catch (const std::out_of_range&) {
-    platform::raise(platform::err::overflow);
-  }
+  // Read as 32 bits or not at all: a number beyond them must not wrap
+  // round into another index.
+  std::int32_t value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error == std::errc::result_out_of_range) platform::raise(platform::err::overflow);
+  return Variant(value);
 }
 
 }  // namespace vintrel::host

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/session.hpp"
+#include "support/errors.hpp"
 
 namespace vintrel::host {
 namespace {
@@ -75,6 +76,15 @@ TEST(HostPath, PathsThatDoNotReadAreRefusedSayingWhy) {
   EXPECT_EQ(refusal("a(1,)"), "bad path \"a(1,)\": an index must be a whole number or a quoted string");
   EXPECT_EQ(refusal("a b"), "bad path \"a b\": unexpected 'b'");
   EXPECT_EQ(refusal("a(1)x"), "bad path \"a(1)x\": unexpected 'x'");
+}
+
+TEST(HostPath, IndexesBeyondThirtyTwoBitsOverflowInsteadOfWrapping) {
+  EXPECT_EQ(parse("a(2147483647)")[0].index.at(0).i4(), 2147483647);
+  EXPECT_EQ(parse("a(-2147483648)")[0].index.at(0).i4(), -2147483647 - 1);
+  EXPECT_EQ(testing::error_of([] { parse("a(2147483648)"); }), platform::err::overflow);
+  EXPECT_EQ(testing::error_of([] { parse("a(3000000000)"); }), platform::err::overflow);
+  EXPECT_EQ(testing::error_of([] { parse("a(-3000000000)"); }), platform::err::overflow);
+  EXPECT_EQ(testing::error_of([] { parse("a(99999999999999999999)"); }), platform::err::overflow);
 }
 
 }  // namespace
