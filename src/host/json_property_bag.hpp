@@ -14,6 +14,7 @@ namespace vintrel::host {
 /// Names are found as script finds them, whatever their case.
 class JsonPropertyBag final : public control::PropertyBag {
  public:
+  /// A bag holding `values`, an object of names and values.
   explicit JsonPropertyBag(Json values = Json::object()) : values_(std::move(values)) {}
 
   platform::Variant Read(std::string_view name, const platform::Variant& default_value) override {

@@ -50,15 +50,16 @@ class ConnectionOwner {
 
 /// What every connection of one array shares.
 struct ConnectionSettings {
-  Resolver& resolver;
-  SocketTimeouts timeouts;
-  std::shared_ptr<TlsContext> tls;
+  Resolver& resolver;               // turns host names into addresses
+  SocketTimeouts timeouts;          // the connect and idle limits
+  std::shared_ptr<TlsContext> tls;  // the platform's trust settings
 };
 
 /// The connection of socket element `index`; made by the array on Load and
 /// always held by shared_ptr.
 class SocketConnection final : public std::enable_shared_from_this<SocketConnection> {
  public:
+  /// A closed connection whose events go to `owner` as element `index`'s.
   SocketConnection(boost::asio::io_context& io, ConnectionSettings settings, ConnectionOwner& owner,
                    std::int16_t index);
   SocketConnection(const SocketConnection&) = delete;

@@ -21,6 +21,7 @@ namespace vintrel::web {
 /// An accepted connection, alive while one of its operations is pending.
 class HttpConnection final : public std::enable_shared_from_this<HttpConnection> {
  public:
+  /// A connection `server` accepted; nothing is read before read().
   HttpConnection(std::shared_ptr<Server::Impl> server, boost::asio::ip::tcp::socket socket);
 
   /// Reads the next request, within the time limit.

@@ -36,6 +36,7 @@ struct KeptChannel {
 
 /// What a server is while it runs; connections hold it by shared_ptr.
 struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
+  /// A server on `loop` that does not listen yet (see listen()).
   Impl(platform::EventLoop& loop, ServerOptions opts, ChannelFactory make);
 
   boost::asio::io_context& io;
@@ -44,11 +45,13 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
   Gate gate;
   boost::asio::ip::tcp::acceptor acceptor;
   std::uint16_t port = 0;
-  std::uint64_t next_id = 1;
+  std::uint64_t next_id = 1;  // of the next WebSocket connection, in order of arrival
+  // The open WebSocket connections by id, oldest first.
   std::map<std::uint64_t, std::weak_ptr<WebSocketConnection>> connections;
+  // The channels by session identifier, with a page or waiting for one.
   std::map<std::string, KeptChannel> sessions;
   boost::asio::steady_timer sweeper;
-  bool closing = false;
+  bool closing = false;  // the server is going: nothing new is taken
 
   /// One line of the server's log, when it keeps one.
   void log(const std::string& line) const {
