@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "apps/download_url.hpp"
+#include "apps/folder_option.hpp"
 #include "apps/report.hpp"
 #include "apps/tls_options.hpp"
 #include "control/user_control1.hpp"
@@ -405,16 +406,13 @@ int run_get(const GetOptions& options) {
   if (!options.directory.empty()) {
     // Like wget -P: the folder is made when missing, and given to the
     // control as an absolute path since it names every file after it.
-    const std::filesystem::path folder = std::filesystem::absolute(options.directory, error).lexically_normal();
-    std::filesystem::create_directories(folder, error);
-    if (error || !std::filesystem::is_directory(folder)) {
-      report.error("cannot use the folder " + folder.string() + (error ? ": " + error.message() : ""));
+    const GivenFolder folder = given_folder(options.directory);
+    if (!folder.usable) {
+      report.error("cannot use the folder " + folder.shown + (folder.reason.empty() ? "" : ": " + folder.reason));
       return 1;
     }
-    std::string text = folder.string();
-    if (text.size() > 1 && text.back() == '/') text.pop_back();
-    preselect = text;
-    dialog = std::make_unique<platform::FixedFolderDialog>(loop, text);
+    preselect = folder.path;
+    dialog = std::make_unique<platform::FixedFolderDialog>(loop, folder.path);
   } else {
     dialog = platform::make_interactive_folder_dialog(loop);
     // Nobody to ask (no desktop, input not a terminal): the current folder.

@@ -1,13 +1,12 @@
 // `vintrel host`: the scripting protocol over standard input and output, so
 // that a program in any language drives a control through a pipe.
 
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <system_error>
 
 #include "apps/command.hpp"
+#include "apps/folder_option.hpp"
 #include "apps/tls_options.hpp"
 #include "control/dispatch.hpp"
 #include "host/session.hpp"
@@ -35,17 +34,13 @@ int run_host(const HostOptions& options) {
   if (!options.directory.empty()) {
     // As with `vintrel get -d`: made when missing, and absolute, since the
     // control names every file after it.
-    std::error_code error;
-    const std::filesystem::path folder = std::filesystem::absolute(options.directory, error).lexically_normal();
-    std::filesystem::create_directories(folder, error);
-    if (error || !std::filesystem::is_directory(folder)) {
-      std::cerr << "vintrel host: cannot use the folder " << folder.string()
-                << (error ? ": " + error.message() : "") << '\n';
+    const GivenFolder folder = given_folder(options.directory);
+    if (!folder.usable) {
+      std::cerr << "vintrel host: cannot use the folder " << folder.shown
+                << (folder.reason.empty() ? "" : ": " + folder.reason) << '\n';
       return 1;
     }
-    std::string text = folder.string();
-    if (text.size() > 1 && text.back() == '/') text.pop_back();
-    dialog = std::make_unique<platform::FixedFolderDialog>(loop, text);
+    dialog = std::make_unique<platform::FixedFolderDialog>(loop, folder.path);
   } else if (options.dialog == "interactive") {
     // Standard input carries the requests, so the terminal prompt cannot
     // have it: only the desktop's chooser can ask the user.

@@ -2,7 +2,6 @@
 // server over a WebSocket on 127.0.0.1, one control per connection, with the
 // same JSON messages as `vintrel host`.
 
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "apps/command.hpp"
+#include "apps/folder_option.hpp"
 #include "apps/tls_options.hpp"
 #include "platform/console.hpp"
 #include "platform/event_loop.hpp"
@@ -36,14 +36,11 @@ struct ServeOptions {
 // The folder the user gave, as the control names files after it: absolute,
 // created when missing, without a trailing slash.
 std::string prepare_folder(const std::string& directory) {
-  std::error_code error;
-  const std::filesystem::path folder = std::filesystem::absolute(directory, error).lexically_normal();
-  std::filesystem::create_directories(folder, error);
-  if (error || !std::filesystem::is_directory(folder))
-    throw CLI::ValidationError("-d " + directory, "cannot use the folder" + (error ? ": " + error.message() : ""));
-  std::string text = folder.string();
-  if (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
+  const GivenFolder folder = given_folder(directory);
+  if (!folder.usable)
+    throw CLI::ValidationError("-d " + directory,
+                               "cannot use the folder" + (folder.reason.empty() ? "" : ": " + folder.reason));
+  return folder.path;
 }
 
 int run_serve(const ServeOptions& options) {

@@ -9,6 +9,10 @@
 #include "control/interfaces/interfaces.hpp"
 #include "control/type_library.hpp"
 #include "control/user_control1.hpp"
+#include "host/json_property_bag.hpp"
+#include "host/path.hpp"
+#include "host/peer_folder_dialog.hpp"
+#include "host/protocol_failure.hpp"
 #include "host/values.hpp"
 #include "automation/collection.hpp"
 #include "platform/container.hpp"
@@ -24,12 +28,6 @@ using json = Json;
 using automation::AutomationError;
 using automation::Variant;
 
-constexpr const char* source = "Vintrel.Host";
-
-[[noreturn]] void fail(std::int32_t number, std::string description) {
-  throw AutomationError(number, source, std::move(description));
-}
-
 // Script reads a member and calls a method the same way.
 constexpr std::uint16_t read_or_call = control::invoke::method | control::invoke::property_get;
 
@@ -44,143 +42,6 @@ std::string text_field(const json& request, const char* name) {
   if (!value.is_string()) fail(protocol_error::bad_request, std::string("\"") + name + "\" must be a string");
   return value.get<std::string>();
 }
-
-// ---- Paths: DownloadFiles(2).remoteServerLocs(1).PortNum ------------------
-
-struct Segment {
-  std::string name;
-  bool indexed = false;
-  std::vector<Variant> index;
-};
-
-class PathParser {
- public:
-  explicit PathParser(std::string_view text) : text_(text) {}
-
-  std::vector<Segment> parse() {
-    std::vector<Segment> segments;
-    do {
-      segments.push_back(segment());
-    } while (take('.'));
-    if (at_ < text_.size()) bad("unexpected '" + std::string(1, text_[at_]) + "'");
-    return segments;
-  }
-
- private:
-  [[noreturn]] void bad(const std::string& why) const {
-    fail(protocol_error::bad_request, "bad path \"" + std::string(text_) + "\": " + why);
-  }
-  bool take(char c) {
-    skip_blanks();
-    if (at_ < text_.size() && text_[at_] == c) {
-      ++at_;
-      return true;
-    }
-    return false;
-  }
-  void skip_blanks() {
-    while (at_ < text_.size() && text_[at_] == ' ') ++at_;
-  }
-  static bool name_char(char c, bool first) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (!first && c >= '0' && c <= '9');
-  }
-
-  Segment segment() {
-    skip_blanks();
-    Segment s;
-    while (at_ < text_.size() && name_char(text_[at_], s.name.empty())) s.name += text_[at_++];
-    if (s.name.empty()) bad("a member name is missing");
-    if (!take('(')) return s;
-    s.indexed = true;
-    if (take(')')) return s;
-    do {
-      s.index.push_back(argument());
-    } while (take(','));
-    if (!take(')')) bad("')' is missing");
-    return s;
-  }
-
-  Variant argument() {
-    skip_blanks();
-    if (at_ < text_.size() && text_[at_] == '"') {
-      const std::size_t end = text_.find('"', at_ + 1);
-      if (end == std::string_view::npos) bad("a string is not closed");
-      std::string value(text_.substr(at_ + 1, end - at_ - 1));
-      at_ = end + 1;
-      return Variant(std::move(value));
-    }
-    const std::size_t begin = at_;
-    if (at_ < text_.size() && text_[at_] == '-') ++at_;
-    while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
-    const std::string digits(text_.substr(begin, at_ - begin));
-    if (digits.empty() || digits == "-") bad("an index must be a whole number or a quoted string");
-    try {
-      return Variant(static_cast<std::int32_t>(std::stol(digits)));
-    } catch (const std::out_of_range&) {
-      automation::raise(automation::err::overflow);
-    }
-  }
-
-  std::string_view text_;
-  std::size_t at_ = 0;
-};
-
-// ---- The page and the dialog the control sees ------------------------------
-
-// The dialog answered by the peer: its question goes out as an event, its
-// answer comes back as a "folder" request.
-class PeerFolderDialog final : public platform::FolderDialog {
- public:
-  explicit PeerFolderDialog(std::function<void(const json&)> emit) : emit_(std::move(emit)) {}
-
-  void show(const std::string& title, const std::string& preselect, Answer answer) override {
-    if (waiting_ || gone_) {
-      // Nobody to ask: the control counts this as cancelled. Answering
-      // inside show() is safe here, the control checks before it waits.
-      answer(std::nullopt);
-      return;
-    }
-    waiting_ = std::move(answer);
-    emit_(json{{"event", "FolderDialog"}, {"title", title}, {"preselect", preselect}});
-  }
-
-  bool waiting() const { return static_cast<bool>(waiting_); }
-
-  void answer(std::optional<std::string> folder) {
-    Answer done = std::move(waiting_);
-    waiting_ = nullptr;
-    if (done) done(std::move(folder));
-  }
-
-  void peer_gone() {
-    gone_ = true;
-    answer(std::nullopt);
-  }
-
- private:
-  std::function<void(const json&)> emit_;
-  Answer waiting_;
-  bool gone_ = false;
-};
-
-// A property bag held as a JSON object, for "save" and "load".
-class JsonPropertyBag final : public control::PropertyBag {
- public:
-  explicit JsonPropertyBag(json values = json::object()) : values_(std::move(values)) {}
-
-  Variant Read(std::string_view name, const Variant& default_value) override {
-    for (const auto& [key, value] : values_.items())
-      if (automation::same_name(key, name)) return from_json(value);
-    return default_value;
-  }
-  void Write(std::string_view name, const Variant& value, const Variant&) override {
-    values_[std::string(name)] = to_json(value);
-  }
-  const json& values() const { return values_; }
-
- private:
-  json values_;
-};
 
 }  // namespace
 
@@ -241,7 +102,7 @@ struct Session::Impl final : platform::Container, platform::PageObject {
                                {"description", error.description()}}}};
     } catch (const std::exception& error) {
       answer = json{{"id", id},
-                    {"error", {{"number", protocol_error::internal}, {"source", source},
+                    {"error", {{"number", protocol_error::internal}, {"source", protocol_source},
                                {"description", std::string("Internal error: ") + error.what()}}}};
     }
     --depth;

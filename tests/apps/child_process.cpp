@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/spawn_signals.hpp"
+
 extern char** environ;
 
 namespace vintrel::testing {
@@ -95,16 +97,7 @@ ChildProcess::ChildProcess(std::vector<std::string> arguments, Options options) 
   // The test runner may ignore or block signals; the child starts clean.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGTERM);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  start_with_default_signals(attributes);
 
   std::vector<std::string> environment = environment_without_display();
   auto argv = pointers(arguments);

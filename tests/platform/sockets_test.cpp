@@ -167,6 +167,16 @@ struct Rig {
   AsioPlatform platform;
 };
 
+// What most tests start from: the rig, a listener on its loop, an array
+// made there and the recorder of the array's events.
+class SocketArrayTest : public ::testing::Test {
+ protected:
+  Rig rig;
+  Listener listener{rig.loop};
+  std::unique_ptr<SocketArray> array = rig.platform.make_socket_array();
+  Recorder rec{*array};
+};
+
 std::string pattern(std::size_t size) {
   std::string bytes(size, '\0');
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
@@ -175,11 +185,7 @@ std::string pattern(std::size_t size) {
 
 // --- connecting ---------------------------------------------------------------
 
-TEST(SocketArray, ConnectReturnsAtOnceThenReportsConnected) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, ConnectReturnsAtOnceThenReportsConnected) {
   array->Load(1);
   EXPECT_EQ(array->State(1), sck::closed);
 
@@ -194,12 +200,8 @@ TEST(SocketArray, ConnectReturnsAtOnceThenReportsConnected) {
   ASSERT_TRUE(rig.wait([&] { return listener.peers.size() == 1; }));
 }
 
-TEST(SocketArray, NameGivenToResolverConnectsToItsAddress) {
-  Rig rig;
-  Listener listener(rig.loop);
+TEST_F(SocketArrayTest, NameGivenToResolverConnectsToItsAddress) {
   rig.resolver.add("files.example.test", "127.0.0.1");
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
   array->Load(0);
   array->Connect(0, "files.example.test", listener.port());
   ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1; }));
@@ -235,15 +237,12 @@ TEST(SocketArray, LaterAddressIsTriedWhenEarlierOneRefuses) {
 
 // --- errors -------------------------------------------------------------------
 
-TEST(SocketArray, RefusedPortRaisesError10061) {
-  Rig rig;
+TEST_F(SocketArrayTest, RefusedPortRaisesError10061) {
   std::int32_t port = 0;
   {
     Listener closed(rig.loop);
     port = closed.port();
   }
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
   array->Load(3);
   array->Connect(3, "127.0.0.1", port);
   ASSERT_TRUE(rig.wait([&] { return rec.count('E') == 1; }));
@@ -257,10 +256,8 @@ TEST(SocketArray, RefusedPortRaisesError10061) {
   EXPECT_EQ(rec.count('C'), 0);
 }
 
-TEST(SocketArray, UnknownHostRaisesError11001WithoutQuery) {
-  Rig rig;  // the fixed resolver: no query can leave
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, UnknownHostRaisesError11001WithoutQuery) {
+  // The rig's fixed resolver: no query can leave.
   array->Load(1);
   array->Connect(1, "nowhere.example.test", 80);
   EXPECT_TRUE(rec.log.empty());  // errors found at once still come later
@@ -270,10 +267,7 @@ TEST(SocketArray, UnknownHostRaisesError11001WithoutQuery) {
   EXPECT_EQ(array->State(1), sck::error);
 }
 
-TEST(SocketArray, PortOutsideRangeFailsLaterNotInline) {
-  Rig rig;
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, PortOutsideRangeFailsLaterNotInline) {
   array->Load(1);
   array->Connect(1, "127.0.0.1", 70000);
   EXPECT_TRUE(rec.log.empty());
@@ -281,11 +275,7 @@ TEST(SocketArray, PortOutsideRangeFailsLaterNotInline) {
   EXPECT_EQ(array->State(1), sck::error);
 }
 
-TEST(SocketArray, ResetMidStreamRaisesError10054) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, ResetMidStreamRaisesError10054) {
   array->Load(1);
   array->Connect(1, "127.0.0.1", listener.port());
   ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && listener.peers.size() == 1; }));
@@ -394,11 +384,7 @@ TEST(SocketArray, ArrivalsKeepSendingConnectionAlive) {
 
 // --- data ---------------------------------------------------------------------
 
-TEST(SocketArray, SentTextReachesPeerByteExact) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, SentTextReachesPeerByteExact) {
   array->Load(1);
   std::string all_bytes;
   for (int c = 0; c < 256; ++c) all_bytes.push_back(static_cast<char>(c));
@@ -414,9 +400,7 @@ TEST(SocketArray, SentTextReachesPeerByteExact) {
   EXPECT_EQ(listener.peers[0]->received, expected);
 }
 
-TEST(SocketArray, SendDataOnClosedElementFailsWithWrongState) {
-  Rig rig;
-  auto array = rig.platform.make_socket_array();
+TEST_F(SocketArrayTest, SendDataOnClosedElementFailsWithWrongState) {
   array->Load(1);
   try {
     array->SendData(1, "x");
@@ -426,11 +410,7 @@ TEST(SocketArray, SendDataOnClosedElementFailsWithWrongState) {
   }
 }
 
-TEST(SocketArray, DataArrivalCountsBytesAndGetDataEmptiesElement) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, DataArrivalCountsBytesAndGetDataEmptiesElement) {
   rec.take_data = false;
   std::vector<std::int32_t> totals;
   std::vector<std::size_t> taken;
@@ -460,11 +440,7 @@ TEST(SocketArray, DataArrivalCountsBytesAndGetDataEmptiesElement) {
   EXPECT_EQ(array->State(1), sck::connected);
 }
 
-TEST(SocketArray, UntakenBytesComeBackWithLaterOnesInOrder) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, UntakenBytesComeBackWithLaterOnesInOrder) {
   rec.take_data = false;
   array->Load(1);
   array->Connect(1, "127.0.0.1", listener.port());
@@ -481,11 +457,7 @@ TEST(SocketArray, UntakenBytesComeBackWithLaterOnesInOrder) {
   EXPECT_EQ(array->GetDataText(1), "");
 }
 
-TEST(SocketArray, CloseNotificationComesAfterLastData) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, CloseNotificationComesAfterLastData) {
   array->Load(1);
   array->Connect(1, "127.0.0.1", listener.port());
   ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && listener.peers.size() == 1; }));
@@ -499,11 +471,7 @@ TEST(SocketArray, CloseNotificationComesAfterLastData) {
   EXPECT_EQ(rec.count('E'), 0);
 }
 
-TEST(SocketArray, PeerEndWaitsUntilUntakenBytesAreTaken) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, PeerEndWaitsUntilUntakenBytesAreTaken) {
   rec.take_data = false;
   array->Load(1);
   array->Connect(1, "127.0.0.1", listener.port());
@@ -522,11 +490,7 @@ TEST(SocketArray, PeerEndWaitsUntilUntakenBytesAreTaken) {
   EXPECT_EQ(array->State(1), sck::closing);
 }
 
-TEST(SocketArray, LargeTransferArrivesCompleteAndInOrder) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, LargeTransferArrivesCompleteAndInOrder) {
   array->Load(7);
   array->Connect(7, "127.0.0.1", listener.port());
   ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && listener.peers.size() == 1; }));
@@ -541,9 +505,7 @@ TEST(SocketArray, LargeTransferArrivesCompleteAndInOrder) {
 
 // --- life cycle -----------------------------------------------------------------
 
-TEST(SocketArray, ElementNeverLoadedFailsWith340) {
-  Rig rig;
-  auto array = rig.platform.make_socket_array();
+TEST_F(SocketArrayTest, ElementNeverLoadedFailsWith340) {
   array->Load(1);
   EXPECT_FALSE(array->IsLoaded(2));
   EXPECT_TRUE(array->IsLoaded(1));
@@ -565,11 +527,7 @@ TEST(SocketArray, ElementNeverLoadedFailsWith340) {
   }
 }
 
-TEST(SocketArray, CloseIsHarmlessOnClosedElement) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, CloseIsHarmlessOnClosedElement) {
   array->Load(1);
   array->Close(1);
   array->Close(1);
@@ -584,11 +542,7 @@ TEST(SocketArray, CloseIsHarmlessOnClosedElement) {
   EXPECT_EQ(rec.log.size(), 1u);  // a Close of our own raises nothing
 }
 
-TEST(SocketArray, LoadOfLoadedElementClosesAndReusesIt) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, LoadOfLoadedElementClosesAndReusesIt) {
   array->Load(1);
   array->Connect(1, "127.0.0.1", listener.port());
   ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && listener.peers.size() == 1; }));
@@ -600,11 +554,7 @@ TEST(SocketArray, LoadOfLoadedElementClosesAndReusesIt) {
   EXPECT_EQ(array->State(1), sck::connected);
 }
 
-TEST(SocketArray, CloseInsideDataArrivalEndsEventsOfThatConnection) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, CloseInsideDataArrivalEndsEventsOfThatConnection) {
   array->Load(1);
   array->Load(2);
   rec.data_fn = [&](std::int16_t index, std::int32_t) {
@@ -627,16 +577,12 @@ TEST(SocketArray, CloseInsideDataArrivalEndsEventsOfThatConnection) {
   EXPECT_EQ(array->State(1), sck::closed);
 }
 
-TEST(SocketArray, ReconnectFromInsideErrorHandlerWorks) {
-  Rig rig;
-  Listener listener(rig.loop);
+TEST_F(SocketArrayTest, ReconnectFromInsideErrorHandlerWorks) {
   std::int32_t refused_port = 0;
   {
     Listener gone(rig.loop);
     refused_port = gone.port();
   }
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
   rec.error_fn = [&](std::int16_t index, SocketError&) {
     array->Close(index);
     array->Connect(index, "127.0.0.1", listener.port());
@@ -648,11 +594,7 @@ TEST(SocketArray, ReconnectFromInsideErrorHandlerWorks) {
   EXPECT_EQ(array->State(1), sck::connected);
 }
 
-TEST(SocketArray, ArrayDestroyedInsideItsOwnEventIsSafe) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, ArrayDestroyedInsideItsOwnEventIsSafe) {
   array->Load(1);
   array->Load(2);
   rec.data_fn = [&](std::int16_t, std::int32_t) { array.reset(); };
@@ -668,11 +610,7 @@ TEST(SocketArray, ArrayDestroyedInsideItsOwnEventIsSafe) {
   EXPECT_EQ(rec.count('X'), 0);
 }
 
-TEST(SocketArray, EventsComeOnTheLoopThread) {
-  Rig rig;
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
+TEST_F(SocketArrayTest, EventsComeOnTheLoopThread) {
   std::thread::id loop_thread;
   bool finished = false;
   rec.close_fn = [&](std::int16_t) { rig.loop.stop(); };

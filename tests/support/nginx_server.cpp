@@ -20,6 +20,8 @@
 #include <system_error>
 #include <thread>
 
+#include "support/spawn_signals.hpp"
+
 extern char** environ;
 
 namespace vintrel::testing {
@@ -287,14 +289,7 @@ bool NginxServer::try_start(std::string& failure) {
   // must start with the defaults or it would not see our SIGTERM.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int sig : {SIGPIPE, SIGTERM, SIGQUIT, SIGINT, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2}) sigaddset(&defaults, sig);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  start_with_default_signals(attributes);
 
   pid_t pid = -1;
   int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);

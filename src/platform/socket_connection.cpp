@@ -1,0 +1,277 @@
+// A connection's life: connecting (resolution, the addresses in turn, the
+// secure handshake), going live, failing and closing. Reads, writes and the
+// idle limit are in socket_connection_transfer.cpp.
+
+#include "platform/socket_connection.hpp"
+
+#include <utility>
+
+#include "platform/asio_platform.hpp"
+#include "automation/automation.hpp"
+#include "platform/resolver.hpp"
+#include "platform/tls_context.hpp"
+
+namespace vintrel::platform {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr std::int32_t wrong_state = 40006;
+
+}  // namespace
+
+std::int16_t SocketConnection::socket_error_number(const error_code& ec) {
+  if (ec.category() == boost::system::system_category() || ec.category() == boost::system::generic_category()) {
+    return socket_error_from_errno(ec.value());
+  }
+  return sck_err::aborted;
+}
+
+SocketConnection::SocketConnection(asio::io_context& io, ConnectionSettings settings, ConnectionOwner& owner,
+                                   std::int16_t index)
+    : io_(io),
+      settings_(std::move(settings)),
+      owner_(&owner),
+      index_(index),
+      socket_(io),
+      connect_timer_(io),
+      idle_timer_(io) {}
+
+void SocketConnection::connect(const std::string& host, std::int32_t port, bool secure) {
+  const auto self = shared_from_this();
+  stop_io();
+  clear_received();
+  state_ = sck::resolving;
+  secure_ = secure;
+  // A URL's IPv6 literal comes in brackets; the certificate names it bare.
+  host_ = host.size() > 2 && host.front() == '[' && host.back() == ']' ? host.substr(1, host.size() - 2) : host;
+  const std::uint64_t gen = generation_;
+
+  if (settings_.timeouts.connect.count() > 0) {
+    // Covers resolution, connection and the secure handshake together.
+    connect_timer_.expires_after(settings_.timeouts.connect);
+    connect_timer_.async_wait([self, gen](const error_code& ec) {
+      if (ec || !self->current(gen)) return;
+      if (self->state_ != sck::resolving && self->state_ != sck::connecting) return;
+      self->fail(sck_err::timed_out);
+    });
+  }
+
+  if (port < 1 || port > 65535) {
+    post_failure(gen, 10049);
+    return;
+  }
+  port_ = static_cast<std::uint16_t>(port);
+
+  // A resolver that answers before resolve() returns would put the answer
+  // inside Connect; such an answer is sent round the loop first.
+  initiating_ = true;
+  settings_.resolver.resolve(host, [self, gen](std::int16_t error, std::vector<std::string> addresses) {
+    if (!self->current(gen)) return;
+    if (self->initiating_) {
+      asio::post(self->socket_.get_executor(), [self, gen, error, addresses = std::move(addresses)]() mutable {
+        if (self->current(gen)) self->resolved(gen, error, std::move(addresses));
+      });
+      return;
+    }
+    self->resolved(gen, error, std::move(addresses));
+  });
+  initiating_ = false;
+}
+
+void SocketConnection::send(std::string_view data) {
+  const bool on_the_way = state_ == sck::resolving || state_ == sck::connecting;
+  if (!on_the_way && state_ != sck::connected) {
+    automation::raise(wrong_state, "Winsock", socket_error_text(wrong_state));
+  }
+  if (data.empty()) return;
+  pending_writes_.append(data);
+  // Data given before the connection is up goes out once it is.
+  if (on_the_way) return;
+  note_sent();
+  if (!writing_) start_write(generation_);
+}
+
+void SocketConnection::close() {
+  stop_io();
+  clear_received();
+  state_ = sck::closed;
+  // A queue of a hundred files must not keep a hundred receive buffers.
+  // The buffer goes on the next loop turn: a view take() gave out in this
+  // handler may still point into it.
+  if (buffer_) {
+    asio::post(socket_.get_executor(), [retired = std::shared_ptr<std::uint8_t[]>(std::move(buffer_))] {});
+  }
+}
+
+void SocketConnection::detach() {
+  stop_io();
+  owner_ = nullptr;
+}
+
+// Ends whatever the connection is doing; later completions of it are
+// stale. What has arrived is kept.
+void SocketConnection::stop_io() {
+  ++generation_;
+  // No close_notify exchange: a closed element is closed now. The session
+  // goes before the descriptor it runs over.
+  tls_.reset();
+  error_code ignored;
+  socket_.close(ignored);
+  connect_timer_.cancel();
+  idle_timer_.cancel();
+  initiating_ = false;
+  endpoints_.clear();
+  next_endpoint_ = 0;
+  pending_writes_.clear();
+  writing_ = false;
+  sent_ = false;
+  idle_armed_ = false;
+  peer_ended_ = false;
+}
+
+void SocketConnection::clear_received() {
+  // `handed_` stays: a view take() gave out lives until control returns to
+  // the loop, even across a Close in the same handler.
+  fresh_ = 0;
+  backlog_.clear();
+}
+
+void SocketConnection::post_failure(std::uint64_t gen, std::int16_t number) {
+  asio::post(io_, [self = shared_from_this(), gen, number] {
+    if (self->current(gen)) self->fail(number);
+  });
+}
+
+// `description` says more than the number's usual text (what a secure
+// handshake found wrong); empty gives the usual text.
+void SocketConnection::fail(std::int16_t number, std::string description) {
+  stop_io();
+  state_ = sck::error;
+  SocketError error;
+  error.Number = number;
+  error.Description = description.empty() ? socket_error_text(number) : std::move(description);
+  error.Scode = number;
+  if (SocketEvents* sink = events()) sink->on_error(index_, error);
+}
+
+void SocketConnection::notify_close() {
+  if (SocketEvents* sink = events()) sink->on_close(index_);
+}
+
+void SocketConnection::resolved(std::uint64_t gen, std::int16_t error, std::vector<std::string> addresses) {
+  if (error != 0) {
+    fail(error);
+    return;
+  }
+  for (const std::string& text : addresses) {
+    error_code ec;
+    const asio::ip::address address = asio::ip::make_address(text, ec);
+    if (!ec) endpoints_.emplace_back(address, port_);
+  }
+  if (endpoints_.empty()) {
+    fail(sck_err::host_not_found);
+    return;
+  }
+  state_ = sck::connecting;
+  connect_next(gen);
+}
+
+void SocketConnection::connect_next(std::uint64_t gen) {
+  error_code ignored;
+  socket_.close(ignored);
+  const tcp::endpoint endpoint = endpoints_[next_endpoint_++];
+  socket_.async_connect(endpoint, [self = shared_from_this(), gen](const error_code& ec) {
+    if (self->current(gen)) self->connected(gen, ec);
+  });
+}
+
+void SocketConnection::connected(std::uint64_t gen, const error_code& ec) {
+  if (ec) {
+    // The next address may answer where this one did not.
+    if (next_endpoint_ < endpoints_.size()) {
+      connect_next(gen);
+    } else {
+      fail(socket_error_number(ec));
+    }
+    return;
+  }
+  if (secure_) {
+    start_handshake(gen);
+    return;
+  }
+  go_live(gen);
+}
+
+void SocketConnection::start_handshake(std::uint64_t gen) {
+  TlsContext& trust = *settings_.tls;
+  tls::Context* context = trust.context();
+  error_code ec;
+  socket_.non_blocking(true, ec);
+  if (context == nullptr || ec) {
+    fail(tls_err::channel_error, context == nullptr ? trust.error() : ec.message());
+    return;
+  }
+  tls_ = context->open(socket_.native_handle(), host_);
+  if (!tls_) {
+    fail(tls_err::channel_error, "TLS handshake failed: no session (" + host_ + ")");
+    return;
+  }
+  handshake_step(gen);
+}
+
+void SocketConnection::handshake_step(std::uint64_t gen) {
+  const tls::Outcome step = tls_->handshake();
+  switch (step.kind) {
+    case tls::Outcome::Kind::done:
+      go_live(gen);
+      return;
+    case tls::Outcome::Kind::want_read:
+    case tls::Outcome::Kind::want_write:
+      await(gen, step.kind, &SocketConnection::handshake_step);
+      return;
+    default:
+      fail_secure(step);
+      return;
+  }
+}
+
+// Calls `then` once the socket is ready as `want` asks; a wait that fails
+// fails the connection.
+void SocketConnection::await(std::uint64_t gen, tls::Outcome::Kind want,
+                             void (SocketConnection::*then)(std::uint64_t)) {
+  const auto wait = want == tls::Outcome::Kind::want_write ? tcp::socket::wait_write : tcp::socket::wait_read;
+  socket_.async_wait(wait, [self = shared_from_this(), gen, then](const error_code& ec) {
+    if (!self->current(gen)) return;
+    if (ec) {
+      self->fail(socket_error_number(ec));
+      return;
+    }
+    ((*self).*then)(gen);
+  });
+}
+
+void SocketConnection::fail_secure(const tls::Outcome& step) {
+  if (step.system_error != 0) {
+    fail(socket_error_from_errno(step.system_error));
+  } else {
+    fail(step.number, step.description);
+  }
+}
+
+// The connection is up, secure or not: what waited for it goes out.
+void SocketConnection::go_live(std::uint64_t gen) {
+  connect_timer_.cancel();
+  state_ = sck::connected;
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(receive_buffer_size);
+  start_read(gen);
+  if (!pending_writes_.empty()) {
+    note_sent();
+    start_write(gen);
+  }
+  if (SocketEvents* sink = events()) sink->on_connect(index_);
+}
+
+}  // namespace vintrel::platform

@@ -1,0 +1,162 @@
+#pragma once
+// One socket element's connection on the real platform: its socket, its
+// time limits, its buffers and its state, and the steps a connection goes
+// through (resolution, connection, the secure handshake, reads, writes and
+// the idle limit). The array holding it only maps indexes to connections.
+//
+// Every handler holds the connection by shared_ptr and the generation it
+// was started for. close(), a new connect() and a failure bump the
+// generation, so completions of an older connection find themselves stale
+// and do nothing; an array that goes away detaches its connections, so
+// handlers still queued on the loop find no one to tell.
+//
+// A secure connection runs the TLS module's session over the connection's
+// own socket, made non-blocking: each step that wants the socket readable or
+// writable waits for it on the loop and is called again. Stopping frees the
+// session before it closes the socket, and waits still pending find
+// themselves stale.
+//
+// No event is delivered inside the call that started the work: what is
+// known at once (a port out of range, a resolver answering inside resolve(),
+// a write finished at once, the end found by take()) goes round the loop.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/asio.hpp"
+#include "platform/sockets.hpp"
+#include "platform/tls_module.hpp"
+
+namespace vintrel::platform {
+
+class Resolver;
+class TlsContext;
+
+/// The array a connection tells its events to.
+class ConnectionOwner {
+ public:
+  /// Where the array's events go now; null for nowhere.
+  virtual SocketEvents* event_sink() const = 0;
+
+ protected:
+  ~ConnectionOwner() = default;
+};
+
+/// What every connection of one array shares.
+struct ConnectionSettings {
+  Resolver& resolver;               // turns host names into addresses
+  SocketTimeouts timeouts;          // the connect and idle limits
+  std::shared_ptr<TlsContext> tls;  // the platform's trust settings
+};
+
+/// The connection of socket element `index`; made by the array on Load and
+/// always held by shared_ptr.
+class SocketConnection final : public std::enable_shared_from_this<SocketConnection> {
+ public:
+  /// A closed connection whose events go to `owner` as element `index`'s.
+  SocketConnection(boost::asio::io_context& io, ConnectionSettings settings, ConnectionOwner& owner,
+                   std::int16_t index);
+  SocketConnection(const SocketConnection&) = delete;
+  SocketConnection& operator=(const SocketConnection&) = delete;
+
+  /// The element's state (see `sck`).
+  std::int16_t state() const { return state_; }
+  /// Starts resolving and connecting, ending what the element did before.
+  void connect(const std::string& host, std::int32_t port, bool secure);
+  /// Queues bytes to send; raises 40006 unless connecting or connected.
+  void send(std::string_view data);
+  /// Hands over every byte that has arrived (SocketArray::GetData).
+  std::span<const std::uint8_t> take();
+  /// Bytes that take() would hand over.
+  std::int32_t bytes_received() const;
+  /// Ends the connection at once and drops what arrived; raises nothing.
+  void close();
+  /// The array is going: ends the connection, and no handler of it tells
+  /// anyone anything any more.
+  void detach();
+
+ private:
+  using error_code = boost::system::error_code;
+  using steady = std::chrono::steady_clock;
+
+  // One reused receive buffer per element: large enough that a fast
+  // transfer needs few reads, small enough to keep a hundred elements cheap.
+  static constexpr std::size_t receive_buffer_size = 256 * 1024;
+
+  // The socket error number of an Asio failure.
+  static std::int16_t socket_error_number(const error_code& ec);
+
+  bool current(std::uint64_t gen) const { return owner_ != nullptr && generation_ == gen; }
+  SocketEvents* events() const { return owner_ != nullptr ? owner_->event_sink() : nullptr; }
+
+  // Setting up (socket_connection.cpp).
+  void stop_io();
+  void clear_received();
+  void post_failure(std::uint64_t gen, std::int16_t number);
+  void fail(std::int16_t number, std::string description = {});
+  void notify_close();
+  void resolved(std::uint64_t gen, std::int16_t error, std::vector<std::string> addresses);
+  void connect_next(std::uint64_t gen);
+  void connected(std::uint64_t gen, const error_code& ec);
+  void start_handshake(std::uint64_t gen);
+  void handshake_step(std::uint64_t gen);
+  void await(std::uint64_t gen, tls::Outcome::Kind want, void (SocketConnection::*then)(std::uint64_t));
+  void fail_secure(const tls::Outcome& step);
+  void go_live(std::uint64_t gen);
+
+  // Transferring (socket_connection_transfer.cpp).
+  void start_read(std::uint64_t gen);
+  void read_done(std::uint64_t gen, const error_code& ec, std::size_t count);
+  void read_secure(std::uint64_t gen);
+  bool deliver(std::uint64_t gen, std::size_t count);
+  void peer_end();
+  void start_write(std::uint64_t gen);
+  void write_secure(std::uint64_t gen, std::shared_ptr<std::string> chunk, std::size_t offset);
+  void write_done(std::uint64_t gen, std::int16_t failure);
+  void note_sent();
+  void wait_idle(std::uint64_t gen, steady::time_point when);
+  void idle_check(std::uint64_t gen);
+
+  boost::asio::io_context& io_;
+  ConnectionSettings settings_;
+  ConnectionOwner* owner_;
+  std::int16_t index_;
+  std::int16_t state_ = sck::closed;
+  std::uint64_t generation_ = 0;
+
+  boost::asio::ip::tcp::socket socket_;
+  boost::asio::steady_timer connect_timer_;
+  boost::asio::steady_timer idle_timer_;
+  bool initiating_ = false;
+
+  std::uint16_t port_ = 0;
+  bool secure_ = false;
+  std::string host_;                   // the name a secure peer's certificate must be for
+  std::unique_ptr<tls::Session> tls_;  // the secure layer over `socket_`'s connection
+  std::vector<boost::asio::ip::tcp::endpoint> endpoints_;
+  std::size_t next_endpoint_ = 0;
+
+  std::string pending_writes_;  // queued behind the write in flight
+  bool writing_ = false;
+
+  bool sent_ = false;  // the idle limit applies only once data went out
+  bool idle_armed_ = false;
+  steady::time_point last_activity_;
+
+  // What arrives is read into `buffer_`; `fresh_` bytes of it are on offer
+  // while DataArrival runs. Bytes the handler leaves go to `backlog_`;
+  // `handed_` keeps a take() answer alive that came from the backlog.
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t fresh_ = 0;
+  std::vector<std::uint8_t> backlog_;
+  std::vector<std::uint8_t> handed_;
+  bool peer_ended_ = false;  // the end is seen but bytes before it untaken
+};
+
+}  // namespace vintrel::platform
