@@ -37,7 +37,7 @@ void EventHub::deliver(std::string_view event, F&& to_listener) {
   }
 }
 
-void EventHub::fire(std::string_view name, std::vector<automation::Variant> args) {
+void EventHub::fire(std::string_view name, const std::vector<automation::Variant>& args) {
   const typelib::Event& event = typelib::event(name);
   // A listener may connect or disconnect listeners, itself included, while
   // it runs: go through the connections as they were when the event began,

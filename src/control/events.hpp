@@ -46,7 +46,7 @@ class EventHub final : public platform::Container, public ConnectionPoint {
   };
   template <class F>
   void deliver(std::string_view event, F&& to_listener);
-  void fire(std::string_view name, std::vector<automation::Variant> args);
+  void fire(std::string_view name, const std::vector<automation::Variant>& args);
   bool connected(std::uint32_t cookie) const;
 
   platform::Container* host_;

@@ -26,7 +26,7 @@ bool has_error_suffix(std::int32_t number) {
 std::string systemErrorText(int code) {
   // The C library names codes it does not know "Unknown error NNN"; script
   // would rather see one fixed text than a number it already has.
-  const std::string text = platform::system_error_text(code);
+  std::string text = platform::system_error_text(code);
   if (text.empty() || text.starts_with("Unknown error")) return "Unknown Error.";
   return text;
 }

@@ -44,7 +44,7 @@ class ChunkedDecoder {
 
  private:
   enum class State { size, extension, size_lf, data, data_end, data_end_lf, trailer, trailer_line, trailer_lf, done, error };
-  void step(std::uint8_t byte);
+  void step(std::uint8_t c);
   void fail(const char* why);
 
   State state_ = State::size;

@@ -14,7 +14,7 @@ namespace vintrel::http {
 /// The largest response header the control accepts, blank line included:
 /// what browsers take, so one long Set-Cookie or policy line that other
 /// tools fetch through does not stop a file here.
-inline constexpr std::size_t max_header_size = 256 * 1024;
+inline constexpr std::size_t max_header_size = std::size_t{256} * 1024;
 
 /// The 0-based position of the blank line (CR LF CR LF) that ends a header,
 /// searched from `from`; npos while it has not arrived.

@@ -27,7 +27,7 @@ bool is_ip_literal(const std::string& host) {
 
 FixedResolver::FixedResolver(std::function<void(std::function<void()>)> post) : post_(std::move(post)) {}
 
-void FixedResolver::add(std::string host, std::string address) {
+void FixedResolver::add(const std::string& host, std::string address) {
   names_[text::lower_ascii(host)] = std::move(address);
 }
 

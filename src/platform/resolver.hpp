@@ -26,7 +26,7 @@ class FixedResolver final : public Resolver {
   /// `post` queues a function on the loop, so answers come later.
   explicit FixedResolver(std::function<void(std::function<void()>)> post);
   /// Makes `host` resolve to `address`.
-  void add(std::string host, std::string address);
+  void add(const std::string& host, std::string address);
   void resolve(const std::string& host, Answer answer) override;
 
  private:

@@ -77,6 +77,7 @@ void put_member(const std::array<Member<C>, N>& table, C& object, std::string_vi
 template <class C, std::size_t N>
 std::vector<std::string> names_of(const std::array<Member<C>, N>& table) {
   std::vector<std::string> names;
+  names.reserve(N);
   for (const auto& m : table) names.emplace_back(m.name);
   return names;
 }
