@@ -14,8 +14,8 @@ namespace vintrel::apps {
 /// Where a file lives: the parts a candidate server record needs, read the
 /// way the control reads the URLs handed to it.
 struct DownloadUrl {
-  std::string server;     ///< Host name or address to connect to.
-  std::string host;       ///< The Host field.
+  std::string server;  ///< Host name or address to connect to.
+  std::string host;    ///< The Host field.
   std::int32_t port = 80;
   std::string path;       ///< From the first '/' on, query included.
   std::string file_name;  ///< The last path segment without its query.

@@ -61,14 +61,13 @@ Command add_get_command(CLI::App& program) {
       "Example:\n"
       "  vintrel get -d ~/Downloads http://example.org/a.iso -m http://mirror.example.net/a.iso");
 
-  line->urls = get->add_option("URL", line->url_words, "http:// or https:// address of a file to download")
-                   ->type_name("");
+  line->urls =
+      get->add_option("URL", line->url_words, "http:// or https:// address of a file to download")->type_name("");
   get->add_option("-i,--input-file", line->input_file,
                   "Also download the URLs listed in FILE (- for standard input), one file a line: its URL, then "
                   "its mirrors, separated by blanks; blank lines and lines starting with # are skipped")
       ->type_name("FILE");
-  get->add_option("-d,--directory", o.directory,
-                  "Save into DIR (created when missing) instead of asking for a folder")
+  get->add_option("-d,--directory", o.directory, "Save into DIR (created when missing) instead of asking for a folder")
       ->type_name("DIR");
   line->mirrors = get->add_option("-m,--mirror", line->mirror_words, "Another server for the URL just before it")
                       ->type_name("URL")
@@ -77,8 +76,7 @@ Command add_get_command(CLI::App& program) {
   get->add_option("--cookie", o.cookie, "Cookie text sent as \"Cookie:\"")->type_name("TEXT");
   get->add_option("--title", o.title, "Title of the folder dialog")->type_name("TEXT");
   get->add_flag("-q,--quiet", o.quiet, "Print only failures and the summary");
-  get->add_option("--tries", o.tries,
-                  "Give a file up after N connection attempts in a row that bring no byte")
+  get->add_option("--tries", o.tries, "Give a file up after N connection attempts in a row that bring no byte")
       ->type_name("N")
       ->check(CLI::Range(1, 10000))
       ->capture_default_str();
@@ -122,8 +120,8 @@ Command add_get_command(CLI::App& program) {
               check_url(file.url, "URL");
               for (const std::string& mirror : file.mirrors) check_url(mirror, "--mirror");
               if (file.mirrors.size() > max_mirrors)
-                throw CLI::ValidationError("mirror", "at most " + std::to_string(max_mirrors) + " mirrors for " +
-                                                         file.url);
+                throw CLI::ValidationError("mirror",
+                                           "at most " + std::to_string(max_mirrors) + " mirrors for " + file.url);
             }
             return run_get(options);
           }};

@@ -333,7 +333,7 @@ class GetSession final : public platform::Container, public platform::PageObject
   std::unique_ptr<control::UserControl1> control_;
 
   std::vector<Outcome> outcomes_;
-  int current_ = 0;  // the file being fetched; files() + 1 once all are done
+  int current_ = 0;                 // the file being fetched; files() + 1 once all are done
   platform::Stopwatch file_clock_;  // since the current file began
   int attempts_ = 0;
   double last_size_ = 0;
@@ -392,9 +392,9 @@ std::vector<std::size_t> split_into_controls(const std::vector<FileRequest>& fil
 }
 
 int run_get(const GetOptions& options) {
-  const OutputMode mode = options.quiet                     ? OutputMode::quiet
-                          : platform::is_terminal(1)        ? OutputMode::terminal
-                                                            : OutputMode::plain;
+  const OutputMode mode = options.quiet              ? OutputMode::quiet
+                          : platform::is_terminal(1) ? OutputMode::terminal
+                                                     : OutputMode::plain;
   Report report(mode, std::cout, std::cerr, platform::terminal_columns(1));
   platform::EventLoop loop;
   const std::chrono::seconds limit(options.timeout);

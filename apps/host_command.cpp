@@ -59,7 +59,7 @@ int run_host(const HostOptions& options) {
   session_options.tick_interval = options.tick_interval;
   session_options.eager_ticks = options.eager;
   host::Session session(
-      machine, [](const std::string& line) { std::cout << line << '\n' << std::flush; }, session_options);
+      machine, [](const std::string& line) { std::cout << line << std::endl; }, session_options);
 
   // The loop ends once the peer is done (end of input or "quit") and the
   // request in hand, perhaps waiting inside the loop, has been answered.

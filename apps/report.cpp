@@ -160,8 +160,8 @@ void Report::status(int file, int files, const std::string& text) {
 }
 
 void Report::retrying(int file, int files, int attempt, int attempts, const std::string& why) {
-  const std::string text = "Waiting for a connection (try " + std::to_string(attempt) + " of " +
-                           std::to_string(attempts) + "): " + why;
+  const std::string text =
+      "Waiting for a connection (try " + std::to_string(attempt) + " of " + std::to_string(attempts) + "): " + why;
   last_status_ = "Waiting for a connection";
   if (mode_ == OutputMode::terminal) return show_status(file, files, text);
   if (mode_ == OutputMode::quiet) return;
@@ -196,8 +196,7 @@ void Report::progress(const Progress& progress) {
   live_ = shown;
 }
 
-void Report::file_done(int file, int files, const std::string& path, double size, double received,
-                       double seconds) {
+void Report::file_done(int file, int files, const std::string& path, double size, double received, double seconds) {
   // The result says all the live line did and stays in its place.
   clear_live_line();
   if (mode_ == OutputMode::quiet) return;

@@ -24,11 +24,11 @@ std::string format_duration(double seconds);
 
 /// The current file's progress as the control's properties give it.
 struct Progress {
-  int file = 0;          ///< 1-based position in the queue.
-  int files = 0;         ///< Number of files queued.
-  std::string name;      ///< Local file name without its folder.
-  double done = 0;       ///< Bytes on disk, a resumed part included.
-  double size = 0;       ///< 0 while unknown.
+  int file = 0;      ///< 1-based position in the queue.
+  int files = 0;     ///< Number of files queued.
+  std::string name;  ///< Local file name without its folder.
+  double done = 0;   ///< Bytes on disk, a resumed part included.
+  double size = 0;   ///< 0 while unknown.
   double percent = 0;
   double rate = 0;       ///< KB (1024 bytes) per second.
   double remaining = 0;  ///< Seconds; meaningless while rate is 0.

@@ -78,10 +78,9 @@ int run_serve(const ServeOptions& options) {
   server_options.log = [](const std::string& line) { std::cerr << "vintrel serve: " << line << '\n' << std::flush; };
   std::unique_ptr<web::Server> server;
   try {
-    server = std::make_unique<web::Server>(
-        loop, server_options, [&](const web::Peer& peer, web::Outlet outlet) {
-          return web::make_control_channel(machine, std::move(outlet), channel_options, peer.session);
-        });
+    server = std::make_unique<web::Server>(loop, server_options, [&](const web::Peer& peer, web::Outlet outlet) {
+      return web::make_control_channel(machine, std::move(outlet), channel_options, peer.session);
+    });
   } catch (const std::system_error& error) {
     std::cerr << "vintrel serve: " << error.what() << '\n';
     return 1;
@@ -125,8 +124,9 @@ Command add_serve_command(CLI::App& program) {
   serve->add_option("--allow-origin", options->allowed_origins, "Let pages of ORIGIN connect too (repeatable)")
       ->type_name("ORIGIN")
       ->allow_extra_args(false);
-  serve->add_option("-d,--directory", options->directory,
-                    "Save into DIR (created when missing) instead of asking for a folder")
+  serve
+      ->add_option("-d,--directory", options->directory,
+                   "Save into DIR (created when missing) instead of asking for a folder")
       ->type_name("DIR");
   serve->add_flag("--allow-open", options->allow_open,
                   "Let pages call ExecFile and OpenIt, which open files with programs of this machine");

@@ -19,7 +19,6 @@ void add_tls_options(CLI::App& command, platform::TlsOptions& tls);
 /// error (CLI::ValidationError); with checking off, `program` says so once
 /// on standard error.
 std::unique_ptr<platform::AsioPlatform> make_platform(platform::EventLoop& loop, const platform::TlsOptions& tls,
-                                                      std::string_view program,
-                                                      platform::SocketTimeouts timeouts = {});
+                                                      std::string_view program, platform::SocketTimeouts timeouts = {});
 
 }  // namespace vintrel::apps

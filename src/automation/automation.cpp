@@ -21,7 +21,6 @@ constexpr double last_date_serial = 2958465.0;
 
 constexpr std::int64_t cy_scale = 10000;
 
-
 // Currency to integer without going through a double, so that large amounts
 // keep their last digit.
 std::int64_t round_currency(std::int64_t tenthousandths) {
@@ -38,9 +37,6 @@ Int checked_narrow(std::int64_t v) {
   if (v < std::numeric_limits<Int>::min() || v > std::numeric_limits<Int>::max()) raise(err::overflow);
   return static_cast<Int>(v);
 }
-
-
-
 
 Date checked_date(double serial) {
   if (!std::isfinite(serial) || serial <= first_date_serial - 1.0 || serial >= last_date_serial + 1.0)
@@ -86,7 +82,6 @@ DateParts split_date(double serial) {
   return parts;
 }
 
-
 std::string date_text(Date date) {
   const DateParts p = split_date(date.serial);
   std::string text;
@@ -99,15 +94,16 @@ std::string date_text(Date date) {
   const std::int64_t minute = p.second_of_day / 60 % 60;
   const std::int64_t second = p.second_of_day % 60;
   const std::int64_t hour12 = hour % 12 == 0 ? 12 : hour % 12;
-  text += std::to_string(hour12) + ":" + detail::two_digits(minute) + ":" + detail::two_digits(second) + (hour < 12 ? " AM" : " PM");
+  text += std::to_string(hour12) + ":" + detail::two_digits(minute) + ":" + detail::two_digits(second) +
+          (hour < 12 ? " AM" : " PM");
   return text;
 }
 
 std::string currency_text(Currency cy) {
   const bool negative = cy.tenthousandths < 0;
   // Unsigned magnitude, so the most negative amount does not overflow.
-  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(cy.tenthousandths)
-                                           : static_cast<std::uint64_t>(cy.tenthousandths);
+  const std::uint64_t magnitude =
+      negative ? 0 - static_cast<std::uint64_t>(cy.tenthousandths) : static_cast<std::uint64_t>(cy.tenthousandths);
   std::string text = negative ? "-" : "";
   text += std::to_string(magnitude / cy_scale);
   std::uint64_t fraction = magnitude % cy_scale;
@@ -142,11 +138,16 @@ Currency real_to_currency(double v) {
 // integer or currency, rounded half-even where it is a real.
 std::int64_t to_integer(const Variant& v) {
   switch (v.type()) {
-    case VarType::I2: return v.i2();
-    case VarType::I4: return v.i4();
-    case VarType::Bool: return v.boolean() ? -1 : 0;
-    case VarType::Cy: return round_currency(v.cy().tenthousandths);
-    default: return round_to_i8(to_r8(v));
+    case VarType::I2:
+      return v.i2();
+    case VarType::I4:
+      return v.i4();
+    case VarType::Bool:
+      return v.boolean() ? -1 : 0;
+    case VarType::Cy:
+      return round_currency(v.cy().tenthousandths);
+    default:
+      return round_to_i8(to_r8(v));
   }
 }
 
@@ -162,17 +163,28 @@ AutomationError::AutomationError(std::int32_t number, std::string source, std::s
 
 std::string standard_description(std::int32_t number) {
   switch (number) {
-    case err::invalid_call: return "Invalid procedure call or argument";
-    case err::overflow: return "Overflow";
-    case err::subscript: return "Subscript out of range";
-    case err::division_by_zero: return "Division by zero";
-    case err::type_mismatch: return "Type mismatch";
-    case err::invalid_use_of_null: return "Invalid use of Null";
-    case err::no_element: return "Control array element does not exist";
-    case err::object_required: return "Object required";
-    case err::no_member: return "Object doesn't support this property or method";
-    case err::wrong_arg_count: return "Wrong number of arguments or invalid property assignment";
-    default: return "Application-defined or object-defined error";
+    case err::invalid_call:
+      return "Invalid procedure call or argument";
+    case err::overflow:
+      return "Overflow";
+    case err::subscript:
+      return "Subscript out of range";
+    case err::division_by_zero:
+      return "Division by zero";
+    case err::type_mismatch:
+      return "Type mismatch";
+    case err::invalid_use_of_null:
+      return "Invalid use of Null";
+    case err::no_element:
+      return "Control array element does not exist";
+    case err::object_required:
+      return "Object required";
+    case err::no_member:
+      return "Object doesn't support this property or method";
+    case err::wrong_arg_count:
+      return "Wrong number of arguments or invalid property assignment";
+    default:
+      return "Application-defined or object-defined error";
   }
 }
 
@@ -250,17 +262,27 @@ const std::vector<std::uint8_t>& Variant::bytes() const {
 
 double to_r8(const Variant& v) {
   switch (v.type()) {
-    case VarType::Empty: return 0.0;
-    case VarType::Null: raise_null();
-    case VarType::I2: return v.i2();
-    case VarType::I4: return v.i4();
-    case VarType::R8: return v.r8();
-    case VarType::Cy: return static_cast<double>(v.cy().tenthousandths) / static_cast<double>(cy_scale);
-    case VarType::Date: return v.date().serial;
-    case VarType::Bstr: return parse_number(v.bstr());
-    case VarType::Bool: return v.boolean() ? -1.0 : 0.0;
+    case VarType::Empty:
+      return 0.0;
+    case VarType::Null:
+      raise_null();
+    case VarType::I2:
+      return v.i2();
+    case VarType::I4:
+      return v.i4();
+    case VarType::R8:
+      return v.r8();
+    case VarType::Cy:
+      return static_cast<double>(v.cy().tenthousandths) / static_cast<double>(cy_scale);
+    case VarType::Date:
+      return v.date().serial;
+    case VarType::Bstr:
+      return parse_number(v.bstr());
+    case VarType::Bool:
+      return v.boolean() ? -1.0 : 0.0;
     case VarType::Dispatch:
-    case VarType::ByteArray: break;
+    case VarType::ByteArray:
+      break;
   }
   raise(err::type_mismatch);
 }
@@ -271,11 +293,16 @@ std::int32_t to_i4(const Variant& v) { return checked_narrow<std::int32_t>(to_in
 
 Currency to_cy(const Variant& v) {
   switch (v.type()) {
-    case VarType::Cy: return v.cy();
-    case VarType::I2: return Currency{std::int64_t{v.i2()} * cy_scale};
-    case VarType::I4: return Currency{std::int64_t{v.i4()} * cy_scale};
-    case VarType::Bool: return Currency{v.boolean() ? -cy_scale : 0};
-    default: return real_to_currency(to_r8(v));
+    case VarType::Cy:
+      return v.cy();
+    case VarType::I2:
+      return Currency{std::int64_t{v.i2()} * cy_scale};
+    case VarType::I4:
+      return Currency{std::int64_t{v.i4()} * cy_scale};
+    case VarType::Bool:
+      return Currency{v.boolean() ? -cy_scale : 0};
+    default:
+      return real_to_currency(to_r8(v));
   }
 }
 
@@ -286,14 +313,20 @@ Date to_date(const Variant& v) {
 
 bool to_bool(const Variant& v) {
   switch (v.type()) {
-    case VarType::Empty: return false;
-    case VarType::Null: raise_null();
+    case VarType::Empty:
+      return false;
+    case VarType::Null:
+      raise_null();
     case VarType::I2:
     case VarType::I4:
-    case VarType::Bool: return to_integer(v) != 0;
-    case VarType::Cy: return v.cy().tenthousandths != 0;
-    case VarType::R8: return v.r8() != 0;
-    case VarType::Date: return v.date().serial != 0;
+    case VarType::Bool:
+      return to_integer(v) != 0;
+    case VarType::Cy:
+      return v.cy().tenthousandths != 0;
+    case VarType::R8:
+      return v.r8() != 0;
+    case VarType::Date:
+      return v.date().serial != 0;
     case VarType::Bstr: {
       const std::string_view t = text::trim(v.bstr());
       if (same_name(t, "True")) return true;
@@ -301,22 +334,32 @@ bool to_bool(const Variant& v) {
       return parse_number(t) != 0;
     }
     case VarType::Dispatch:
-    case VarType::ByteArray: break;
+    case VarType::ByteArray:
+      break;
   }
   raise(err::type_mismatch);
 }
 
 std::string to_bstr(const Variant& v) {
   switch (v.type()) {
-    case VarType::Empty: return {};
-    case VarType::Null: raise_null();
-    case VarType::I2: return number_text(std::int64_t{v.i2()});
-    case VarType::I4: return number_text(std::int64_t{v.i4()});
-    case VarType::R8: return number_text(v.r8());
-    case VarType::Cy: return currency_text(v.cy());
-    case VarType::Date: return date_text(v.date());
-    case VarType::Bstr: return v.bstr();
-    case VarType::Bool: return v.boolean() ? "True" : "False";
+    case VarType::Empty:
+      return {};
+    case VarType::Null:
+      raise_null();
+    case VarType::I2:
+      return number_text(std::int64_t{v.i2()});
+    case VarType::I4:
+      return number_text(std::int64_t{v.i4()});
+    case VarType::R8:
+      return number_text(v.r8());
+    case VarType::Cy:
+      return currency_text(v.cy());
+    case VarType::Date:
+      return date_text(v.date());
+    case VarType::Bstr:
+      return v.bstr();
+    case VarType::Bool:
+      return v.boolean() ? "True" : "False";
     case VarType::ByteArray: {
       const auto& bytes = v.bytes();
       std::string text;
@@ -324,7 +367,8 @@ std::string to_bstr(const Variant& v) {
       for (std::uint8_t b : bytes) text += static_cast<char>(b);
       return text;
     }
-    case VarType::Dispatch: break;
+    case VarType::Dispatch:
+      break;
   }
   raise(err::type_mismatch);
 }
@@ -338,14 +382,18 @@ std::shared_ptr<Object> to_object(const Variant& v) {
 
 std::vector<std::uint8_t> to_bytes(const Variant& v) {
   switch (v.type()) {
-    case VarType::Empty: return {};
-    case VarType::Null: raise_null();
-    case VarType::ByteArray: return v.bytes();
+    case VarType::Empty:
+      return {};
+    case VarType::Null:
+      raise_null();
+    case VarType::ByteArray:
+      return v.bytes();
     case VarType::Bstr: {
       const std::string& text = v.bstr();
       return std::vector<std::uint8_t>(text.begin(), text.end());
     }
-    default: break;
+    default:
+      break;
   }
   raise(err::type_mismatch);
 }

@@ -15,15 +15,15 @@ namespace vintrel::automation {
 
 /// Numbers of the runtime errors that the control raises.
 namespace err {
-inline constexpr std::int32_t invalid_call = 5;     // "Invalid procedure call or argument"
-inline constexpr std::int32_t overflow = 6;         // "Overflow"
-inline constexpr std::int32_t subscript = 9;        // "Subscript out of range"
+inline constexpr std::int32_t invalid_call = 5;  // "Invalid procedure call or argument"
+inline constexpr std::int32_t overflow = 6;      // "Overflow"
+inline constexpr std::int32_t subscript = 9;     // "Subscript out of range"
 inline constexpr std::int32_t division_by_zero = 11;
 inline constexpr std::int32_t type_mismatch = 13;
 inline constexpr std::int32_t invalid_use_of_null = 94;  // "Invalid use of Null"
-inline constexpr std::int32_t no_element = 340;     // "Control array element does not exist"
+inline constexpr std::int32_t no_element = 340;          // "Control array element does not exist"
 inline constexpr std::int32_t object_required = 424;
-inline constexpr std::int32_t no_member = 438;      // "Object doesn't support this property or method"
+inline constexpr std::int32_t no_member = 438;  // "Object doesn't support this property or method"
 inline constexpr std::int32_t wrong_arg_count = 450;
 }  // namespace err
 

@@ -144,8 +144,8 @@ double parse_number(std::string_view text) {
   const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
   if (ec == std::errc::result_out_of_range) {
     // The decimal exponent of the leading digit tells overflow from underflow.
-    const std::int64_t magnitude = int_digits > 0 ? static_cast<std::int64_t>(int_digits) - 1 + exponent
-                                                  : exponent - leading_fraction_zeros - 1;
+    const std::int64_t magnitude =
+        int_digits > 0 ? static_cast<std::int64_t>(int_digits) - 1 + exponent : exponent - leading_fraction_zeros - 1;
     if (magnitude > 0) raise(err::overflow);
     return negative ? -0.0 : 0.0;
   }

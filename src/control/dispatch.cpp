@@ -28,10 +28,14 @@ const typelib::Member& member_of(std::string_view name) {
 // value of no such form, 6 for one past the type's range.
 Variant convert(const Variant& value, Type type) {
   switch (type) {
-    case Type::i2: return Variant(automation::to_i2(value));
-    case Type::i4: return Variant(automation::to_i4(value));
-    case Type::boolean: return Variant(automation::to_bool(value));
-    case Type::string: return Variant(automation::to_bstr(value));
+    case Type::i2:
+      return Variant(automation::to_i2(value));
+    case Type::i4:
+      return Variant(automation::to_i4(value));
+    case Type::boolean:
+      return Variant(automation::to_bool(value));
+    case Type::string:
+      return Variant(automation::to_bstr(value));
     case Type::collection: {
       // The engine reaches the records through this collection everywhere:
       // anything but a collection of DownloadFile records, Nothing included,
@@ -41,7 +45,8 @@ Variant convert(const Variant& value, Type type) {
       return Variant(std::static_pointer_cast<automation::Object>(files));
     }
     case Type::variant:
-    case Type::none: break;
+    case Type::none:
+      break;
   }
   return value;
 }

@@ -52,7 +52,7 @@ class ControlObject final : public AutomationControl {
 
  private:
   automation::Variant invoke(const typelib::Member& member, std::uint16_t flags,
-                           std::vector<automation::Variant>& args) const;
+                             std::vector<automation::Variant>& args) const;
 
   EventHub hub_;
   std::unique_ptr<UserControl1> control_;

@@ -43,7 +43,7 @@ std::vector<RegistryEntry> registration_entries(const std::string& module_path) 
   }
 
   const std::pair<std::string_view, Guid> interfaces[] = {{lib.interface_name, lib.interface_id},
-                                                           {lib.events_name, lib.events_id}};
+                                                          {lib.events_name, lib.events_id}};
   for (const auto& [name, id] : interfaces) {
     const std::string key = "Interface/" + id.to_string();
     add(key, std::string(name));

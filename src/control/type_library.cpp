@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <type_traits>
 
-#include "control/user_control1.hpp"
 #include "automation/members.hpp"
+#include "control/user_control1.hpp"
 
 namespace vintrel::control::typelib {
 
@@ -21,10 +21,14 @@ constexpr DispId property_id(std::uint16_t low) { return static_cast<DispId>(0x6
 
 template <class T>
 constexpr Type type_of() {
-  if constexpr (std::is_same_v<T, std::int16_t>) return Type::i2;
-  else if constexpr (std::is_same_v<T, std::int32_t>) return Type::i4;
-  else if constexpr (std::is_same_v<T, bool>) return Type::boolean;
-  else if constexpr (std::is_same_v<T, std::string>) return Type::string;
+  if constexpr (std::is_same_v<T, std::int16_t>)
+    return Type::i2;
+  else if constexpr (std::is_same_v<T, std::int32_t>)
+    return Type::i4;
+  else if constexpr (std::is_same_v<T, bool>)
+    return Type::boolean;
+  else if constexpr (std::is_same_v<T, std::string>)
+    return Type::string;
   else {
     static_assert(std::is_same_v<T, std::shared_ptr<queue::DownloadFileCollection>>);
     return Type::collection;
@@ -51,8 +55,7 @@ constexpr Member method(std::string_view name, std::uint16_t low, std::span<cons
   return Member{name, method_id(low), Kind::method, parameters, result, call, nullptr};
 }
 
-constexpr Member reader(std::string_view name, std::uint16_t low, Type result,
-                        Variant (*read)(UserControl1&, Args&)) {
+constexpr Member reader(std::string_view name, std::uint16_t low, Type result, Variant (*read)(UserControl1&, Args&)) {
   return Member{name, property_id(low), Kind::property, {}, result, read, nullptr};
 }
 
@@ -159,8 +162,7 @@ constexpr std::array member_table{
            // A stored setting for the page: nothing else follows a change.
            [](UserControl1& c, const Variant& v) { c.urlValue = v.bstr(); }},
     reader("dBytesTotal", 10, Type::string, [](UserControl1& c, Args&) { return Variant(c.dBytesTotal()); }),
-    reader("dBytesTransferred", 9, Type::string,
-           [](UserControl1& c, Args&) { return Variant(c.dBytesTransferred()); }),
+    reader("dBytesTransferred", 9, Type::string, [](UserControl1& c, Args&) { return Variant(c.dBytesTransferred()); }),
     reader("dCurrentFileName", 8, Type::string, [](UserControl1& c, Args&) { return Variant(c.dCurrentFileName()); }),
     reader("dCurrentFile", 7, Type::string, [](UserControl1& c, Args&) { return Variant(c.dCurrentFile()); }),
     reader("dPercentComplete", 6, Type::string, [](UserControl1& c, Args&) { return Variant(c.dPercentComplete()); }),
@@ -232,13 +234,20 @@ std::string hex_id(DispId id) {
 
 std::string_view type_name(Type type) {
   switch (type) {
-    case Type::none: break;
-    case Type::i2: return "Integer";
-    case Type::i4: return "Long";
-    case Type::boolean: return "Boolean";
-    case Type::string: return "String";
-    case Type::variant: return "Variant";
-    case Type::collection: return "Collection";
+    case Type::none:
+      break;
+    case Type::i2:
+      return "Integer";
+    case Type::i4:
+      return "Long";
+    case Type::boolean:
+      return "Boolean";
+    case Type::string:
+      return "String";
+    case Type::variant:
+      return "Variant";
+    case Type::collection:
+      return "Collection";
   }
   return "";
 }
@@ -293,9 +302,15 @@ std::string listing() {
   for (const auto& m : member_table) {
     text += "  " + hex_id(m.id) + "  ";
     switch (m.kind) {
-      case Kind::data_member: text += "member    "; break;
-      case Kind::method: text += "method    "; break;
-      case Kind::property: text += m.write ? "property  " : "readonly  "; break;
+      case Kind::data_member:
+        text += "member    ";
+        break;
+      case Kind::method:
+        text += "method    ";
+        break;
+      case Kind::property:
+        text += m.write ? "property  " : "readonly  ";
+        break;
     }
     text += std::string(m.name);
     if (m.kind == Kind::method) text += "(" + parameters(m.parameters) + ")";

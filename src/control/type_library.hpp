@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "automation/automation.hpp"
 #include "control/interfaces/guid.hpp"
 #include "control/interfaces/interfaces.hpp"
-#include "automation/automation.hpp"
 
 namespace vintrel::control {
 

@@ -17,15 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "automation/automation.hpp"
+#include "automation/slots.hpp"
 #include "files/file_io.hpp"
 #include "http/chunked.hpp"
 #include "http/response_header.hpp"
-#include "automation/automation.hpp"
 #include "platform/container.hpp"
 #include "platform/file_system.hpp"
 #include "platform/numbered_files.hpp"
 #include "platform/platform.hpp"
-#include "automation/slots.hpp"
 #include "queue/records.hpp"
 
 namespace vintrel::control {
@@ -58,8 +58,7 @@ class UserControl1 {
   bool eager_ticks() const { return eagerTicks_; }
 
   // ---- Public members: script reads and writes them as properties --------
-  std::shared_ptr<queue::DownloadFileCollection> DownloadFiles =
-      std::make_shared<queue::DownloadFileCollection>();
+  std::shared_ptr<queue::DownloadFileCollection> DownloadFiles = std::make_shared<queue::DownloadFileCollection>();
   std::int16_t curcnt = 0;
   std::int16_t psIndex = 0;
   std::int16_t curpsIndex = 0;
@@ -166,7 +165,8 @@ class UserControl1 {
   // The steps of a response, in http/response.cpp.
   void gatherHeader(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
   /// The decisions on a response's head: `head` is all they read of it.
-  void handleHeader(std::int16_t n, DownloadFile& F, const http::ResponseHead& head, std::span<const std::uint8_t> body);
+  void handleHeader(std::int16_t n, DownloadFile& F, const http::ResponseHead& head,
+                    std::span<const std::uint8_t> body);
   /// An answer other than 200 and 206: redirected, retried or stopped.
   void answerWithoutFile(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
   /// The first answer for a file with a part on disk: the length is noted
@@ -232,8 +232,7 @@ class UserControl1 {
   void SetDirectory(const std::string& thedir);
   void SetDLText(const std::string& themessage);
   void chooseFolder();
-  std::int32_t BrowseCallbackProcStr(std::int32_t hWnd, std::int32_t uMsg, std::int32_t lParam,
-                                     std::int32_t lpData);
+  std::int32_t BrowseCallbackProcStr(std::int32_t hWnd, std::int32_t uMsg, std::int32_t lParam, std::int32_t lpData);
   void ExecFile(const std::string& thefile);
   void OpenIt(const std::string& pathname);
 

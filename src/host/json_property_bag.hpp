@@ -5,9 +5,9 @@
 #include <string_view>
 #include <utility>
 
+#include "automation/automation.hpp"
 #include "control/interfaces/interfaces.hpp"
 #include "host/values.hpp"
-#include "automation/automation.hpp"
 
 namespace vintrel::host {
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "automation/collection.hpp"
 #include "control/dispatch.hpp"
 #include "control/interfaces/interfaces.hpp"
 #include "control/type_library.hpp"
@@ -14,7 +15,6 @@
 #include "host/peer_folder_dialog.hpp"
 #include "host/protocol_failure.hpp"
 #include "host/values.hpp"
-#include "automation/collection.hpp"
 #include "platform/container.hpp"
 #include "platform/file_system.hpp"
 #include "platform/platform.hpp"
@@ -88,8 +88,7 @@ struct Session::Impl final : platform::Container, platform::PageObject {
     try {
       const ParsedLine parsed = parse_line(line);
       if (parsed.status == ParsedLine::Status::too_deep)
-        fail(protocol_error::malformed,
-             "JSON nested deeper than " + std::to_string(max_json_depth) + " levels");
+        fail(protocol_error::malformed, "JSON nested deeper than " + std::to_string(max_json_depth) + " levels");
       if (!parsed.ok()) fail(protocol_error::malformed, "the line is not JSON");
       const json& request = parsed.value;
       if (!request.is_object()) fail(protocol_error::malformed, "a request is a JSON object");
@@ -97,13 +96,15 @@ struct Session::Impl final : platform::Container, platform::PageObject {
       answer = json{{"id", id}};
       perform(request, answer);
     } catch (const AutomationError& error) {
-      answer = json{{"id", id},
-                    {"error", {{"number", error.number()}, {"source", error.source()},
-                               {"description", error.description()}}}};
+      answer = json{
+          {"id", id},
+          {"error", {{"number", error.number()}, {"source", error.source()}, {"description", error.description()}}}};
     } catch (const std::exception& error) {
       answer = json{{"id", id},
-                    {"error", {{"number", protocol_error::internal}, {"source", protocol_source},
-                               {"description", std::string("Internal error: ") + error.what()}}}};
+                    {"error",
+                     {{"number", protocol_error::internal},
+                      {"source", protocol_source},
+                      {"description", std::string("Internal error: ") + error.what()}}}};
     }
     --depth;
     send(answer);
@@ -111,8 +112,7 @@ struct Session::Impl final : platform::Container, platform::PageObject {
 
   void perform(const json& request, json& answer) {
     const auto op_field = request.find("op");
-    if (op_field == request.end() || !op_field->is_string())
-      fail(protocol_error::unknown_op, "\"op\" is missing");
+    if (op_field == request.end() || !op_field->is_string()) fail(protocol_error::unknown_op, "\"op\" is missing");
     const std::string op = op_field->get<std::string>();
     json result = nullptr;
     json written = nullptr;  // by-reference arguments after a call
@@ -190,8 +190,8 @@ struct Session::Impl final : platform::Container, platform::PageObject {
   void check_allowed(const control::typelib::Member* member) const {
     if (options.allow_open || !member) return;
     if (automation::same_name(member->name, "ExecFile") || automation::same_name(member->name, "OpenIt"))
-      fail(protocol_error::refused, "Permission denied: " + std::string(member->name) +
-                                        " starts a program, which this host does not allow");
+      fail(protocol_error::refused,
+           "Permission denied: " + std::string(member->name) + " starts a program, which this host does not allow");
   }
 
   // A segment read: "X" reads member X; "X(n)" is item n of X (its default
@@ -319,8 +319,7 @@ bool Session::transferring() const {
   // socket closed; nothing moves until the page resumes.
   if (status == queue::status::downloading)
     return engine.Winsock1->IsLoaded(n) && engine.Winsock1->State(n) != platform::sck::closed;
-  return status == queue::status::pinging || status == queue::status::pinged ||
-         status == queue::status::completed;
+  return status == queue::status::pinging || status == queue::status::pinged || status == queue::status::completed;
 }
 
 control::ControlObject& Session::control() { return impl_->ctl; }

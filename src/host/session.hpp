@@ -37,13 +37,13 @@ namespace vintrel::host {
 /// Error numbers of the protocol itself (source "Vintrel.Host"); errors of
 /// the control keep their own numbers and source.
 namespace protocol_error {
-inline constexpr std::int32_t malformed = 1000;     // not JSON, nested too deep, or not an object
+inline constexpr std::int32_t malformed = 1000;  // not JSON, nested too deep, or not an object
 inline constexpr std::int32_t unknown_op = 1001;
-inline constexpr std::int32_t bad_request = 1002;   // a field missing or of the wrong kind, a bad path
-inline constexpr std::int32_t no_dialog = 1003;     // "folder" with no dialog waiting for the peer
-inline constexpr std::int32_t refused = 70;         // "Permission denied": starts programs
-inline constexpr std::int32_t no_folder = 76;       // "Path not found": the folder answer
-inline constexpr std::int32_t internal = 51;        // "Internal error"
+inline constexpr std::int32_t bad_request = 1002;  // a field missing or of the wrong kind, a bad path
+inline constexpr std::int32_t no_dialog = 1003;    // "folder" with no dialog waiting for the peer
+inline constexpr std::int32_t refused = 70;        // "Permission denied": starts programs
+inline constexpr std::int32_t no_folder = 76;      // "Path not found": the folder answer
+inline constexpr std::int32_t internal = 51;       // "Internal error"
 }  // namespace protocol_error
 
 struct SessionOptions {

@@ -14,18 +14,25 @@ using automation::VarType;
 json to_json(const Variant& value) {
   switch (value.type()) {
     case VarType::Empty:
-    case VarType::Null: return nullptr;
-    case VarType::I2: return value.i2();
-    case VarType::I4: return value.i4();
-    case VarType::R8: return value.r8();
-    case VarType::Date: return value.date().serial;
+    case VarType::Null:
+      return nullptr;
+    case VarType::I2:
+      return value.i2();
+    case VarType::I4:
+      return value.i4();
+    case VarType::R8:
+      return value.r8();
+    case VarType::Date:
+      return value.date().serial;
     case VarType::Cy: {
       const std::int64_t units = value.cy().tenthousandths;
       if (units % 10000 == 0) return units / 10000;
       return static_cast<double>(units) / 10000.0;
     }
-    case VarType::Bstr: return value.bstr();
-    case VarType::Bool: return value.boolean();
+    case VarType::Bstr:
+      return value.bstr();
+    case VarType::Bool:
+      return value.boolean();
     case VarType::Dispatch: {
       const auto& object = value.object();
       if (!object) return json{{"object", nullptr}};
@@ -34,16 +41,20 @@ json to_json(const Variant& value) {
         marker["count"] = collection->Count();
       return marker;
     }
-    case VarType::ByteArray: return value.bytes();
+    case VarType::ByteArray:
+      return value.bytes();
   }
   return nullptr;
 }
 
 Variant from_json(const json& value) {
   switch (value.type()) {
-    case json::value_t::null: return Variant::null();
-    case json::value_t::boolean: return Variant(value.get<bool>());
-    case json::value_t::string: return Variant(value.get<std::string>());
+    case json::value_t::null:
+      return Variant::null();
+    case json::value_t::boolean:
+      return Variant(value.get<bool>());
+    case json::value_t::string:
+      return Variant(value.get<std::string>());
     case json::value_t::number_integer: {
       const auto n = value.get<std::int64_t>();
       if (n >= std::numeric_limits<std::int32_t>::min() && n <= std::numeric_limits<std::int32_t>::max())
@@ -56,7 +67,8 @@ Variant from_json(const json& value) {
         return Variant(static_cast<std::int32_t>(n));
       return Variant(static_cast<double>(n));
     }
-    case json::value_t::number_float: return Variant(value.get<double>());
+    case json::value_t::number_float:
+      return Variant(value.get<double>());
     case json::value_t::array: {
       std::vector<std::uint8_t> bytes;
       for (const auto& item : value) {
@@ -68,7 +80,8 @@ Variant from_json(const json& value) {
     }
     case json::value_t::object:
     case json::value_t::binary:
-    case json::value_t::discarded: break;
+    case json::value_t::discarded:
+      break;
   }
   automation::raise(automation::err::type_mismatch);
 }

@@ -40,8 +40,10 @@ void ChunkedDecoder::step(std::uint8_t c) {
       return;
     }
     case State::extension:
-      if (c == '\r') state_ = State::size_lf;
-      else if (c == '\n') state_ = remaining_ == 0 ? State::trailer : State::data;
+      if (c == '\r')
+        state_ = State::size_lf;
+      else if (c == '\n')
+        state_ = remaining_ == 0 ? State::trailer : State::data;
       return;
     case State::size_lf:
       if (c != '\n') return fail("bad chunk size line");
@@ -64,9 +66,12 @@ void ChunkedDecoder::step(std::uint8_t c) {
       return;
     case State::trailer:
       // Start of a trailer line, or the blank line that ends the body.
-      if (c == '\r') state_ = State::trailer_lf;
-      else if (c == '\n') state_ = State::done;
-      else state_ = State::trailer_line;
+      if (c == '\r')
+        state_ = State::trailer_lf;
+      else if (c == '\n')
+        state_ = State::done;
+      else
+        state_ = State::trailer_line;
       return;
     case State::trailer_line:
       if (c == '\n') state_ = State::trailer;

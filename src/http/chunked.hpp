@@ -43,7 +43,19 @@ class ChunkedDecoder {
   bool finished() const { return state_ == State::done; }
 
  private:
-  enum class State { size, extension, size_lf, data, data_end, data_end_lf, trailer, trailer_line, trailer_lf, done, error };
+  enum class State {
+    size,
+    extension,
+    size_lf,
+    data,
+    data_end,
+    data_end_lf,
+    trailer,
+    trailer_line,
+    trailer_lf,
+    done,
+    error
+  };
   void step(std::uint8_t c);
   void fail(const char* why);
 

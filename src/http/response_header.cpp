@@ -50,9 +50,7 @@ constexpr std::string_view length_name = "Content-Length";
 
 }  // namespace
 
-std::size_t find_header_end(std::string_view gathered, std::size_t from) {
-  return gathered.find("\r\n\r\n", from);
-}
+std::size_t find_header_end(std::string_view gathered, std::size_t from) { return gathered.find("\r\n\r\n", from); }
 
 std::optional<int> status_code(std::string_view status_line) {
   const auto pieces = text::split(status_line, " ");

@@ -17,9 +17,7 @@ struct Parts {
   std::optional<std::string> query;
 };
 
-bool is_scheme_char(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
-}
+bool is_scheme_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.'; }
 
 Parts split_reference(std::string_view ref) {
   Parts parts;

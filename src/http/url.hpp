@@ -14,7 +14,7 @@ namespace vintrel::http {
 struct HttpUrl {
   std::string host;  // an IPv6 address without its brackets
   std::int32_t port = 80;
-  std::string path;  // path and query, never empty ("/" at least)
+  std::string path;     // path and query, never empty ("/" at least)
   bool secure = false;  // https
 };
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <utility>
 
+#include "automation/automation.hpp"
 #include "platform/asio.hpp"
 #include "platform/asio_platform.hpp"
 #include "platform/asio_timer.hpp"
-#include "automation/automation.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/platform.hpp"
 #include "platform/resolver.hpp"
@@ -44,8 +44,8 @@ class AsioSocketArray final : public SocketArray, private ConnectionOwner {
       return;
     }
     ConnectionOwner& owner = *this;
-    connections_.emplace(
-        index, std::make_shared<SocketConnection>(io_, settings_, owner, static_cast<std::int16_t>(index)));
+    connections_.emplace(index,
+                         std::make_shared<SocketConnection>(io_, settings_, owner, static_cast<std::int16_t>(index)));
   }
 
   bool IsLoaded(std::int32_t index) const override { return connections_.count(index) != 0; }

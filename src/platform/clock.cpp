@@ -68,12 +68,13 @@ automation::Date SystemClock::Now() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  return make_date(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                   local.tm_sec);
+  return make_date(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 std::int64_t seconds_between(automation::Date from, automation::Date to) { return to_seconds(to) - to_seconds(from); }
 
-automation::Date add_seconds(automation::Date date, std::int64_t seconds) { return from_seconds(to_seconds(date) + seconds); }
+automation::Date add_seconds(automation::Date date, std::int64_t seconds) {
+  return from_seconds(to_seconds(date) + seconds);
+}
 
 }  // namespace vintrel::platform

@@ -30,9 +30,8 @@ void EventLoop::run() {
 bool EventLoop::run_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   using clock = std::chrono::steady_clock;
   // A timeout too long to add to now means "no timeout".
-  const bool bounded = timeout < std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     clock::time_point::max() - clock::now()) /
-                                     2;
+  const bool bounded =
+      timeout < std::chrono::duration_cast<std::chrono::milliseconds>(clock::time_point::max() - clock::now()) / 2;
   const clock::time_point deadline = bounded ? clock::now() + timeout : clock::time_point::max();
   auto& io = impl_->io;
   // run_one, not run: this may be called from inside a handler, and every

@@ -14,9 +14,7 @@ namespace {
 // strerror_r comes in two shapes: the XSI one returns a status and fills the
 // buffer, the GNU one returns the text (maybe a static string). Overloads on
 // the return type take whichever the C library declares.
-[[maybe_unused]] const char* strerror_result(int status, const char* buffer) {
-  return status == 0 ? buffer : nullptr;
-}
+[[maybe_unused]] const char* strerror_result(int status, const char* buffer) { return status == 0 ? buffer : nullptr; }
 [[maybe_unused]] const char* strerror_result(const char* text, const char*) { return text; }
 
 }  // namespace
@@ -44,8 +42,7 @@ FreeSpace free_space_of(const std::string& path) {
   struct statvfs info {};
   if (::statvfs(path.c_str(), &info) != 0) return {};
   const auto fragment = static_cast<std::uint64_t>(info.f_frsize);
-  return {static_cast<std::uint64_t>(info.f_bfree) * fragment,
-          static_cast<std::uint64_t>(info.f_bavail) * fragment};
+  return {static_cast<std::uint64_t>(info.f_bfree) * fragment, static_cast<std::uint64_t>(info.f_bavail) * fragment};
 }
 
 std::string system_error_text(int error_number) {

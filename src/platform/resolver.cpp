@@ -80,27 +80,26 @@ class SystemResolver final : public Resolver {
     // One Asio resolver per query, owned by its handler, so an answer can
     // outlive this object (and the array that asked) without dangling.
     auto query = std::make_shared<asio::ip::tcp::resolver>(asio_context(loop_));
-    query->async_resolve(
-        host, "0", asio::ip::resolver_base::numeric_service,
-        [query, answer = std::move(answer)](const boost::system::error_code& ec,
-                                            asio::ip::tcp::resolver::results_type results) {
-          if (ec) {
-            answer(resolve_error_number(ec), {});
-            return;
-          }
-          std::vector<std::string> addresses;
-          for (const auto& entry : results) {
-            std::string text = entry.endpoint().address().to_string();
-            if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) {
-              addresses.push_back(std::move(text));
-            }
-          }
-          if (addresses.empty()) {
-            answer(sck_err::host_not_found, {});
-          } else {
-            answer(0, std::move(addresses));
-          }
-        });
+    query->async_resolve(host, "0", asio::ip::resolver_base::numeric_service,
+                         [query, answer = std::move(answer)](const boost::system::error_code& ec,
+                                                             asio::ip::tcp::resolver::results_type results) {
+                           if (ec) {
+                             answer(resolve_error_number(ec), {});
+                             return;
+                           }
+                           std::vector<std::string> addresses;
+                           for (const auto& entry : results) {
+                             std::string text = entry.endpoint().address().to_string();
+                             if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) {
+                               addresses.push_back(std::move(text));
+                             }
+                           }
+                           if (addresses.empty()) {
+                             answer(sck_err::host_not_found, {});
+                           } else {
+                             answer(0, std::move(addresses));
+                           }
+                         });
   }
 
  private:

@@ -6,8 +6,8 @@
 
 #include <utility>
 
-#include "platform/asio_platform.hpp"
 #include "automation/automation.hpp"
+#include "platform/asio_platform.hpp"
 #include "platform/resolver.hpp"
 #include "platform/tls_context.hpp"
 

@@ -58,8 +58,7 @@ struct TerminalFolderDialog::Impl : std::enable_shared_from_this<TerminalFolderD
   Answer answer;
 
   void prompt() {
-    write_all(output_fd, preselect.empty() ? "Download folder: "
-                                           : "Download folder [" + preselect + "]: ");
+    write_all(output_fd, preselect.empty() ? "Download folder: " : "Download folder [" + preselect + "]: ");
   }
 
   void finish(std::optional<std::string> folder) {

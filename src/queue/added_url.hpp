@@ -9,12 +9,12 @@ namespace vintrel::queue {
 
 /// The pieces of one added URL.
 struct AddedUrl {
-  bool hasServer = false;  ///< false: the text has no first segment at all
-  bool secure = false;     ///< an https URL, taken only when TLS is offered
-  std::string servName;    ///< name or address to connect to (IPv6 without brackets)
-  std::string portText;    ///< as written; the queue start converts it
-  std::string remotePath;  ///< from the first "/" on, query kept; "" when none
-  std::string lastSegment; ///< the last "/" segment, query included
+  bool hasServer = false;   ///< false: the text has no first segment at all
+  bool secure = false;      ///< an https URL, taken only when TLS is offered
+  std::string servName;     ///< name or address to connect to (IPv6 without brackets)
+  std::string portText;     ///< as written; the queue start converts it
+  std::string remotePath;   ///< from the first "/" on, query kept; "" when none
+  std::string lastSegment;  ///< the last "/" segment, query included
 };
 
 /// Splits `url` as the queue start does. Plain URLs keep the control's old

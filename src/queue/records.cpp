@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "platform/file_system.hpp"
 #include "automation/members.hpp"
+#include "platform/file_system.hpp"
 
 namespace vintrel::queue {
 
@@ -108,9 +108,7 @@ Variant DownloadFile::call(std::string_view name, std::vector<Variant>& args) {
   return Object::call(name, args);
 }
 
-double LookupFileSize(const std::string& name) {
-  return static_cast<double>(platform::file_size_of(name));
-}
+double LookupFileSize(const std::string& name) { return static_cast<double>(platform::file_size_of(name)); }
 
 double DownloadFile::FileSize() const {
   // The size travels through its decimal text and back, so an empty name

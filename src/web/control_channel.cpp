@@ -6,12 +6,12 @@
 #include <string>
 #include <utility>
 
+#include "automation/automation.hpp"
 #include "control/dispatch.hpp"
 #include "control/type_library.hpp"
 #include "control/user_control1.hpp"
 #include "host/session.hpp"
 #include "host/values.hpp"
-#include "automation/automation.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/file_system.hpp"
 #include "queue/records.hpp"
@@ -81,16 +81,15 @@ constexpr int default_tries = 20;
 
 class ControlChannel final : public Channel {
  public:
-  ControlChannel(platform::Platform& platform, Outlet outlet, const ControlChannelOptions& options,
-                 std::string session)
+  ControlChannel(platform::Platform& platform, Outlet outlet, const ControlChannelOptions& options, std::string session)
       : outlet_(std::move(outlet)),
         id_(std::move(session)),
         loop_(options.loop),
         folder_(options.folder),
         can_open_(options.allow_open),
-        session_(platform, [this](const std::string& line) { output(line); },
-                 host::SessionOptions{options.dialog, options.allow_open, options.tick_interval,
-                                      options.eager_ticks}) {}
+        session_(
+            platform, [this](const std::string& line) { output(line); },
+            host::SessionOptions{options.dialog, options.allow_open, options.tick_interval, options.eager_ticks}) {}
 
   ~ControlChannel() override { *alive_ = false; }
 
@@ -104,10 +103,11 @@ class ControlChannel final : public Channel {
       if (own_request(request)) return;
       if (const auto why = refusal(request)) {
         Json id = request.contains("id") ? request["id"] : Json(nullptr);
-        send(host::dump_line(Json{
-            {"id", id},
-            {"error", {{"number", host::protocol_error::refused}, {"source", "Vintrel.Web"},
-                       {"description", "Permission denied: " + *why}}}}));
+        send(host::dump_line(Json{{"id", id},
+                                  {"error",
+                                   {{"number", host::protocol_error::refused},
+                                    {"source", "Vintrel.Web"},
+                                    {"description", "Permission denied: " + *why}}}}));
         return;
       }
     }
@@ -163,8 +163,11 @@ class ControlChannel final : public Channel {
       answer["result"] = Json{{"session", id_},
                               {"resumed", attaches_ > 0},
                               {"files", std::move(files)},
-                              {"missed", {{"statuses", missed_.statuses}, {"done", missed_.done},
-                                          {"failed", missed_.failed}, {"retries", missed_.retries}}},
+                              {"missed",
+                               {{"statuses", missed_.statuses},
+                                {"done", missed_.done},
+                                {"failed", missed_.failed},
+                                {"retries", missed_.retries}}},
                               {"status", status_},
                               {"current", c.CurFile},
                               {"total", c.totalFiles},
@@ -213,9 +216,7 @@ class ControlChannel final : public Channel {
     return server->servName + ":" + std::to_string(server->PortNum);
   }
 
-  bool known(std::int16_t n) {
-    return n >= 1 && n <= engine().DownloadFiles->Count();
-  }
+  bool known(std::int16_t n) { return n >= 1 && n <= engine().DownloadFiles->Count(); }
 
   void finish(std::int16_t n, const char* state, std::string path, std::int64_t number, std::string description,
               bool given_up = false) {
@@ -260,8 +261,7 @@ class ControlChannel final : public Channel {
                             {"error", {{"number", number}, {"description", description}}}});
     if (driving_ && o.fruitless >= tries_)
       finish(n, "failed", "", number,
-             "Gave up after " + std::to_string(o.tries) + (o.tries == 1 ? " try: " : " tries: ") + description,
-             true);
+             "Gave up after " + std::to_string(o.tries) + (o.tries == 1 ? " try: " : " tries: ") + description, true);
   }
 
   // After the event that ended file n, never inside it: the control is

@@ -56,13 +56,13 @@ void HttpConnection::arrived(beast::error_code error) {
   const bool upgrading = websocket::is_upgrade(request);
   // One gate for everything the server takes, upgrades included.
   const std::string_view target(request.target().data(), request.target().size());
-  admitted_ = server_->gate.admit(Knock{header(request, http::field::host), header(request, http::field::origin),
-                                        target, upgrading});
+  admitted_ = server_->gate.admit(
+      Knock{header(request, http::field::host), header(request, http::field::origin), target, upgrading});
   if (!admitted_.allowed) {
-    server_->log(std::string(upgrading ? "refused a WebSocket connection from " : "refused a request from ") +
-                 peer_ + ": " + admitted_.reason);
-    return answer(request, http::status::forbidden, "text/plain; charset=utf-8",
-                  "Refused: " + admitted_.reason + "\n", false);
+    server_->log(std::string(upgrading ? "refused a WebSocket connection from " : "refused a request from ") + peer_ +
+                 ": " + admitted_.reason);
+    return answer(request, http::status::forbidden, "text/plain; charset=utf-8", "Refused: " + admitted_.reason + "\n",
+                  false);
   }
   if (upgrading) return upgrade(request);
   respond(request);
@@ -72,8 +72,7 @@ void HttpConnection::upgrade(const Request& request) {
   const std::string_view target(request.target().data(), request.target().size());
   if (target.substr(0, target.find('?')) != "/control") {
     server_->log("refused a WebSocket connection from " + peer_ + ": no such endpoint");
-    return answer(request, http::status::forbidden, "text/plain; charset=utf-8", "Refused: no such endpoint\n",
-                  false);
+    return answer(request, http::status::forbidden, "text/plain; charset=utf-8", "Refused: no such endpoint\n", false);
   }
   const Verdict& verdict = admitted_;
   // A page coming back for its control takes no more room than it had.
@@ -113,8 +112,8 @@ void HttpConnection::respond(const Request& request) {
   answer(request, http::status::ok, asset->content_type, std::move(body), keep);
 }
 
-void HttpConnection::answer(const Request& request, http::status status, std::string_view type,
-            std::string body, bool keep) {
+void HttpConnection::answer(const Request& request, http::status status, std::string_view type, std::string body,
+                            bool keep) {
   auto response = std::make_shared<http::response<http::string_body>>(status, request.version());
   response->set(http::field::server, "vintrel");
   response->set(http::field::content_type, beast::string_view(type.data(), type.size()));

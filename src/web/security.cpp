@@ -39,8 +39,8 @@ std::string percent_decode(std::string_view text) {
 }
 
 bool valid_host_char(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' || c == '[' ||
-         c == ']' || c == ':';
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' || c == '[' || c == ']' ||
+         c == ':';
 }
 
 Verdict refused(std::string why) {
@@ -84,9 +84,8 @@ std::optional<std::string> normalize_origin(std::string_view text) {
   if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
     host = rest.substr(0, colon);
     port = rest.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char c) {
-          return c >= '0' && c <= '9';
-        }))
+    if (port.empty() || port.size() > 5 ||
+        !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
       return std::nullopt;
     if (std::stoi(std::string(port)) > 65535) return std::nullopt;
   }

@@ -60,7 +60,6 @@ class Channel {
   virtual bool idle() const { return true; }
 };
 
-
 using ChannelFactory = std::function<std::unique_ptr<Channel>(const Peer& peer, Outlet outlet)>;
 
 struct ServerOptions {

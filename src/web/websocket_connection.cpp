@@ -22,10 +22,14 @@ constexpr std::size_t max_queued_bytes = 16 * 1024 * 1024;
 }  // namespace
 
 WebSocketConnection::WebSocketConnection(std::shared_ptr<Server::Impl> server, beast::tcp_stream stream,
-                                         std::uint64_t id, Peer peer,
-                                         std::optional<websocket::close_reason> refusal, bool resuming)
-    : server_(std::move(server)), ws_(std::move(stream)), id_(id), peer_(std::move(peer)),
-      refusal_(std::move(refusal)), resuming_(resuming) {}
+                                         std::uint64_t id, Peer peer, std::optional<websocket::close_reason> refusal,
+                                         bool resuming)
+    : server_(std::move(server)),
+      ws_(std::move(stream)),
+      id_(id),
+      peer_(std::move(peer)),
+      refusal_(std::move(refusal)),
+      resuming_(resuming) {}
 
 void WebSocketConnection::give_up() {
   given_up_ = true;
@@ -164,9 +168,8 @@ void WebSocketConnection::close_now() {
                         ? std::string("closed by the control")
                         : "closed with " + std::to_string(close_reason_.code) + " " +
                               std::string(close_reason_.reason.data(), close_reason_.reason.size());
-  ws_.async_close(close_reason_, [self = shared_from_this(), why = std::move(why)](beast::error_code) {
-    self->end(why);
-  });
+  ws_.async_close(close_reason_,
+                  [self = shared_from_this(), why = std::move(why)](beast::error_code) { self->end(why); });
 }
 
 void WebSocketConnection::end(const std::string& why) {

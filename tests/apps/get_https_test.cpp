@@ -20,8 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#define REQUIRE_TLS_SERVERS()                                 \
-  REQUIRE_NGINX();                                            \
+#define REQUIRE_TLS_SERVERS() \
+  REQUIRE_NGINX();            \
   if (!TestCa::available()) GTEST_SKIP() << "no openssl command"
 
 const TestCa& ca() { return TestCa::shared(); }
@@ -122,7 +122,8 @@ TEST(GetHttps, RedirectionsCrossFromHttpToHttpsAndBack) {
   NginxServer plain(plain_with({"location = /up.bin { include " + redirect + "; }"}));
   const std::string down = serve(plain, "down.bin", 300 * KiB + 1, 41);
   plain.start();
-  NginxServer secure(presenting(ca().server(), {"location = /down.bin { return 301 " + plain.url("/down.bin") + "; }"}));
+  NginxServer secure(
+      presenting(ca().server(), {"location = /down.bin { return 301 " + plain.url("/down.bin") + "; }"}));
   const std::string up = serve(secure, "up.bin", 300 * KiB + 2, 42);
   secure.start();
   write_file(redirect, "return 301 " + secure.url("/up.bin") + ";\n");
@@ -230,8 +231,8 @@ TEST(GetHttps, InsecureTakesAnyCertificateAndWarnsOnce) {
   server.start();
   TempFolder folder;
 
-  const ProgramRun run = run_program(
-      get({"--insecure", "-d", folder.path().string(), server.url("/a.bin"), server.url("/b.bin")}));
+  const ProgramRun run =
+      run_program(get({"--insecure", "-d", folder.path().string(), server.url("/a.bin"), server.url("/b.bin")}));
 
   ASSERT_EQ(run.status, 0) << describe(run);
   EXPECT_TRUE(holds(folder.file("a.bin"), a));
@@ -247,8 +248,7 @@ TEST(GetHttps, HandshakeBrokenByTheServerIsRetriedLikeAnySocketError) {
                        HostileTls{ca().server().chain, ca().server().key});
   TempFolder folder;
 
-  const ProgramRun run =
-      run_program(trusting({"--tries", "2", "-d", folder.path().string(), server.url("/h.bin")}));
+  const ProgramRun run = run_program(trusting({"--tries", "2", "-d", folder.path().string(), server.url("/h.bin")}));
 
   EXPECT_EQ(run.status, 1) << describe(run);
   EXPECT_NE(run.err.find("[1/1] failed: gave up after 2 attempts: "), std::string::npos) << describe(run);
@@ -276,9 +276,9 @@ TEST(GetHttps, Ipv6LiteralHostsInBothSchemes) {
   TempFolder folder;
   ASSERT_TRUE(secure.url_ipv6("/").starts_with("https://[::1]:")) << secure.url_ipv6("/");
 
-  const ProgramRun run = run_program(trusting({"-d", folder.path().string(), secure.url_ipv6("/s6.bin"),
-                                               secure.url_ipv6("/where-s.txt"), plain.url_ipv6("/p6.bin"),
-                                               plain.url_ipv6("/where-p.txt")}));
+  const ProgramRun run =
+      run_program(trusting({"-d", folder.path().string(), secure.url_ipv6("/s6.bin"), secure.url_ipv6("/where-s.txt"),
+                            plain.url_ipv6("/p6.bin"), plain.url_ipv6("/where-p.txt")}));
 
   ASSERT_EQ(run.status, 0) << describe(run);
   EXPECT_TRUE(holds(folder.file("s6.bin"), s));

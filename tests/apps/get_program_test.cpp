@@ -92,10 +92,9 @@ TEST(GetProgram, PlainLinesWhenOutputIsNotATerminal) {
   for (std::size_t n = 1; n < lines.size(); ++n) EXPECT_NE(lines[n], lines[n - 1]) << describe(run);
   // The file's way, in order; how the ticks fell decides what else is seen
   // between these lines.
-  const std::vector<std::string> milestones{"[1/1] Locating File", "[1/1] Downloading",
-                                            "[1/1] Completed Downloading a File",
-                                            "[1/1] saved " + folder.file("p.bin") + " (200.0 KiB, 204800 bytes) in ",
-                                            "Completed All Transfers"};
+  const std::vector<std::string> milestones{
+      "[1/1] Locating File", "[1/1] Downloading", "[1/1] Completed Downloading a File",
+      "[1/1] saved " + folder.file("p.bin") + " (200.0 KiB, 204800 bytes) in ", "Completed All Transfers"};
   auto next = lines.begin();
   for (const auto& milestone : milestones) {
     next = std::find_if(next, lines.end(), [&](const std::string& line) {
@@ -104,7 +103,7 @@ TEST(GetProgram, PlainLinesWhenOutputIsNotATerminal) {
     ASSERT_NE(next, lines.end()) << "missing or out of order: " << milestone << "\n" << describe(run);
   }
   EXPECT_TRUE(std::regex_match(lines.back(), std::regex("Summary: 1 done, 0 failed; 200\\.0 KiB received in "
-                                                         "[0-9]+:[0-9]{2}:[0-9]{2} \\([0-9]+ KB/s\\)")))
+                                                        "[0-9]+:[0-9]{2}:[0-9]{2} \\([0-9]+ KB/s\\)")))
       << describe(run);
   EXPECT_EQ(run.err, "");
 }
@@ -118,8 +117,7 @@ TEST(GetProgram, LiveProgressLineOnATerminalIsRedrawnInPlace) {
   server.start();
   TempFolder folder;
 
-  const ProgramRun run = run_program(get({"-d", folder.path().string(), server.url("/t.bin")}),
-                                     on_terminal(90));
+  const ProgramRun run = run_program(get({"-d", folder.path().string(), server.url("/t.bin")}), on_terminal(90));
 
   ASSERT_EQ(run.status, 0) << describe(run);
   EXPECT_GE(count(run.out, "\r\x1b[K[1/1] t.bin"), 5u) << describe(run);
@@ -146,12 +144,10 @@ TEST(GetProgram, LiveProgressLineOnATerminalIsRedrawnInPlace) {
   EXPECT_GE(drawings, 5u);
   // The last bytes may come between two ticks: the result line, not a
   // drawing at 100%, is what stays.
-  EXPECT_NE(run.out.find("[1/1] saved " + folder.file("t.bin") + " (768.0 KiB, 786432 bytes) in "),
-            std::string::npos)
+  EXPECT_NE(run.out.find("[1/1] saved " + folder.file("t.bin") + " (768.0 KiB, 786432 bytes) in "), std::string::npos)
       << describe(run);
   EXPECT_NE(run.out.find("Summary: 1 done, 0 failed"), std::string::npos) << describe(run);
 }
-
 
 TEST(GetProgram, OnATerminalEachFileLeavesOneLineWithItsAverageRate) {
   REQUIRE_NGINX();
@@ -168,7 +164,8 @@ TEST(GetProgram, OnATerminalEachFileLeavesOneLineWithItsAverageRate) {
   EXPECT_EQ(run.status, 1) << describe(run);
   const auto kept = lines_kept(run.out);
   ASSERT_EQ(kept.size(), 4u) << describe(run);
-  const std::regex saved(R"(\[([13])/3\] saved .*\.bin \([0-9.]+ KiB, [0-9]+ bytes\) in [0-9]+\.[0-9]{2} s(, [0-9]+ KB/s)?)");
+  const std::regex saved(
+      R"(\[([13])/3\] saved .*\.bin \([0-9.]+ KiB, [0-9]+ bytes\) in [0-9]+\.[0-9]{2} s(, [0-9]+ KB/s)?)");
   EXPECT_TRUE(std::regex_match(kept[0], saved)) << kept[0];
   EXPECT_NE(kept[0].find("[1/3] saved " + folder.file("a.bin")), std::string::npos) << kept[0];
   EXPECT_TRUE(std::regex_match(kept[1], saved)) << kept[1];
@@ -203,15 +200,16 @@ TEST(GetProgram, InputFileListsUrlsWithMirrorsAndComments) {
   EXPECT_NE(run.out.find("[2/2] saved"), std::string::npos) << describe(run);
   // Both servers of a.bin were asked for it: the mirror was probed.
   const auto asked = second.wait_for_access_log(1);
-  EXPECT_TRUE(std::any_of(asked.begin(), asked.end(),
-                          [](const AccessLogEntry& e) { return e.request.starts_with("GET /a.bin "); }))
-      << describe(run);
+  EXPECT_TRUE(std::any_of(asked.begin(), asked.end(), [](const AccessLogEntry& e) {
+    return e.request.starts_with("GET /a.bin ");
+  })) << describe(run);
 }
 
 TEST(GetProgram, LongListRunsThroughSeveralControlsWithOneNumberingAndOneSummary) {
   REQUIRE_NGINX();
   NginxServer server;
-  for (int n = 1; n <= 120; ++n) serve(server, "f" + std::to_string(n) + ".bin", 512 + n, static_cast<std::uint32_t>(n));
+  for (int n = 1; n <= 120; ++n)
+    serve(server, "f" + std::to_string(n) + ".bin", 512 + n, static_cast<std::uint32_t>(n));
   server.start();
   std::string list;
   for (int n = 1; n <= 120; ++n) list += server.url("/f" + std::to_string(n) + ".bin") + "\n";
@@ -254,8 +252,8 @@ TEST(GetProgram, DirectoryIsCreatedAndRelativeOnesAreMadeAbsolute) {
   server.start();
   TempFolder folder;
 
-  const ProgramRun run = run_program(get({"-d", "new/deeper", server.url("/d.bin")}),
-                                     working_in(folder.path().string()));
+  const ProgramRun run =
+      run_program(get({"-d", "new/deeper", server.url("/d.bin")}), working_in(folder.path().string()));
 
   ASSERT_EQ(run.status, 0) << describe(run);
   const std::string saved = folder.file("new/deeper/d.bin");
@@ -409,8 +407,8 @@ TEST(GetProgram, BadUsageExitsWith2AndShowsTheUsage) {
 TEST(GetProgram, HelpAndVersionGoToStandardOutput) {
   const ProgramRun help = run_program({VINTREL_PROGRAM, "get", "--help"}, {}, 10s);
   EXPECT_EQ(help.status, 0) << describe(help);
-  for (const char* option : {"--directory", "--mirror", "--referer", "--cookie", "--title", "--quiet", "--tries",
-                             "--tick-interval", "URL"})
+  for (const char* option :
+       {"--directory", "--mirror", "--referer", "--cookie", "--title", "--quiet", "--tries", "--tick-interval", "URL"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option << "\n" << help.out;
 
   const ProgramRun top = run_program({VINTREL_PROGRAM, "--help"}, {}, 10s);

@@ -12,9 +12,8 @@
 #include "support/nginx_server.hpp"
 #include "support/temp_folder.hpp"
 
-#define REQUIRE_NGINX()                                                        \
-  if (!::vintrel::testing::NginxServer::available())                          \
-  GTEST_SKIP() << ::vintrel::testing::NginxServer::why_unavailable()
+#define REQUIRE_NGINX() \
+  if (!::vintrel::testing::NginxServer::available()) GTEST_SKIP() << ::vintrel::testing::NginxServer::why_unavailable()
 
 namespace vintrel::testing {
 

@@ -101,13 +101,12 @@ TEST(Summary, CountsBytesTimeAndAverageRate) {
             "Summary: 0 done, 0 failed, 3 not finished; 0 B received in 0:00:00 (0 KB/s)");
 }
 
-
 TEST(Report, PlainLinesDropRepeatedStatusesAndSendFailuresToStandardError) {
   std::ostringstream out, err;
   Report report(OutputMode::plain, out, err);
   report.file_started(1, 2, "http://h/a");
-  for (const char* text : {"Locating File", "Downloading", "Downloading", "Downloading",
-                           "Completed Downloading a File"})
+  for (const char* text :
+       {"Locating File", "Downloading", "Downloading", "Downloading", "Completed Downloading a File"})
     report.status(1, 2, text);
   report.progress(sample());  // nothing to redraw when not on a terminal
   report.file_done(1, 2, "/d/a", 2048, 2048, 0.5);
@@ -133,7 +132,8 @@ TEST(Report, TerminalKeepsOneLinePerFileWithStatusesInsideTheLiveLine) {
   EXPECT_EQ(lines_kept(out.str()), std::vector<std::string>{"[1/2] http://h/a.bin: Locating File <live>"});
   report.retrying(1, 2, 3, 20, "Connection refused");
   EXPECT_EQ(lines_kept(out.str()),
-            std::vector<std::string>{"[1/2] http://h/a.bin: Waiting for a connection (try 3 of 20): Connection refused <live>"});
+            std::vector<std::string>{
+                "[1/2] http://h/a.bin: Waiting for a connection (try 3 of 20): Connection refused <live>"});
   report.status(1, 2, "Locating File");
   Progress p = sample();
   p.file = 1;
@@ -151,7 +151,7 @@ TEST(Report, TerminalKeepsOneLinePerFileWithStatusesInsideTheLiveLine) {
   report.file_failed(2, 2, "404 Not Found");
   report.summary({1, 1, 0, 1024, 1});
   EXPECT_EQ(lines_kept(out.str()), (std::vector<std::string>{"[1/2] saved /d/a.bin (4.0 KiB, 4096 bytes) in 0.00 s",
-                                                              summary_line({1, 1, 0, 1024, 1})}));
+                                                             summary_line({1, 1, 0, 1024, 1})}));
   EXPECT_EQ(err.str(), "[2/2] failed: 404 Not Found\n");
 }
 
@@ -213,9 +213,10 @@ TEST(DownloadUrl, AcceptsHttpAndHttpsFilesAndSaysWhyOthersAreRefused) {
   EXPECT_EQ(v6->server, "::1");
   EXPECT_EQ(v6->host, "[::1]:8080");
 
-  for (const char* refused : {"HTTPS://example.org/a", "HTTP://example.org/a", "https://h:0/a", "http://[::1]x/a", "ftp://x/a", "example.org/a",
-                              "http:///a", "http://h:0/a", "http://h:65536/a", "http://h:8x/a", "http://h",
-                              "http://h/", "http://h/dir/", "http://h/..", "http://user@h/a"}) {
+  for (const char* refused :
+       {"HTTPS://example.org/a", "HTTP://example.org/a", "https://h:0/a", "http://[::1]x/a", "ftp://x/a",
+        "example.org/a", "http:///a", "http://h:0/a", "http://h:65536/a", "http://h:8x/a", "http://h", "http://h/",
+        "http://h/dir/", "http://h/..", "http://user@h/a"}) {
     why.clear();
     EXPECT_FALSE(parse_download_url(refused, why)) << refused;
     EXPECT_FALSE(why.empty()) << refused;

@@ -173,8 +173,8 @@ TEST(TextToNumber, AcceptsHexAndOctalForms) {
 }
 
 TEST(TextToNumber, RejectsEverythingElseWithTypeMismatch) {
-  for (const char* text : {"80a", "", "   ", "-", ".", "1e", "1e+", "e5", "1.2.3", "1 2", "1,000", "0x10", "inf",
-                           "nan", "&H", "&HG", "&O8", "&X10", "- 1", "1d5", "$5"}) {
+  for (const char* text : {"80a",  "",    "   ", "-",  ".",   "1e",  "1e+",  "e5",  "1.2.3", "1 2", "1,000",
+                           "0x10", "inf", "nan", "&H", "&HG", "&O8", "&X10", "- 1", "1d5",   "$5"}) {
     EXPECT_EQ(error_of([&] { parse_number(text); }), err::type_mismatch) << '"' << text << '"';
   }
 }

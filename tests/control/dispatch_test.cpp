@@ -11,9 +11,9 @@
 namespace vintrel {
 namespace {
 
-using control::DispId;
 using automation::Variant;
 using automation::VarType;
+using control::DispId;
 using testing::error_of;
 using testing::Surface;
 namespace invoke = control::invoke;
@@ -94,7 +94,9 @@ std::string upper(std::string text) {
   return text;
 }
 
-std::vector<Variant> arguments(int count) { return std::vector<Variant>(static_cast<std::size_t>(count), Variant("1")); }
+std::vector<Variant> arguments(int count) {
+  return std::vector<Variant>(static_cast<std::size_t>(count), Variant("1"));
+}
 
 // Everything a write could disturb: the public members in table order, then
 // the state behind them, the host's events and the sockets.
@@ -135,11 +137,14 @@ std::vector<std::string> state_of(Surface& s) {
 // form the member must convert.
 Variant new_value_for(const Row& row) {
   switch (row.type) {
-    case VarType::I2: return Variant("123");
-    case VarType::Bool: return Variant(true);
-    case VarType::Dispatch: return Variant(std::static_pointer_cast<automation::Object>(
-        std::make_shared<queue::DownloadFileCollection>()));
-    default: return Variant("written");
+    case VarType::I2:
+      return Variant("123");
+    case VarType::Bool:
+      return Variant(true);
+    case VarType::Dispatch:
+      return Variant(std::static_pointer_cast<automation::Object>(std::make_shared<queue::DownloadFileCollection>()));
+    default:
+      return Variant("written");
   }
 }
 
@@ -216,8 +221,7 @@ TEST(ControlInterface, ReadOnlyPropertiesAndMethodsRefuseWrites) {
   for (const auto& row : interface_rows) {
     if (row.is != Is::reader && row.is != Is::method) continue;
     std::vector<Variant> value{Variant("1")};
-    EXPECT_EQ(error_of([&] { s.object.Invoke(id_of(row), invoke::property_put, value); }), err::no_member)
-        << row.name;
+    EXPECT_EQ(error_of([&] { s.object.Invoke(id_of(row), invoke::property_put, value); }), err::no_member) << row.name;
     EXPECT_EQ(error_of([&] { s.object.put(row.name, Variant("1")); }), err::no_member) << row.name;
   }
   EXPECT_TRUE(s.host.events.empty());
@@ -263,7 +267,9 @@ TEST(ControlInterface, DataMembersConvertTheAutomationWay) {
   EXPECT_EQ(s.c.theerrdesc, "5");
   const DispId cur_file = 0x40030023;
   EXPECT_EQ(error_of([&] { s.invoke(cur_file, invoke::property_put, {}); }), err::wrong_arg_count);
-  EXPECT_EQ(error_of([&] { s.invoke(cur_file, invoke::property_put, {Variant("3"), Variant("4")}); }),
+  EXPECT_EQ(error_of([&] {
+              s.invoke(cur_file, invoke::property_put, {Variant("3"), Variant("4")});
+            }),
             err::wrong_arg_count);
   // A plain value has no reference to assign.
   EXPECT_EQ(error_of([&] { s.invoke(cur_file, invoke::property_putref, {Variant("3")}); }), err::no_member);
@@ -274,14 +280,15 @@ TEST(ControlInterface, MethodArgumentsConvertToTheirParameterTypes) {
   Surface s;
   EXPECT_EQ(error_of([&] { s.call("GotoFile", {Variant("abc")}); }), err::type_mismatch);
   EXPECT_EQ(error_of([&] { s.call("GotoFile", {Variant(std::int32_t{40000})}); }), err::overflow);
-  EXPECT_EQ(error_of([&] { s.call("AddFile", {Variant(std::shared_ptr<automation::Object>())}); }),
-            err::type_mismatch);
+  EXPECT_EQ(error_of([&] { s.call("AddFile", {Variant(std::shared_ptr<automation::Object>())}); }), err::type_mismatch);
   EXPECT_EQ(s.c.numfilesadded, 0);
   s.call("AddFile", {Variant(std::int32_t{42})});
   EXPECT_EQ(s.c.addedURLs[1], "42");
   const Variant answer = s.call("BrowseCallbackProcStr", {Variant("1"), Variant(2.0), Variant(true), Variant("4")});
   EXPECT_EQ(answer.type(), VarType::I4);
-  EXPECT_EQ(error_of([&] { s.call("BrowseCallbackProcStr", {Variant("x"), Variant(1), Variant(1), Variant(1)}); }),
+  EXPECT_EQ(error_of([&] {
+              s.call("BrowseCallbackProcStr", {Variant("x"), Variant(1), Variant(1), Variant(1)});
+            }),
             err::type_mismatch);
 }
 

@@ -52,8 +52,7 @@ TEST_F(Events, EveryEventReachesBothSinksByIdentifierAndName) {
   EXPECT_EQ(first->seen, expected);
   EXPECT_EQ(second->seen, expected);
   // The embedding host hears them as well.
-  EXPECT_EQ(s.host.events,
-            (Lines{"OnStatusChange:Locating File", "OnFileComplete:/dl/a.bin", "OnTransferComplete"}));
+  EXPECT_EQ(s.host.events, (Lines{"OnStatusChange:Locating File", "OnFileComplete:/dl/a.bin", "OnTransferComplete"}));
 }
 
 TEST_F(Events, EventsOfTheEngineReachTheSinks) {

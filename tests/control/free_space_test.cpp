@@ -26,7 +26,9 @@ struct FreeSpace : ::testing::Test {
       return answer;
     };
   }
-  Variant free_space(const char* drive) { return s.invoke(check_free_space, control::invoke::method, {Variant(drive)}); }
+  Variant free_space(const char* drive) {
+    return s.invoke(check_free_space, control::invoke::method, {Variant(drive)});
+  }
 };
 
 TEST_F(FreeSpace, AnyDriveGivesTheTotalFreeBytesOfTheRootVolumeAsAWholeCurrency) {

@@ -13,10 +13,10 @@
 namespace vintrel {
 namespace {
 
+using automation::Variant;
 using control::Creator;
 using control::Guid;
 using control::Module;
-using automation::Variant;
 using testing::error_of;
 namespace hr = control::hr;
 
@@ -184,8 +184,8 @@ TEST_F(ModuleTest, FactoryAnswersAndLocksKeepTheModuleInUse) {
   ASSERT_EQ(module.DllRegisterServer(), hr::S_OK);
   const Guid clsid = *Guid::parse(*entry("ProgID/Vintrel.UserControl1"));
   void* object = &object;
-  EXPECT_EQ(module.DllGetClassObject(*Guid::parse("{11111111-2222-3333-4444-555555555555}"),
-                                     control::IID_IClassFactory, &object),
+  EXPECT_EQ(module.DllGetClassObject(*Guid::parse("{11111111-2222-3333-4444-555555555555}"), control::IID_IClassFactory,
+                                     &object),
             hr::CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(object, nullptr);
   EXPECT_EQ(module.DllGetClassObject(clsid, control::IID_IDispatch, &object), hr::E_NOINTERFACE);

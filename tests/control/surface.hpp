@@ -27,7 +27,7 @@ struct Surface {
 
 /// An object's member called by name with arguments.
 inline automation::Variant call(const automation::Variant& object, std::string_view name,
-                              std::vector<automation::Variant> args = {}) {
+                                std::vector<automation::Variant> args = {}) {
   return automation::to_object(object)->call(name, args);
 }
 

@@ -21,8 +21,8 @@
 
 namespace {
 
-using vintrel::files::FileIO;
 using vintrel::automation::AutomationError;
+using vintrel::files::FileIO;
 namespace fs = std::filesystem;
 
 constexpr std::int64_t four_gib = std::int64_t{1} << 32;
@@ -280,8 +280,8 @@ TEST(FileIO, WriteToAFullDeviceIsReported) {
   ASSERT_TRUE(e.has_value());
   EXPECT_EQ(e->number(), vintrel::files::ErrWriteFailed);
   EXPECT_EQ(e->source(), "Win32File Object");
-  EXPECT_EQ(e->description(), "Error writing '/dev/full'.\r\nError " + std::to_string(ENOSPC) +
-                                  "\r\nNo space left on device");
+  EXPECT_EQ(e->description(),
+            "Error writing '/dev/full'.\r\nError " + std::to_string(ENOSPC) + "\r\nNo space left on device");
   EXPECT_TRUE(file.IsOpen());
 }
 

@@ -21,8 +21,8 @@ namespace {
 
 // A path whose dot segments are all gone: none inside and none at the end.
 bool has_dot_segment(std::string_view path) {
-  return path.find("/../") != std::string_view::npos || path.find("/./") != std::string_view::npos ||
-         path == "/.." || path == "/." || (path.size() >= 3 && path.substr(path.size() - 3) == "/..") ||
+  return path.find("/../") != std::string_view::npos || path.find("/./") != std::string_view::npos || path == "/.." ||
+         path == "/." || (path.size() >= 3 && path.substr(path.size() - 3) == "/..") ||
          (path.size() >= 2 && path.substr(path.size() - 2) == "/.");
 }
 
@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!reference.empty() && reference[0] == '/') {
     const std::string clean = vintrel::http::remove_dot_segments(reference);
     if (has_dot_segment(clean)) fail("dot segments left: " + clean, base, reference);
-    if (vintrel::http::remove_dot_segments(clean) != clean) fail("removing dot segments twice changed " + clean, base, reference);
+    if (vintrel::http::remove_dot_segments(clean) != clean)
+      fail("removing dot segments twice changed " + clean, base, reference);
   }
 
   const std::string resolved = vintrel::http::resolve_reference(base, reference);
@@ -54,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The result is already resolved: resolving it again, from anywhere,
   // gives it back unchanged.
-  const bool blank_ends = resolved.front() == ' ' || resolved.front() == '\t' || resolved.back() == ' ' || resolved.back() == '\t';
+  const bool blank_ends =
+      resolved.front() == ' ' || resolved.front() == '\t' || resolved.back() == ' ' || resolved.back() == '\t';
   if (!blank_ends && vintrel::http::resolve_reference(base, resolved) != resolved)
     fail("resolving " + resolved + " again gave " + vintrel::http::resolve_reference(base, resolved), base, reference);
   return 0;

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "control/user_control1.hpp"
 #include "automation/automation.hpp"
+#include "control/user_control1.hpp"
 #include "support/fake_platform.hpp"
 #include "support/recording_container.hpp"
 
@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (std::int32_t n = 1; n <= c.DownloadFiles->Count(); ++n) {
     const std::string& local = c.DownloadFiles->Item(n).localfilename;
-    if (local.rfind(std::string(folder) + "/", 0) != 0 || local.find('/', std::string(folder).size() + 1) != std::string::npos)
+    if (local.rfind(std::string(folder) + "/", 0) != 0 ||
+        local.find('/', std::string(folder).size() + 1) != std::string::npos)
       fail("record " + std::to_string(n) + " names " + local);
   }
   if (c.DownloadFiles->Count() == 0) return 0;

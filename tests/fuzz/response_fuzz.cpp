@@ -28,11 +28,11 @@
 #include <string_view>
 #include <vector>
 
+#include "automation/automation.hpp"
 #include "control/dispatch.hpp"
 #include "control/type_library.hpp"
 #include "control/user_control1.hpp"
 #include "fuzz/response_heads.hpp"
-#include "automation/automation.hpp"
 #include "platform/file_system.hpp"
 #include "support/fake_platform.hpp"
 #include "support/recording_container.hpp"

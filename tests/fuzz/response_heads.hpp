@@ -115,8 +115,7 @@ inline std::optional<std::string> head_fault(const http::ResponseHead& head) {
 /// the head's end and its first eight body bytes cannot change the head
 /// and are left out, as are single cuts beyond `max_single` (the fuzzer
 /// keeps its inputs' work small).
-inline std::optional<std::string> grind_head(std::string_view bytes,
-                                             const std::vector<std::string_view>& arrivals = {},
+inline std::optional<std::string> grind_head(std::string_view bytes, const std::vector<std::string_view>& arrivals = {},
                                              std::size_t max_single = std::string_view::npos) {
   const GatheredHead whole = gather_head({bytes});
   if (whole.head)

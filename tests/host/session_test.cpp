@@ -110,8 +110,7 @@ TEST_F(HostSession, ScriptedSessionDownloadsTwoFilesWithEventsInOrder) {
   // The dialog's question, then the folder answer read meanwhile, then the
   // answer to StartQueue once it returned.
   ASSERT_EQ(lines.size(), before_start + 3);
-  EXPECT_EQ(lines[before_start],
-            (Json{{"event", "FolderDialog"}, {"title", "Pick a folder"}, {"preselect", "/home"}}));
+  EXPECT_EQ(lines[before_start], (Json{{"event", "FolderDialog"}, {"title", "Pick a folder"}, {"preselect", "/home"}}));
   EXPECT_EQ(lines[before_start + 1], (Json{{"id", "f"}, {"result", nullptr}}));
   EXPECT_EQ(lines[before_start + 2]["id"], last_id);
   EXPECT_EQ(result({{"op", "get"}, {"name", "dTotalFiles"}}), 2);
@@ -133,12 +132,10 @@ TEST_F(HostSession, ScriptedSessionDownloadsTwoFilesWithEventsInOrder) {
   const std::string a = dir.file("a.bin");
   const std::string b = dir.file("b.bin");
   EXPECT_EQ(events(), (Strings{"FolderDialog", "OnStatusChange:Locating File", "OnStatusChange:Downloading",
-                               "OnStatusChange:Determining File Size",
-                               "OnStatusChange:Completed Downloading a File", "OnFileComplete:" + a,
-                               "OnStatusChange:Locating File", "OnStatusChange:Downloading",
-                               "OnStatusChange:Determining File Size",
-                               "OnStatusChange:Completed Downloading a File", "OnFileComplete:" + b,
-                               "OnStatusChange:Completed All Transfers", "OnTransferComplete"}));
+                               "OnStatusChange:Determining File Size", "OnStatusChange:Completed Downloading a File",
+                               "OnFileComplete:" + a, "OnStatusChange:Locating File", "OnStatusChange:Downloading",
+                               "OnStatusChange:Determining File Size", "OnStatusChange:Completed Downloading a File",
+                               "OnFileComplete:" + b, "OnStatusChange:Completed All Transfers", "OnTransferComplete"}));
   EXPECT_EQ(testing::read_file(a), "first");
   EXPECT_EQ(testing::read_file(b), "second!");
 }
@@ -155,8 +152,11 @@ TEST_F(HostSession, RecordsAreReadAndWrittenByPathAndAMirrorJoinsTheProbing) {
   result({{"op", "put"}, {"path", "DownloadFiles(1).remoteServerLocs(1).status"}, {"value", "seen"}});
   EXPECT_EQ(get("DownloadFiles(1).remoteServerLocs(1).status"), "seen");
 
-  const Json mirror{{"servName", "mirror"}, {"host", "mirror"},       {"PortNum", 81},
-                    {"isSecure", true},     {"remoteFilePath", "/m/file.bin"}};
+  const Json mirror{{"servName", "mirror"},
+                    {"host", "mirror"},
+                    {"PortNum", 81},
+                    {"isSecure", true},
+                    {"remoteFilePath", "/m/file.bin"}};
   EXPECT_EQ(result({{"op", "add_server"}, {"file", 1}, {"server", mirror}}), 2);
   call("GotoFile", {1});
 
@@ -358,7 +358,9 @@ TEST(HostFuzzSeeds, EverySeedIsAnsweredLineByLine) {
   }
   EXPECT_GE(seeds, 14);
   // The harness builds the deep shapes from a few bytes.
-  EXPECT_EQ(testing::expand_line("\x01" "3\x02<\x02[\x02x\x02]\x02>"), "<[[[x]]]>");
+  EXPECT_EQ(testing::expand_line("\x01"
+                                 "3\x02<\x02[\x02x\x02]\x02>"),
+            "<[[[x]]]>");
 }
 
 TEST(HostSessionOptions, AllowedOpenReachesTheMachineAndTicksFollowTheInterval) {
@@ -367,7 +369,8 @@ TEST(HostSessionOptions, AllowedOpenReachesTheMachineAndTicksFollowTheInterval) 
   options.allow_open = true;
   options.tick_interval = 20;
   std::vector<std::string> lines;
-  host::Session session(platform, [&](const std::string& line) { lines.push_back(line); }, options);
+  host::Session session(
+      platform, [&](const std::string& line) { lines.push_back(line); }, options);
   session.handle(R"({"id":1,"op":"call","name":"OpenIt","args":["/tmp/x.txt"]})");
   EXPECT_EQ(lines.back(), R"({"id":1,"result":null})");
   EXPECT_EQ(platform.opened, Strings{"/tmp/x.txt"});

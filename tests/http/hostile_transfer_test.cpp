@@ -43,8 +43,8 @@ std::string ok(std::string_view content = body) {
 }
 std::string partial(std::size_t from) {
   return http_response(206, "Partial Content",
-                       {{"Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(body.size() - 1) + "/" +
-                                              std::to_string(body.size())},
+                       {{"Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(body.size() - 1) +
+                                              "/" + std::to_string(body.size())},
                         {"Content-Length", std::to_string(body.size() - from)}},
                        std::string_view(body).substr(from));
 }
@@ -79,111 +79,129 @@ std::vector<HostileCase> cases() {
   std::vector<HostileCase> all;
   all.push_back(HostileCase{"HeaderIn20BytePieces", {Script().wait_request().send(ok(), 20, 1ms).close()}, {}, body});
   all.push_back(HostileCase{"BlankLineSplit",
-                 {Script().wait_request().send(head.substr(0, head.size() - 2)).delay(30ms).send("\r\n").delay(30ms).send(
-                      body).close()},
-                 {},
-                 body});
+                            {Script()
+                                 .wait_request()
+                                 .send(head.substr(0, head.size() - 2))
+                                 .delay(30ms)
+                                 .send("\r\n")
+                                 .delay(30ms)
+                                 .send(body)
+                                 .close()},
+                            {},
+                            body});
   all.push_back(HostileCase{"WholeAnswerToARangeRequest",
-                 {Script().wait_request().send(ok()).close()},
-                 std::string(body.substr(0, 7000)),
-                 body});
-  all.push_back(HostileCase{"PartialAnswerAppended",
-                 {Script().wait_request().send(ok()).close(), Script().wait_request().send(partial(7000)).close()},
-                 std::string(body.substr(0, 7000)),
-                 body,
-                 0,
-                 "file.bin",
-                 "bytes=7000-20000"});
+                            {Script().wait_request().send(ok()).close()},
+                            std::string(body.substr(0, 7000)),
+                            body});
+  all.push_back(
+      HostileCase{"PartialAnswerAppended",
+                  {Script().wait_request().send(ok()).close(), Script().wait_request().send(partial(7000)).close()},
+                  std::string(body.substr(0, 7000)),
+                  body,
+                  0,
+                  "file.bin",
+                  "bytes=7000-20000"});
   all.push_back(HostileCase{"LengthLargerThanBodyThenCloseIsResumed",
-                 {Script().wait_request().send(head + body.substr(0, 12000)).delay(30ms).close(),
-                  Script().wait_request().send(partial(12000)).close()},
-                 {},
-                 body,
-                 0,
-                 "file.bin",
-                 "bytes=12000-20000"});
-  all.push_back(HostileCase{"BodyLongerThanItsLength", {Script().wait_request().send(ok() + "SURPLUS").close()}, {}, body});
+                            {Script().wait_request().send(head + body.substr(0, 12000)).delay(30ms).close(),
+                             Script().wait_request().send(partial(12000)).close()},
+                            {},
+                            body,
+                            0,
+                            "file.bin",
+                            "bytes=12000-20000"});
+  all.push_back(
+      HostileCase{"BodyLongerThanItsLength", {Script().wait_request().send(ok() + "SURPLUS").close()}, {}, body});
   all.push_back(HostileCase{"NoLengthEndsAtTheClose",
-                 {Script().wait_request().send("HTTP/1.1 200 OK\r\n\r\n" + body, 4096, 2ms).close()},
-                 {},
-                 body});
-  all.push_back(HostileCase{"Chunked",
-                 {Script().wait_request().send(http_response(200, "OK", {{"Transfer-Encoding", "chunked"}},
-                                                             testing::chunked(body, 777)),
-                                               100)
-                      .close()},
-                 {},
-                 body});
+                            {Script().wait_request().send("HTTP/1.1 200 OK\r\n\r\n" + body, 4096, 2ms).close()},
+                            {},
+                            body});
+  all.push_back(HostileCase{
+      "Chunked",
+      {Script()
+           .wait_request()
+           .send(http_response(200, "OK", {{"Transfer-Encoding", "chunked"}}, testing::chunked(body, 777)), 100)
+           .close()},
+      {},
+      body});
   all.push_back(HostileCase{"CutOffChunkedIsResumed",
-                 {Script()
-                      .wait_request()
-                      .send(http_response(200, "OK", {{"Transfer-Encoding", "chunked"}},
-                                          testing::chunked(body, 1000).substr(0, 5050)))
-                      .delay(30ms)
-                      .close(),
-                  // Five whole chunks and 10 bytes of the sixth arrived.
-                  Script().wait_request().send(partial(5010)).close()},
-                 {},
-                 body,
-                 0,
-                 "file.bin",
-                 "bytes=5010-"});
-  all.push_back(HostileCase{"ServerErrorThenSuccess",
-                 {Script().wait_request().send(http_response(500, "Internal Server Error", {}, "broken")).close(),
-                  Script().wait_request().send(ok()).close()},
-                 {},
-                 body});
-  all.push_back(HostileCase{"Forbidden", {Script().wait_request().send(header_only(403, "Forbidden", {})).close()}, {}, {}, 403});
-  all.push_back(HostileCase{"NoContent", {Script().wait_request().send(header_only(204, "No Content", {})).close()}, {}, {}, 204});
+                            {Script()
+                                 .wait_request()
+                                 .send(http_response(200, "OK", {{"Transfer-Encoding", "chunked"}},
+                                                     testing::chunked(body, 1000).substr(0, 5050)))
+                                 .delay(30ms)
+                                 .close(),
+                             // Five whole chunks and 10 bytes of the sixth arrived.
+                             Script().wait_request().send(partial(5010)).close()},
+                            {},
+                            body,
+                            0,
+                            "file.bin",
+                            "bytes=5010-"});
+  all.push_back(
+      HostileCase{"ServerErrorThenSuccess",
+                  {Script().wait_request().send(http_response(500, "Internal Server Error", {}, "broken")).close(),
+                   Script().wait_request().send(ok()).close()},
+                  {},
+                  body});
+  all.push_back(
+      HostileCase{"Forbidden", {Script().wait_request().send(header_only(403, "Forbidden", {})).close()}, {}, {}, 403});
+  all.push_back(HostileCase{
+      "NoContent", {Script().wait_request().send(header_only(204, "No Content", {})).close()}, {}, {}, 204});
   all.push_back(HostileCase{"RedirectLoop",
-                 {Script().wait_request().send(header_only(302, "Found", {{"Location", "/loop"}})).close()},
-                 {},
-                 {},
-                 302});
-  all.push_back(HostileCase{"RelativeRedirection",
-                 {Script().wait_request().send(header_only(301, "Moved", {{"Location", "../x/moved.bin"}})).close(),
-                  Script().wait_request().send(ok()).close()},
-                 {},
-                 body,
-                 0,
-                 "moved.bin"});
+                            {Script().wait_request().send(header_only(302, "Found", {{"Location", "/loop"}})).close()},
+                            {},
+                            {},
+                            302});
+  all.push_back(
+      HostileCase{"RelativeRedirection",
+                  {Script().wait_request().send(header_only(301, "Moved", {{"Location", "../x/moved.bin"}})).close(),
+                   Script().wait_request().send(ok()).close()},
+                  {},
+                  body,
+                  0,
+                  "moved.bin"});
   all.push_back(HostileCase{"RedirectionWithoutLocation",
-                 {Script().wait_request().send(header_only(302, "Found", {})).close()},
-                 {},
-                 {},
-                 302});
+                            {Script().wait_request().send(header_only(302, "Found", {})).close()},
+                            {},
+                            {},
+                            302});
   all.push_back(HostileCase{"HugeHeader",
-                 {Script().wait_request().send("HTTP/1.1 200 OK\r\nX-Pad: " + std::string(300 * 1024, 'p') + "\r\n\r\n" +
-                                               body)
-                      .close()},
-                 {},
-                 {},
-                 0});
+                            {Script()
+                                 .wait_request()
+                                 .send("HTTP/1.1 200 OK\r\nX-Pad: " + std::string(300 * 1024, 'p') + "\r\n\r\n" + body)
+                                 .close()},
+                            {},
+                            {},
+                            0});
   // Browsers take one long cookie or policy line; so do we.
   all.push_back(HostileCase{"LongSetCookieLine",
-                 {Script().wait_request().send("HTTP/1.1 200 OK\r\nSet-Cookie: s=" + std::string(200 * 1024, 'c') +
-                                               "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body)
-                      .close()},
-                 {},
-                 body});
+                            {Script()
+                                 .wait_request()
+                                 .send("HTTP/1.1 200 OK\r\nSet-Cookie: s=" + std::string(200 * 1024, 'c') +
+                                       "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body)
+                                 .close()},
+                            {},
+                            body});
   auto reset_after = [&](std::size_t from, std::size_t to) {
-    const std::string start = from == 0 ? head : "HTTP/1.1 206 Partial Content\r\nContent-Length: " +
-                                                     std::to_string(body.size() - from) + "\r\n\r\n";
+    const std::string start =
+        from == 0
+            ? head
+            : "HTTP/1.1 206 Partial Content\r\nContent-Length: " + std::to_string(body.size() - from) + "\r\n\r\n";
     return Script().wait_request().send(start + body.substr(from, to - from)).delay(100ms).reset();
   };
   all.push_back(HostileCase{"ResetMidBodyThreeTimes",
-                 {reset_after(0, 3000), reset_after(3000, 9000), reset_after(9000, 15000),
-                  Script().wait_request().send(partial(15000)).close()},
-                 {},
-                 body,
-                 0,
-                 "file.bin",
-                 "bytes=15000-20000"});
+                            {reset_after(0, 3000), reset_after(3000, 9000), reset_after(9000, 15000),
+                             Script().wait_request().send(partial(15000)).close()},
+                            {},
+                            body,
+                            0,
+                            "file.bin",
+                            "bytes=15000-20000"});
   all.push_back(HostileCase{"StallIsTimedOutAndResumed",
-                 {Script().wait_request().send(head + body.substr(0, 8000)).stall(),
-                  Script().wait_request().send(partial(8000)).close()},
-                 {},
-                 body});
+                            {Script().wait_request().send(head + body.substr(0, 8000)).stall(),
+                             Script().wait_request().send(partial(8000)).close()},
+                            {},
+                            body});
   HostileCase unwritable{"UnwritableFolder", {Script().wait_request().send(ok()).close()}, {}, {}, ENOENT};
   unwritable.missing_folder = true;
   all.push_back(unwritable);

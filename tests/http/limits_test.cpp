@@ -90,10 +90,9 @@ TEST_F(Limits, AFailingTickStepStopsTheFileWithItsErrorInsteadOfLeavingItStuck) 
 TEST(SilentServer, NoAnswerAfterTheRequestIsTimedOutAndTriedAgain) {
   testing::TempFolder dir;
   const std::string content(5000, 'q');
-  testing::HostileServer server(
-      {testing::Script().wait_request().stall(),
-       testing::Script().wait_request().send(testing::http_response(
-           200, "OK", {{"Content-Length", std::to_string(content.size())}}, content))});
+  testing::HostileServer server({testing::Script().wait_request().stall(),
+                                 testing::Script().wait_request().send(testing::http_response(
+                                     200, "OK", {{"Content-Length", std::to_string(content.size())}}, content))});
   testing::LiveControl live(platform::SocketTimeouts{5s, 300ms});
   live.start({server.url("/quiet.bin")}, dir.path().string());
   ASSERT_TRUE(live.run_until_finished(10s)) << ::testing::PrintToString(live.host.events);

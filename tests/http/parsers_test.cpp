@@ -24,7 +24,8 @@ std::pair<ChunkedDecoder::Result, std::string> decode(std::string_view body, std
 }
 
 TEST(ChunkedDecoder, DecodesWholeByteByByteAndSplitAtEveryOffset) {
-  const std::string body = "5\r\nhello\r\n1;ext=1\r\n \r\n10\r\n0123456789abcdef\r\n0\r\nX-Trailer: 1\r\n\r\ntrailing junk";
+  const std::string body =
+      "5\r\nhello\r\n1;ext=1\r\n \r\n10\r\n0123456789abcdef\r\n0\r\nX-Trailer: 1\r\n\r\ntrailing junk";
   const std::string expected = "hello 0123456789abcdef";
   EXPECT_EQ(decode(body), std::make_pair(ChunkedDecoder::Result::done, expected));
   EXPECT_EQ(decode(body, 1), std::make_pair(ChunkedDecoder::Result::done, expected));

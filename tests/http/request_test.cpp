@@ -36,7 +36,8 @@ TEST_F(RequestBuilding, RangeLineOpenAndClosed) {
   f.isResumingDownload = true;
   f.bytesondisk = 5000;
   c.buildRequest(1);
-  EXPECT_NE(engine.file(1).dlRequest.find("Host: srv\r\nRange: bytes=5000-\r\nConnection: close\r\n"), std::string::npos);
+  EXPECT_NE(engine.file(1).dlRequest.find("Host: srv\r\nRange: bytes=5000-\r\nConnection: close\r\n"),
+            std::string::npos);
   f.contentlength = 20000;
   c.buildRequest(1);
   EXPECT_NE(engine.file(1).dlRequest.find("\r\nRange: bytes=5000-20000\r\n"), std::string::npos);
@@ -58,7 +59,8 @@ TEST_F(RequestBuilding, EmptyCookieAndReferrerStillGiveTheirLines) {
 
 TEST_F(RequestBuilding, PingRequestAndSlotBounds) {
   c.buildPingRequest(7, "/x.bin", "mirror");
-  EXPECT_EQ(engine.probe(7).psRequest, "GET /x.bin HTTP/1.1\r\nHost: mirror\r\nConnection: close\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(engine.probe(7).psRequest,
+            "GET /x.bin HTTP/1.1\r\nHost: mirror\r\nConnection: close\r\nAccept: */*\r\n\r\n");
   c.buildPingRequest(7, "/y", "m");
   EXPECT_EQ(engine.probe(7).psRequest, "GET /y HTTP/1.1\r\nHost: m\r\nConnection: close\r\nAccept: */*\r\n\r\n");
   EXPECT_EQ(testing::error_of([&] { c.buildPingRequest(101, "/", "h"); }), automation::err::subscript);

@@ -15,8 +15,8 @@
 namespace vintrel::http {
 namespace {
 
-using testing::GatheredHead;
 using testing::gather_head;
+using testing::GatheredHead;
 using testing::grind_head;
 
 std::string read_seed(const std::filesystem::path& path) {
@@ -127,8 +127,8 @@ TEST(ResponseHead, TheSizeCheckReadsSixteenCharactersPastTheName) {
 }
 
 TEST(ResponseHead, ChunkedRangeAndLocationAreReadByName) {
-  const auto head = head_of(
-      "HTTP/1.1 200 OK\r\ncontent-range:  bytes */5000 \r\nTRANSFER-ENCODING: gzip, chunked\r\nlocation: x");
+  const auto head =
+      head_of("HTTP/1.1 200 OK\r\ncontent-range:  bytes */5000 \r\nTRANSFER-ENCODING: gzip, chunked\r\nlocation: x");
   EXPECT_TRUE(head.chunked);
   EXPECT_EQ(head.content_range, (ContentRange{std::nullopt, std::nullopt, 5000}));
   EXPECT_EQ(head.location, "x");
@@ -136,8 +136,9 @@ TEST(ResponseHead, ChunkedRangeAndLocationAreReadByName) {
 }
 
 TEST(ResponseHead, UnreadableAnswersKeepTheirStatusLine) {
-  for (const std::string_view text : std::initializer_list<std::string_view>{"garbage", "", "HTTP/1.1  200 OK", "HTTP/1.1 2OO OK", "HTTP/1.1 1000 Big",
-                                      "HTTP/1.1 -1 No", std::string_view("HTTP/1.1 \0 200", 14)}) {
+  for (const std::string_view text : std::initializer_list<std::string_view>{
+           "garbage", "", "HTTP/1.1  200 OK", "HTTP/1.1 2OO OK", "HTTP/1.1 1000 Big", "HTTP/1.1 -1 No",
+           std::string_view("HTTP/1.1 \0 200", 14)}) {
     const auto head = head_of(text);
     EXPECT_EQ(head.status, std::nullopt) << text;
     EXPECT_EQ(head.status_line, text);
@@ -238,9 +239,9 @@ TEST(ResponseHeadGrind, BadBytesFailTheSameHoweverTheyAreCut) {
   const std::string huge_with_end = huge + "\r\n\r\nbody";
   const std::vector<std::string> bad = {
       "HTTP/1.1 200 OK\nContent-Length: 10\n\n0123456789",  // line feeds only: never complete
-      "HTTP/1.1 200 OK\r\n\r",                                // cut before the blank line ends
+      "HTTP/1.1 200 OK\r\n\r",                              // cut before the blank line ends
       "HTTP/1.1 200 OK\r\r\n\n\r\n",
-      "\r\n\r\n",                                              // an empty head
+      "\r\n\r\n",  // an empty head
       "HTTP/1.1 2OO OK\r\n\r\nxx",
       std::string("\0\0\0\r\n\0\r\n\r\n", 10),
   };

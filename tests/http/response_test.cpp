@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include "support/control_harness.hpp"
-#include "support/user_control1_test_view.hpp"
 #include "support/temp_folder.hpp"
+#include "support/user_control1_test_view.hpp"
 
 namespace vintrel {
 namespace {
@@ -253,9 +253,10 @@ TEST_F(Response, ZeroLengthCompletesWithAnEmptyFile) {
 
 TEST_F(Response, ChunkedBodyIsDecodedAndWinsOverALength) {
   connect();
-  respond("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n"
-          "4\r\nWiki\r\n5\r\npedia\r\n0\r\n\r\n",
-          3);
+  respond(
+      "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "4\r\nWiki\r\n5\r\npedia\r\n0\r\n\r\n",
+      3);
   EXPECT_EQ(status(), "Completed");
   EXPECT_EQ(read_file(path), "Wikipedia");
   EXPECT_EQ(c.dBytesTotal(), "9");

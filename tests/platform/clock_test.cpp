@@ -60,7 +60,8 @@ TEST(ClockSeconds, FloatingNoiseDoesNotLoseASecond) {
   // Serials built by adding fractions carry error either side of the second.
   EXPECT_EQ(seconds_between(start, automation::Date{start.serial + one_second + one_second}), 2);
   EXPECT_EQ(seconds_between(start, automation::Date{start.serial + 2 * one_second - 1e-10}), 2);
-  EXPECT_EQ(seconds_between(automation::Date{start.serial + 1e-10}, automation::Date{start.serial + 3 * one_second}), 3);
+  EXPECT_EQ(seconds_between(automation::Date{start.serial + 1e-10}, automation::Date{start.serial + 3 * one_second}),
+            3);
   automation::Date stepped = start;
   for (int i = 0; i < 1000; ++i) stepped = automation::Date{stepped.serial + one_second};
   EXPECT_EQ(seconds_between(start, stepped), 1000);

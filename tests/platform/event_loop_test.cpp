@@ -128,7 +128,9 @@ TEST(EventLoop, FixedResolverAnswersLaterNeverInline) {
   ask("nowhere.example.test", unknown);
   EXPECT_FALSE(literal.answered || named.answered || unknown.answered);
 
-  ASSERT_TRUE(loop.run_until([&] { return literal.answered && literal6.answered && named.answered && upper.answered && unknown.answered; }, generous));
+  ASSERT_TRUE(loop.run_until(
+      [&] { return literal.answered && literal6.answered && named.answered && upper.answered && unknown.answered; },
+      generous));
   EXPECT_EQ(literal.error, 0);
   EXPECT_EQ(literal.addresses, std::vector<std::string>{"127.0.0.1"});
   EXPECT_EQ(literal6.addresses, std::vector<std::string>{"::1"});

@@ -145,7 +145,8 @@ TEST_F(TerminalFolderDialogTest, RefusesAMissingFolderAndAsksAgainUntilAGoodOne)
   dialog.show("", "", recorded.callback());
   const std::string missing = temp.file("missing");
   type(missing + "\n");
-  ASSERT_TRUE(loop.run_until([&] { return shown().find("No such folder: " + missing) != std::string::npos; }, generous));
+  ASSERT_TRUE(
+      loop.run_until([&] { return shown().find("No such folder: " + missing) != std::string::npos; }, generous));
   EXPECT_FALSE(recorded.given);
   type(sub() + "\n");
   ASSERT_TRUE(answered());
@@ -171,11 +172,13 @@ TEST_F(TerminalFolderDialogTest, EmptyLineTakesThePreselectedFolder) {
 TEST_F(TerminalFolderDialogTest, EmptyLineWithoutPreselectionAsksAgain) {
   dialog.show("", "", recorded.callback());
   type("\n");
-  ASSERT_TRUE(loop.run_until([&] {
-    std::size_t prompts = 0;
-    for (std::size_t at = 0; (at = shown().find("Download folder", at)) != std::string::npos; ++at) ++prompts;
-    return prompts == 2;
-  }, generous));
+  ASSERT_TRUE(loop.run_until(
+      [&] {
+        std::size_t prompts = 0;
+        for (std::size_t at = 0; (at = shown().find("Download folder", at)) != std::string::npos; ++at) ++prompts;
+        return prompts == 2;
+      },
+      generous));
   EXPECT_FALSE(recorded.given);
   type(sub() + "\n");
   ASSERT_TRUE(answered());
@@ -362,9 +365,7 @@ TEST_F(TerminalFolderDialogTest, LeavesTheOwnersInputOpenAndBlocking) {
   dialog.show("", "", recorded.callback());
   type(sub() + "\n");
   ASSERT_TRUE(answered());
-  {
-    TerminalFolderDialog another(loop, input.read_end, output.write_end);
-  }
+  { TerminalFolderDialog another(loop, input.read_end, output.write_end); }
   EXPECT_GE(::fcntl(input.read_end, F_GETFD), 0);
   EXPECT_EQ(::fcntl(input.read_end, F_GETFL) & O_NONBLOCK, 0);
 }
@@ -396,11 +397,16 @@ class DesktopFolderDialogTest : public ::testing::Test {
   // `printed` and exits with `status`.
   std::string fake_program(const std::string& printed, int status) {
     const std::string path = temp.file("fake-zenity");
-    vintrel::testing::write_file(path, "#!/bin/sh\n"
-                                       "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" +
-                                           arguments_file() + "'\n"
-                                           "printf '%s\\n' '" + printed + "'\n"
-                                           "exit " + std::to_string(status) + "\n");
+    vintrel::testing::write_file(path,
+                                 "#!/bin/sh\n"
+                                 "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" +
+                                     arguments_file() +
+                                     "'\n"
+                                     "printf '%s\\n' '" +
+                                     printed +
+                                     "'\n"
+                                     "exit " +
+                                     std::to_string(status) + "\n");
     ::chmod(path.c_str(), 0755);
     return path;
   }

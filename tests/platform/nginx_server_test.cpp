@@ -159,8 +159,7 @@ TEST(NginxServerTest, RangeRequestsGetPartialContentAndTheLogShowsThem) {
 TEST(NginxServerTest, MissingFilesAndExtraLocations) {
   SKIP_WITHOUT_NGINX();
   NginxServer::Options options;
-  options.extra_locations = {"location = /gone { return 410; }",
-                             "location = /moved { return 302 /x; }"};
+  options.extra_locations = {"location = /gone { return 410; }", "location = /moved { return 302 /x; }"};
   NginxServer server(options);
   write_file(server.file("x"), "content");
   server.start();
@@ -205,8 +204,10 @@ TEST(NginxServerTest, RestartKeepsThePortAndIsDownInBetween) {
   EXPECT_FALSE(server.running());
   int fd = connect_loopback(port);
   EXPECT_LT(fd, 0) << "connected to a stopped server";
-  if (fd >= 0) ::close(fd);
-  else EXPECT_EQ(errno, ECONNREFUSED);
+  if (fd >= 0)
+    ::close(fd);
+  else
+    EXPECT_EQ(errno, ECONNREFUSED);
 
   server.start();
   EXPECT_EQ(server.port(), port);

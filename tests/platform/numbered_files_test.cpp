@@ -33,9 +33,7 @@ std::string contents_of(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void write_file(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Makes a sparse file of `size` bytes without writing them.
 void make_sparse(const std::string& path, std::int64_t size) {

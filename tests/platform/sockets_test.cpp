@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "automation/automation.hpp"
 #include "platform/asio.hpp"
 #include "platform/asio_platform.hpp"
-#include "automation/automation.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/platform.hpp"
 #include "platform/resolver.hpp"
@@ -40,14 +40,15 @@ struct Peer : std::enable_shared_from_this<Peer> {
   explicit Peer(tcp::socket s) : socket(std::move(s)) {}
 
   void start_reading() {
-    socket.async_read_some(asio::buffer(chunk), [self = shared_from_this()](boost::system::error_code ec, std::size_t n) {
-      if (ec) {
-        self->ended = true;
-        return;
-      }
-      self->received.append(self->chunk.data(), n);
-      self->start_reading();
-    });
+    socket.async_read_some(asio::buffer(chunk),
+                           [self = shared_from_this()](boost::system::error_code ec, std::size_t n) {
+                             if (ec) {
+                               self->ended = true;
+                               return;
+                             }
+                             self->received.append(self->chunk.data(), n);
+                             self->start_reading();
+                           });
   }
 
   // Sends `data`; with `then_end`, ends the sending side afterwards (a FIN,
@@ -55,10 +56,11 @@ struct Peer : std::enable_shared_from_this<Peer> {
   void send(std::string data, bool then_end = false) {
     auto bytes = std::make_shared<std::string>(std::move(data));
     ++writes_in_flight;
-    asio::async_write(socket, asio::buffer(*bytes), [self = shared_from_this(), bytes, then_end](boost::system::error_code ec, std::size_t) {
-      --self->writes_in_flight;
-      if (!ec && then_end) self->socket.shutdown(tcp::socket::shutdown_send, ec);
-    });
+    asio::async_write(socket, asio::buffer(*bytes),
+                      [self = shared_from_this(), bytes, then_end](boost::system::error_code ec, std::size_t) {
+                        --self->writes_in_flight;
+                        if (!ec && then_end) self->socket.shutdown(tcp::socket::shutdown_send, ec);
+                      });
   }
 
   // Drops the connection with a reset instead of an orderly end.
@@ -78,7 +80,8 @@ struct Peer : std::enable_shared_from_this<Peer> {
 // A listener on an ephemeral loopback port, served on the test's own loop.
 class Listener {
  public:
-  explicit Listener(EventLoop& loop) : acceptor_(asio_context(loop), tcp::endpoint(asio::ip::address_v4::loopback(), 0)) {
+  explicit Listener(EventLoop& loop)
+      : acceptor_(asio_context(loop), tcp::endpoint(asio::ip::address_v4::loopback(), 0)) {
     accept_next();
   }
   ~Listener() {
@@ -396,7 +399,8 @@ TEST_F(SocketArrayTest, SentTextReachesPeerByteExact) {
     array->SendData(index, "|last");
   };
   const std::string expected = "first|" + all_bytes + "|last";
-  ASSERT_TRUE(rig.wait([&] { return !listener.peers.empty() && listener.peers[0]->received.size() >= expected.size(); }));
+  ASSERT_TRUE(
+      rig.wait([&] { return !listener.peers.empty() && listener.peers[0]->received.size() >= expected.size(); }));
   EXPECT_EQ(listener.peers[0]->received, expected);
 }
 
@@ -510,12 +514,8 @@ TEST_F(SocketArrayTest, ElementNeverLoadedFailsWith340) {
   EXPECT_FALSE(array->IsLoaded(2));
   EXPECT_TRUE(array->IsLoaded(1));
   const std::vector<std::function<void()>> calls = {
-      [&] { array->State(2); },
-      [&] { array->Close(2); },
-      [&] { array->Connect(2, "127.0.0.1", 80); },
-      [&] { array->SendData(2, "x"); },
-      [&] { array->GetData(2); },
-      [&] { array->BytesReceived(2); },
+      [&] { array->State(2); },         [&] { array->Close(2); },   [&] { array->Connect(2, "127.0.0.1", 80); },
+      [&] { array->SendData(2, "x"); }, [&] { array->GetData(2); }, [&] { array->BytesReceived(2); },
   };
   for (std::size_t i = 0; i < calls.size(); ++i) {
     try {
@@ -699,8 +699,7 @@ TEST(SystemResolver, AnswersAddressesThemselvesOnTheLoop) {
   }
   EXPECT_TRUE(replies.empty());
   ASSERT_TRUE(loop.run_until([&] { return replies.size() == 4; }, generous));
-  const std::vector<std::vector<std::string>> expected = {
-      {"127.0.0.1"}, {"::1"}, {"::1"}, {"::ffff:127.0.0.1"}};
+  const std::vector<std::vector<std::string>> expected = {{"127.0.0.1"}, {"::1"}, {"::1"}, {"::ffff:127.0.0.1"}};
   for (std::size_t i = 0; i < replies.size(); ++i) {
     EXPECT_EQ(replies[i].error, 0) << i;
     EXPECT_EQ(replies[i].addresses, expected[i]) << i;

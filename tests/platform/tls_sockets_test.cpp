@@ -184,8 +184,7 @@ TEST_F(TlsSockets, WithoutVerificationAnyCertificateIsAccepted) {
 TEST_F(TlsSockets, ChainNoStoreVouchesForIsUntrusted) {
   const SocketError error = refused({}, TestCa::shared().server(), "127.0.0.1");
   EXPECT_EQ(error.Number, tls_err::untrusted);
-  EXPECT_EQ(error.Description,
-            "Certificate verify failed: self-signed certificate in certificate chain (127.0.0.1)");
+  EXPECT_EQ(error.Description, "Certificate verify failed: self-signed certificate in certificate chain (127.0.0.1)");
 
   const SocketError alone = refused(trusting_test_ca(), TestCa::shared().self_signed(), "localhost");
   EXPECT_EQ(alone.Number, tls_err::untrusted);
@@ -204,8 +203,7 @@ TEST_F(TlsSockets, CertificateForAnotherNameIsNameInvalid) {
   // The check is against the name asked for, not the address it led to.
   const SocketError other_name = refused(trusting_test_ca(), TestCa::shared().server(), "files.example.test");
   EXPECT_EQ(other_name.Number, tls_err::name_invalid);
-  EXPECT_EQ(other_name.Description,
-            "Certificate name mismatch: the certificate is not valid for files.example.test");
+  EXPECT_EQ(other_name.Description, "Certificate name mismatch: the certificate is not valid for files.example.test");
 }
 
 TEST_F(TlsSockets, ExpiredCertificateIsDateInvalid) {
@@ -288,8 +286,10 @@ TEST_F(TlsSockets, PeerEndWithOrWithoutCloseNotifyIsOrdinaryClose) {
   for (bool notify : {true, false}) {
     Script script;
     script.send(response);
-    if (notify) script.close();
-    else script.close_without_notify();
+    if (notify)
+      script.close();
+    else
+      script.close_without_notify();
     HostileServer server({script}, HostileTls{identity.chain, identity.key});
     Rig rig(trusting_test_ca());
     ASSERT_TRUE(rig.exchange("127.0.0.1", server.port())) << notify;

@@ -47,10 +47,10 @@ TEST_F(EagerTicks, SingleServerFileGoesFromStartToCompletionInThreeTicksAndNoTim
   EXPECT_EQ(h.file(1).downloadStatus, "Completed");
   EXPECT_EQ(h.platform.posted_count(), 1u);
   h.platform.run_posted();
-  EXPECT_EQ(h.host.events, (Strings{"OnStatusChange:Locating File", "OnStatusChange:Downloading",
-                                    "OnStatusChange:Determining File Size",
-                                    "OnStatusChange:Completed Downloading a File",
-                                    "OnFileComplete:" + dir.file("f.bin")}));
+  EXPECT_EQ(
+      h.host.events,
+      (Strings{"OnStatusChange:Locating File", "OnStatusChange:Downloading", "OnStatusChange:Determining File Size",
+               "OnStatusChange:Completed Downloading a File", "OnFileComplete:" + dir.file("f.bin")}));
   EXPECT_EQ(h.file(1).downloadStatus, "N/A");
   EXPECT_EQ(testing::read_file(dir.file("f.bin")), "0123456789");
   // Nothing more is due: no tick is left waiting.

@@ -55,8 +55,8 @@ TEST(ProgressProperties, ScriptRaisedEventsPassTheirTextUnchanged) {
   h.control.StatusChange("anything at all");
   h.control.FileComplete("/x");
   h.control.TransferComplete();
-  EXPECT_EQ(h.host.events, (std::vector<std::string>{"OnStatusChange:anything at all", "OnFileComplete:/x",
-                                                     "OnTransferComplete"}));
+  EXPECT_EQ(h.host.events,
+            (std::vector<std::string>{"OnStatusChange:anything at all", "OnFileComplete:/x", "OnTransferComplete"}));
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ TEST_F(Tick, GotoFileFromInsideFileCompleteDoesNotRedirectTheTick) {
   h.host.on_file_complete = [&](const std::string&) { c.GotoFile(2); };
   h.tick();
   EXPECT_EQ(c.CurFile, 2);
-  EXPECT_EQ(h.file(1).downloadStatus, "N/A");   // the tick's own file was finished
+  EXPECT_EQ(h.file(1).downloadStatus, "N/A");     // the tick's own file was finished
   EXPECT_EQ(h.file(2).downloadStatus, "pinged");  // the new one waits for the next tick
   h.host.on_file_complete = nullptr;
   h.tick();

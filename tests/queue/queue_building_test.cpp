@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include "support/control_harness.hpp"
-#include "support/user_control1_test_view.hpp"
 #include "support/temp_folder.hpp"
+#include "support/user_control1_test_view.hpp"
 
 namespace vintrel {
 namespace {

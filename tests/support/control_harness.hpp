@@ -17,7 +17,9 @@ struct ControlHarness {
   RecordingContainer host;
   control::UserControl1 control{platform, &host};
 
-  ControlHarness() { host.dialog.post = [this](std::function<void()> fn) { platform.post(std::move(fn)); }; }
+  ControlHarness() {
+    host.dialog.post = [this](std::function<void()> fn) { platform.post(std::move(fn)); };
+  }
 
   /// The transfer sockets (created first by the control).
   FakeSocketArray& winsock() { return platform.array(0); }
@@ -48,6 +50,5 @@ struct ControlHarness {
   /// The record of file `n`.
   queue::DownloadFile& file(std::int32_t n) { return control.DownloadFiles->Item(n); }
 };
-
 
 }  // namespace vintrel::testing

@@ -254,9 +254,12 @@ class Connection {
   // false when it failed for good, the deadline passed or the server stops.
   bool wait_for_tls(int result, Clock::time_point deadline) {
     switch (SSL_get_error(ssl_, result)) {
-      case SSL_ERROR_WANT_READ: return wait(POLLIN, deadline) == Wait::ready;
-      case SSL_ERROR_WANT_WRITE: return wait(POLLOUT, deadline) == Wait::ready;
-      default: return false;
+      case SSL_ERROR_WANT_READ:
+        return wait(POLLIN, deadline) == Wait::ready;
+      case SSL_ERROR_WANT_WRITE:
+        return wait(POLLOUT, deadline) == Wait::ready;
+      default:
+        return false;
     }
   }
 
@@ -513,8 +516,8 @@ void HostileServer::serve(int fd, const Script& script) {
 
 // --- responses ---------------------------------------------------------------
 
-std::string http_response(int status, std::string_view reason,
-                          std::vector<std::pair<std::string, std::string>> headers, std::string_view body) {
+std::string http_response(int status, std::string_view reason, std::vector<std::pair<std::string, std::string>> headers,
+                          std::string_view body) {
   std::string out = "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason) + "\r\n";
   for (const auto& [name, value] : headers) out += name + ": " + value + "\r\n";
   out += "\r\n";

@@ -143,8 +143,7 @@ class HostileServer {
   int connections() const;
   /// Waits until at least `count` requests were read or `timeout` passes;
   /// true when they were.
-  bool wait_for_requests(std::size_t count,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  bool wait_for_requests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
   /// The same for accepted connections.
   bool wait_for_connections(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
@@ -174,8 +173,8 @@ class HostileServer {
 /// "HTTP/1.1 <status> <reason>\r\n", each header as "Name: value\r\n", a
 /// blank line, then `body`. Adds nothing on its own: no Content-Length,
 /// no Date, no Connection.
-std::string http_response(int status, std::string_view reason,
-                          std::vector<std::pair<std::string, std::string>> headers, std::string_view body);
+std::string http_response(int status, std::string_view reason, std::vector<std::pair<std::string, std::string>> headers,
+                          std::string_view body);
 /// `body` in chunked transfer coding, in chunks of at most `chunk_size`
 /// bytes (0 = one chunk), ending with the zero-size chunk and no trailers.
 std::string chunked(std::string_view body, std::size_t chunk_size);

@@ -102,10 +102,14 @@ std::string unescape(std::string_view field) {
       for (std::size_t k = i + 2; k < i + 4; ++k) {
         char c = field[k];
         value <<= 4;
-        if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
-        else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
-        else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
-        else ok = false;
+        if (c >= '0' && c <= '9')
+          value |= static_cast<unsigned>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+          value |= static_cast<unsigned>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+          value |= static_cast<unsigned>(c - 'a' + 10);
+        else
+          ok = false;
       }
       if (ok) {
         out.push_back(static_cast<char>(value));

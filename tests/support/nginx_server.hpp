@@ -96,8 +96,8 @@ class NginxServer {
   /// that has read a whole body may look before the line is there; this
   /// waits until at least `count` entries are logged or `timeout` passes,
   /// and returns what is there then.
-  std::vector<AccessLogEntry> wait_for_access_log(
-      std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  std::vector<AccessLogEntry> wait_for_access_log(std::size_t count,
+                                                  std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
   /// nginx's error log, for failure messages.
   std::string error_log() const;
 

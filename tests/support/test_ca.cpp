@@ -32,8 +32,10 @@ const std::string& openssl_binary() {
 std::string shell_quoted(const std::string& text) {
   std::string out = "'";
   for (char c : text) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
   }
   return out + "'";
 }
@@ -82,7 +84,8 @@ TestCa::TestCa() {
   ca_key_ = folder_.file("ca.key");
   ca_cert_ = folder_.file("ca.pem");
   run("req -x509 " + std::string(new_key) + " -keyout " + shell_quoted(ca_key_) + " -out " + shell_quoted(ca_cert_) +
-      " -days 3650 -subj '/CN=Vintrel Test CA' -config " + shell_quoted(folder_.file("ca.cnf")) + " -extensions ca_ext");
+      " -days 3650 -subj '/CN=Vintrel Test CA' -config " + shell_quoted(folder_.file("ca.cnf")) +
+      " -extensions ca_ext");
 
   server_ = issue("server", standard_names);
   wrong_name_ = issue("wrong-name", {"DNS:wrong.example"});
@@ -91,9 +94,11 @@ TestCa::TestCa() {
   self_signed_.key = folder_.file("self-signed.key");
   self_signed_.cert = folder_.file("self-signed.pem");
   self_signed_.chain = self_signed_.cert;
-  write_file(folder_.file("self-signed.cnf"), "[req]\ndistinguished_name = dn\n[dn]\n[ext]\n"
-                                              "basicConstraints = critical,CA:FALSE\n"
-                                              "subjectAltName = " + joined(standard_names) + "\n");
+  write_file(folder_.file("self-signed.cnf"),
+             "[req]\ndistinguished_name = dn\n[dn]\n[ext]\n"
+             "basicConstraints = critical,CA:FALSE\n"
+             "subjectAltName = " +
+                 joined(standard_names) + "\n");
   run("req -x509 " + std::string(new_key) + " -keyout " + shell_quoted(self_signed_.key) + " -out " +
       shell_quoted(self_signed_.cert) + " -days 365 -subj /CN=localhost -config " +
       shell_quoted(folder_.file("self-signed.cnf")) + " -extensions ext");
@@ -107,22 +112,25 @@ ServerCertificate TestCa::issue(const std::string& label, const std::vector<std:
   out.chain = folder_.file(label + "-chain.pem");
   const std::string csr = folder_.file(label + ".csr");
   const std::string ext = folder_.file(label + ".ext");
-  write_file(ext, "[ext]\nbasicConstraints = critical,CA:FALSE\nkeyUsage = critical,digitalSignature\n"
-                  "extendedKeyUsage = serverAuth\nsubjectAltName = " + joined(names) + "\n");
-  run("req -new " + std::string(new_key) + " -keyout " + shell_quoted(out.key) + " -out " + shell_quoted(csr) + " -subj " +
-      shell_quoted("/CN=" + label) + " -config " + shell_quoted(folder_.file("ca.cnf")));
+  write_file(ext,
+             "[ext]\nbasicConstraints = critical,CA:FALSE\nkeyUsage = critical,digitalSignature\n"
+             "extendedKeyUsage = serverAuth\nsubjectAltName = " +
+                 joined(names) + "\n");
+  run("req -new " + std::string(new_key) + " -keyout " + shell_quoted(out.key) + " -out " + shell_quoted(csr) +
+      " -subj " + shell_quoted("/CN=" + label) + " -config " + shell_quoted(folder_.file("ca.cnf")));
   // `openssl ca`, unlike `x509 -req`, can date a certificate in the past.
   std::string dates = " -days 365";
   if (!not_before.empty() || !not_after.empty()) dates = " -startdate " + not_before + " -enddate " + not_after;
-  run("ca -batch -notext -config " + shell_quoted(folder_.file("ca.cnf")) + " -in " + shell_quoted(csr) +
-      " -out " + shell_quoted(out.cert) + " -extfile " + shell_quoted(ext) + " -extensions ext" + dates);
+  run("ca -batch -notext -config " + shell_quoted(folder_.file("ca.cnf")) + " -in " + shell_quoted(csr) + " -out " +
+      shell_quoted(out.cert) + " -extfile " + shell_quoted(ext) + " -extensions ext" + dates);
   write_file(out.chain, read_file(out.cert) + read_file(ca_cert_));
   return out;
 }
 
 void TestCa::run(const std::string& command) const {
   const std::string log = folder_.file("openssl.log");
-  const std::string line = shell_quoted(openssl_binary()) + " " + command + " >" + shell_quoted(log) + " 2>&1 </dev/null";
+  const std::string line =
+      shell_quoted(openssl_binary()) + " " + command + " >" + shell_quoted(log) + " 2>&1 </dev/null";
   if (std::system(line.c_str()) != 0) {
     throw std::runtime_error("openssl failed: " + command + "\n" + read_file(log));
   }

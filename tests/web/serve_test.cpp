@@ -22,8 +22,8 @@ TEST(ServeGate, OriginsAreComparedInTheFormBrowsersSend) {
   EXPECT_EQ(web::normalize_origin("HTTP://LocalHost:8080/"), "http://localhost:8080");
   EXPECT_EQ(web::normalize_origin("http://127.0.0.1:80"), "http://127.0.0.1");
   EXPECT_EQ(web::normalize_origin("https://[::1]:443"), "https://[::1]");
-  for (const char* bad : {"null", "file://", "http://", "http://a.b/path", "ftp://a", "http://u@a", "http://a:99999",
-                          "http://a:"})
+  for (const char* bad :
+       {"null", "file://", "http://", "http://a.b/path", "ftp://a", "http://u@a", "http://a:99999", "http://a:"})
     EXPECT_FALSE(web::normalize_origin(bad)) << bad;
   EXPECT_EQ(web::query_parameter("/control?x=1&token=a%2Bb", "token"), "a+b");
   EXPECT_FALSE(web::query_parameter("/control?tokens=1", "token"));
@@ -51,8 +51,7 @@ TEST(ServeGate, RefusesConnectionsWithoutTheTokenOrFromOtherOrigins) {
   for (const auto& c : refused) {
     PageClient page;
     EXPECT_EQ(page.connect(server.port(), c.target, c.origin), 403) << c.what;
-    EXPECT_TRUE(server.wait_for_log(std::string("refused a WebSocket connection from 127.0.0.1:")))
-        << c.what;
+    EXPECT_TRUE(server.wait_for_log(std::string("refused a WebSocket connection from 127.0.0.1:"))) << c.what;
     EXPECT_TRUE(server.wait_for_log(c.logged)) << c.what;
   }
   PageClient own;
@@ -115,9 +114,7 @@ struct ServePolicy : ::testing::Test {
     EXPECT_EQ(pages.back()->connect(server), 101);
     return *pages.back();
   }
-  static bool answers(PageClient& page) {
-    return page.request({{"op", "get"}, {"name", "CurFile"}})["result"] == 1;
-  }
+  static bool answers(PageClient& page) { return page.request({{"op", "get"}, {"name", "CurFile"}})["result"] == 1; }
 };
 
 TEST_F(ServePolicy, ANewConnectionReplacesTheOldestIdleOneOfItsOrigin) {

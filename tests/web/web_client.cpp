@@ -154,7 +154,8 @@ Json PageClient::wait_for_event(const std::string& name, std::size_t nth, std::c
     if (event["event"] == name && ++seen == nth) return event;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
-    const auto text = read(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+    const auto text =
+        read(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
     if (!text) break;
     Json message = Json::parse(*text);
     if (!message.contains("event")) continue;
@@ -194,8 +195,7 @@ HttpAnswer http_get(std::uint16_t port, const std::string& target, const std::st
   });
   run_until(io, done, step_timeout);
   return HttpAnswer{static_cast<int>(response.result_int()), response.body(),
-                    std::string(response[http::field::content_type]),
-                    std::string(response["Content-Security-Policy"])};
+                    std::string(response[http::field::content_type]), std::string(response["Content-Security-Policy"])};
 }
 
 }  // namespace vintrel::testing

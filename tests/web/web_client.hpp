@@ -71,8 +71,7 @@ class PageClient {
   /// The handshake to `target` with `origin` (none when empty) and the Host
   /// header `host` ("127.0.0.1:port" when empty); returns the HTTP status of
   /// the answer (101 when connected).
-  int connect(std::uint16_t port, const std::string& target, const std::string& origin,
-              const std::string& host = "");
+  int connect(std::uint16_t port, const std::string& target, const std::string& origin, const std::string& host = "");
   /// Connects as the server's own page does.
   int connect(const ServedControls& server) {
     return connect(server.port(), "/control?token=" + server.token(), server.origin());

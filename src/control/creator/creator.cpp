@@ -100,7 +100,7 @@ const Module& Creator::module_of(const Guid& clsid) const {
 }
 
 std::shared_ptr<automation::Object> Creator::create(std::string_view name, platform::Platform* platform,
-                                                  platform::Container* host) const {
+                                                    platform::Container* host) const {
   const Guid clsid = class_id(name);
   const Module& module = module_of(clsid);
   void* factory_pointer = nullptr;

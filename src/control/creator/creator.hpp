@@ -58,7 +58,7 @@ class Creator {
   /// on, and may be given its host; both must outlive the object. Fails
   /// with 429 when the object cannot be made.
   std::shared_ptr<automation::Object> create(std::string_view name, platform::Platform* platform = nullptr,
-                                           platform::Container* host = nullptr) const;
+                                             platform::Container* host = nullptr) const;
   /// A new control of the class `name`; 429 when the class is no control.
   std::shared_ptr<AutomationControl> create_control(std::string_view name, platform::Platform& platform,
                                                     platform::Container* host = nullptr) const;

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "automation/automation.hpp"
 #include "control/interfaces/guid.hpp"
 #include "control/interfaces/hresult.hpp"
-#include "automation/automation.hpp"
 
 namespace vintrel::platform {
 class Platform;
@@ -83,7 +83,8 @@ class PropertyBag {
 class MemoryPropertyBag final : public PropertyBag {
  public:
   automation::Variant Read(std::string_view name, const automation::Variant& default_value) override;
-  void Write(std::string_view name, const automation::Variant& value, const automation::Variant& default_value) override;
+  void Write(std::string_view name, const automation::Variant& value,
+             const automation::Variant& default_value) override;
   /// True when `name` (any letter case) holds a value.
   bool contains(std::string_view name) const;
   /// Number of values held.

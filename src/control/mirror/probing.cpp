@@ -83,8 +83,7 @@ void UserControl1::evaluateProbes(std::int16_t n) {
     ProbeSlot& P = probeSlots_[p];
     started = std::min(started, P.psStartTime);
 
-    if (P.psBytes == 0 && seconds_between(P.psStartTime, now) > silence_seconds &&
-        P.psVerdict == ProbeVerdict::none) {
+    if (P.psBytes == 0 && seconds_between(P.psStartTime, now) > silence_seconds && P.psVerdict == ProbeVerdict::none) {
       automation::increment(F.numServersChecked);
       P.psVerdict = ProbeVerdict::silent;
     }

@@ -15,9 +15,7 @@ std::string text_of(std::int64_t v) { return number_text(v); }
 
 std::string UserControl1::dBytesTotal() const { return text_of(DownloadFiles->Item(CurFile).contentlength); }
 
-std::string UserControl1::dBytesTransferred() const {
-  return text_of(DownloadFiles->Item(CurFile).downloadedbytes);
-}
+std::string UserControl1::dBytesTransferred() const { return text_of(DownloadFiles->Item(CurFile).downloadedbytes); }
 
 std::string UserControl1::dCurrentFileName() const { return DownloadFiles->Item(CurFile).localfilename; }
 

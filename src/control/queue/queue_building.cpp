@@ -1,10 +1,10 @@
 // Queue building: the URL list, the records made from it, and readying them.
 
 #include "control/user_control1.hpp"
-#include "text/text.hpp"
 #include "http/url.hpp"
 #include "queue/added_url.hpp"
 #include "queue/local_path.hpp"
+#include "text/text.hpp"
 
 namespace vintrel::queue {
 
@@ -16,9 +16,9 @@ std::string join_local_path(const std::string& folder, const std::string& name) 
 
 namespace vintrel::control {
 
-using automation::err::subscript;
 using automation::increment;
 using automation::raise;
+using automation::err::subscript;
 
 void UserControl1::AddFile(const std::string& URL) {
   if (numfilesadded >= automation::SlotArray<std::string>::upper) raise(subscript);

@@ -313,8 +313,7 @@ void UserControl1::Winsock1_Close(std::int16_t Index) {
   // A connection the engine abandoned or finished is nothing to act on.
   if (F.downloadStatus != downloading) return;
   const Transfer& T = fileSlots_[Index].dlTransfer;
-  if (F.IsHeaderReceived && T.writer != Writer::none && !T.chunked && !T.length_known)
-    return completeFile(Index, F);
+  if (F.IsHeaderReceived && T.writer != Writer::none && !T.chunked && !T.length_known) return completeFile(Index, F);
   retryFile(Index, F, platform::sck_err::aborted, "Connection closed before the whole file arrived");
 }
 
