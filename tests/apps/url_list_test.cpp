@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/get_session.hpp"
+#include "apps/url_list.hpp"
 
 namespace vintrel::apps {
 namespace {
