@@ -1,8 +1,9 @@
 #pragma once
 // UserControl1: the download control. It owns the queue state, the platform
 // services, the socket arrays and the file writers; its procedures are its
-// methods, each defined in the folder of its subsystem (queue, mirror, http,
-// progress, control; each section below names its files). This header is the
+// methods, each defined in this folder or the subfolder of its subsystem
+// (queue/, mirror/, transfer/, progress/; each section below names its
+// files, relative to this folder). This header is the
 // one place where the whole surface is visible: the public members are what
 // script and hosts reach, and the engine's per-file and per-probe state is
 // private, in one record per slot, which tests read through
@@ -148,7 +149,7 @@ class UserControl1 {
   /// closes the probes still running and sets the file "pinged".
   void finishProbing(std::int16_t n);
 
-  // ---- HTTP transfer (http/) -----------------------------------------------
+  // ---- HTTP transfer (transfer/) -------------------------------------------
   // The requests are built in request.cpp (sent by sendRequest, a step of
   // the tick), the responses read in response.cpp, the transfer sockets'
   // errors handled in transfer_errors.cpp.
@@ -162,7 +163,8 @@ class UserControl1 {
   void prepareConnection(std::int16_t n);
 
  private:
-  // The steps of a response, in http/response.cpp.
+  // The steps of a response, in transfer/response.cpp and (the body's)
+  // transfer/body.cpp.
   void gatherHeader(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
   /// The decisions on a response's head: `head` is all they read of it.
   void handleHeader(std::int16_t n, DownloadFile& F, const http::ResponseHead& head,
@@ -190,7 +192,7 @@ class UserControl1 {
 
  public:
   /// The value of the header line `name` in `header`, "" when absent
-  /// (http/response.cpp).
+  /// (transfer/response.cpp).
   static std::string getHeaderValue(const std::string& header, const std::string& name);
 
   // ---- The tick (progress/tick.cpp) ----------------------------------------
@@ -211,7 +213,7 @@ class UserControl1 {
 
   // ---- Progress properties and events (progress/properties.cpp) ------------
   // The events go to the container: in a ControlObject (control/dispatch)
-  // its EventHub (control/events.cpp), which hands each to the host and
+  // its EventHub (events.cpp), which hands each to the host and
   // then to every connected sink.
   std::string dBytesTotal() const;
   std::string dBytesTransferred() const;
@@ -228,7 +230,7 @@ class UserControl1 {
   void FileComplete(const std::string& Text);
   void TransferComplete();
 
-  // ---- Shell services (control/shell.cpp) ----------------------------------
+  // ---- Shell services (shell.cpp) ------------------------------------------
   void SetDirectory(const std::string& thedir);
   void SetDLText(const std::string& themessage);
   void chooseFolder();
@@ -236,10 +238,10 @@ class UserControl1 {
   void ExecFile(const std::string& thefile);
   void OpenIt(const std::string& pathname);
 
-  // ---- Disk (control/disk.cpp, over files/free_space) ---------------------
+  // ---- Disk (disk.cpp, over files/free_space) -----------------------------
   Variant CheckFreeSpace(const std::string& thedrive);
 
-  // ---- Events' steps (control/user_control1.cpp) ---------------------------
+  // ---- Events' steps (user_control1.cpp) ----------------------------------
   /// Runs one step of an event (a tick, a socket event). An event has no
   /// caller to hand an error to, and a step that fails half-way must not
   /// leave file `n` stuck with nobody told: the file stops as a missing
