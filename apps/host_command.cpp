@@ -69,7 +69,7 @@ int run_host(const HostOptions& options) {
   };
   platform::LineReader reader(
       loop, 0,
-      [&](std::string line) {
+      [&](const std::string& line) {
         session.handle(line);
         end_when_done();
       },

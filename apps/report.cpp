@@ -88,10 +88,14 @@ std::string progress_line(const Progress& p, int columns) {
   const std::string head = prefix(p.file, p.files);
 
   for (const bool with_bar : {true, false}) {
-    const std::string tail = percent + (with_bar ? bar : "") + amount + rate + remaining;
+    std::string tail = percent;
+    tail.append(with_bar ? bar : "").append(amount).append(rate).append(remaining);
     const std::size_t fixed = head.size() + tail.size();
     // At least a few characters of the name, or the line says nothing.
-    if (fixed + std::min<std::size_t>(p.name.size(), 8) <= width) return head + shorten(p.name, width - fixed) + tail;
+    if (fixed + std::min<std::size_t>(p.name.size(), 8) <= width) {
+      std::string line = head;
+      return line.append(shorten(p.name, width - fixed)).append(tail);
+    }
   }
   return cut(head + p.name + percent + amount + rate + remaining, width);
 }

@@ -81,7 +81,7 @@ class AsioSocketArray final : public SocketArray, private ConnectionOwner {
 
 }  // namespace
 
-AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts timeouts, TlsOptions tls)
+AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts timeouts, const TlsOptions& tls)
     : loop_(loop),
       own_resolver_(resolver != nullptr ? nullptr : make_system_resolver(loop)),
       resolver_(resolver != nullptr ? resolver : own_resolver_.get()),

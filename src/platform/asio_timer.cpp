@@ -68,7 +68,7 @@ class AsioTimer final : public Timer {
     });
   }
 
-  void tick(std::shared_ptr<Core> core) {
+  void tick(const std::shared_ptr<Core>& core) {
     const std::uint64_t generation = core->generation;
     const steady::time_point due = core->timer.expiry();
     fire();

@@ -46,7 +46,7 @@ void reap_in_background(pid_t pid) {
 constexpr auto reap_interval = std::chrono::milliseconds(10);
 constexpr int reap_attempts = 500;
 // A folder path is short; anything beyond this is not one.
-constexpr std::size_t output_limit = 64 * 1024;
+constexpr std::size_t output_limit = std::size_t{64} * 1024;
 
 }  // namespace
 
@@ -91,6 +91,7 @@ struct DesktopFolderDialog::Impl : std::enable_shared_from_this<DesktopFolderDia
       arguments.push_back("--filename=" + preselect + (preselect.back() == '/' ? "" : "/"));
     }
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
 

@@ -84,8 +84,9 @@ bool program_on_path(const std::string& name) {
   while (true) {
     const std::size_t end = path.find(':', begin);
     const std::string entry = path.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
-    const std::string folder = entry.empty() ? std::string(".") : entry;  // an empty entry is the current folder
-    if (executable(folder + "/" + name)) return true;
+    std::string candidate = entry.empty() ? std::string(".") : entry;  // an empty entry is the current folder
+    candidate.append("/").append(name);
+    if (executable(candidate)) return true;
     if (end == std::string::npos) return false;
     begin = end + 1;
   }

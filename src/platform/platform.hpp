@@ -47,7 +47,7 @@ class AsioPlatform final : public Platform {
   /// `resolver` may be null for the system's resolver. Throws
   /// std::runtime_error when `tls.ca_file` cannot be read.
   explicit AsioPlatform(EventLoop& loop, Resolver* resolver = nullptr, SocketTimeouts timeouts = {},
-                        TlsOptions tls = {});
+                        const TlsOptions& tls = {});
   ~AsioPlatform() override;
 
   Clock& clock() override { return clock_; }

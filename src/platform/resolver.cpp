@@ -82,7 +82,7 @@ class SystemResolver final : public Resolver {
     auto query = std::make_shared<asio::ip::tcp::resolver>(asio_context(loop_));
     query->async_resolve(host, "0", asio::ip::resolver_base::numeric_service,
                          [query, answer = std::move(answer)](const boost::system::error_code& ec,
-                                                             asio::ip::tcp::resolver::results_type results) {
+                                                             const asio::ip::tcp::resolver::results_type& results) {
                            if (ec) {
                              answer(resolve_error_number(ec), {});
                              return;

@@ -68,7 +68,7 @@ void SocketConnection::connect(const std::string& host, std::int32_t port, bool 
   // A resolver that answers before resolve() returns would put the answer
   // inside Connect; such an answer is sent round the loop first.
   initiating_ = true;
-  settings_.resolver.resolve(host, [self, gen](std::int16_t error, std::vector<std::string> addresses) {
+  settings_.resolver.resolve(host, [self, gen](std::int16_t error, const std::vector<std::string>& addresses) {
     if (!self->current(gen)) return;
     if (self->initiating_) {
       asio::post(self->socket_.get_executor(), [self, gen, error, addresses = std::move(addresses)]() mutable {
@@ -161,7 +161,7 @@ void SocketConnection::notify_close() {
   if (SocketEvents* sink = events()) sink->on_close(index_);
 }
 
-void SocketConnection::resolved(std::uint64_t gen, std::int16_t error, std::vector<std::string> addresses) {
+void SocketConnection::resolved(std::uint64_t gen, std::int16_t error, const std::vector<std::string>& addresses) {
   if (error != 0) {
     fail(error);
     return;

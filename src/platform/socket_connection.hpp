@@ -87,7 +87,7 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
 
   // One reused receive buffer per element: large enough that a fast
   // transfer needs few reads, small enough to keep a hundred elements cheap.
-  static constexpr std::size_t receive_buffer_size = 256 * 1024;
+  static constexpr std::size_t receive_buffer_size = std::size_t{256} * 1024;
 
   // The socket error number of an Asio failure.
   static std::int16_t socket_error_number(const error_code& ec);
@@ -101,7 +101,7 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   void post_failure(std::uint64_t gen, std::int16_t number);
   void fail(std::int16_t number, std::string description = {});
   void notify_close();
-  void resolved(std::uint64_t gen, std::int16_t error, std::vector<std::string> addresses);
+  void resolved(std::uint64_t gen, std::int16_t error, const std::vector<std::string>& addresses);
   void connect_next(std::uint64_t gen);
   void connected(std::uint64_t gen, const error_code& ec);
   void start_handshake(std::uint64_t gen);
@@ -117,7 +117,7 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   bool deliver(std::uint64_t gen, std::size_t count);
   void peer_end();
   void start_write(std::uint64_t gen);
-  void write_secure(std::uint64_t gen, std::shared_ptr<std::string> chunk, std::size_t offset);
+  void write_secure(std::uint64_t gen, const std::shared_ptr<std::string>& chunk, std::size_t offset);
   void write_done(std::uint64_t gen, std::int16_t failure);
   void note_sent();
   void wait_idle(std::uint64_t gen, steady::time_point when);

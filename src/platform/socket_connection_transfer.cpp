@@ -160,7 +160,7 @@ void SocketConnection::start_write(std::uint64_t gen) {
 
 // Writes `chunk` from `offset` on; the end of the write, good or bad, is
 // told from the loop, never inside the SendData that started it.
-void SocketConnection::write_secure(std::uint64_t gen, std::shared_ptr<std::string> chunk, std::size_t offset) {
+void SocketConnection::write_secure(std::uint64_t gen, const std::shared_ptr<std::string>& chunk, std::size_t offset) {
   tls::Outcome step;
   while (offset < chunk->size()) {
     step = tls_->write(reinterpret_cast<const std::uint8_t*>(chunk->data()) + offset, chunk->size() - offset);

@@ -22,7 +22,7 @@ namespace {
 
 constexpr auto http_timeout = std::chrono::seconds(30);
 // Requests are small; a page sends nothing but its request line and headers.
-constexpr std::uint64_t max_request_body = 16 * 1024;
+constexpr std::uint64_t max_request_body = std::uint64_t{16} * 1024;
 
 std::string describe(const tcp::endpoint& endpoint) {
   return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());

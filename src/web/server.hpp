@@ -52,7 +52,8 @@ class Channel {
   /// nowhere until attach().
   virtual void detach() {}
   /// A page took the channel over; frames go to `outlet` from now on.
-  virtual void attach(Outlet outlet) { (void)outlet; }
+  // A sink: the channel keeps the outlet it is given.
+  virtual void attach(Outlet outlet) { (void)outlet; }  // NOLINT(performance-unnecessary-value-param)
   /// True once the page ended the control for good ("quit"): not kept.
   virtual bool finished() const { return false; }
   /// True when giving the channel up loses nothing under way (no download

@@ -15,9 +15,9 @@ namespace websocket = beast::websocket;
 namespace {
 
 // One protocol message: a method call with a URL is a few hundred bytes.
-constexpr std::size_t max_message = 1024 * 1024;
+constexpr std::size_t max_message = std::size_t{1024} * 1024;
 // A page that stops reading its frames is cut off rather than growing this.
-constexpr std::size_t max_queued_bytes = 16 * 1024 * 1024;
+constexpr std::size_t max_queued_bytes = std::size_t{16} * 1024 * 1024;
 
 }  // namespace
 
