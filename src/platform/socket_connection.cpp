@@ -71,12 +71,12 @@ void SocketConnection::connect(const std::string& host, std::int32_t port, bool 
   settings_.resolver.resolve(host, [self, gen](std::int16_t error, const std::vector<std::string>& addresses) {
     if (!self->current(gen)) return;
     if (self->initiating_) {
-      asio::post(self->socket_.get_executor(), [self, gen, error, addresses = std::move(addresses)]() mutable {
-        if (self->current(gen)) self->resolved(gen, error, std::move(addresses));
+      asio::post(self->socket_.get_executor(), [self, gen, error, addresses] {
+        if (self->current(gen)) self->resolved(gen, error, addresses);
       });
       return;
     }
-    self->resolved(gen, error, std::move(addresses));
+    self->resolved(gen, error, addresses);
   });
   initiating_ = false;
 }

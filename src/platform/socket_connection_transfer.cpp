@@ -149,7 +149,7 @@ void SocketConnection::start_write(std::uint64_t gen) {
   chunk->swap(pending_writes_);
   writing_ = true;
   if (tls_) {
-    write_secure(gen, std::move(chunk), 0);
+    write_secure(gen, chunk, 0);
     return;
   }
   asio::async_write(socket_, asio::buffer(*chunk),
