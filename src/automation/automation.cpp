@@ -11,7 +11,6 @@
 
 namespace vintrel::automation {
 
-
 // --- errors ---------------------------------------------------------------
 
 AutomationError::AutomationError(std::int32_t number, std::string source, std::string description)
