@@ -1,6 +1,5 @@
 // `vintrel serve` as pages meet it: the gate in front of the WebSocket, the
-// pages it hands out, and a control driven with the scripting protocol over
-// a real WebSocket connection.
+// pages it hands out, and how many connections an origin may hold.
 
 #include <gtest/gtest.h>
 
@@ -10,11 +9,14 @@
 
 #include "support/hostile_server.hpp"
 #include "web/security.hpp"
+#include "web/serve_rig.hpp"
 #include "web/server.hpp"
 #include "web/web_client.hpp"
 
 namespace vintrel::testing {
 namespace {
+
+using namespace serve_rig;
 
 // ---- The gate ---------------------------------------------------------------
 
@@ -104,19 +106,6 @@ TEST(ServeGate, TheHostIsCheckedForUpgradesAsForPlainRequests) {
 
 // ---- Connections per origin -------------------------------------------------
 
-struct ServePolicy : ::testing::Test {
-  static constexpr std::size_t cap = 16;
-  ServedControls server{{.allowed_origins = {"http://127.0.0.1:1234"}}};
-  std::vector<std::unique_ptr<PageClient>> pages;
-
-  PageClient& open_page() {
-    pages.push_back(std::make_unique<PageClient>());
-    EXPECT_EQ(pages.back()->connect(server), 101);
-    return *pages.back();
-  }
-  static bool answers(PageClient& page) { return page.request({{"op", "get"}, {"name", "CurFile"}})["result"] == 1; }
-};
-
 TEST_F(ServePolicy, ANewConnectionReplacesTheOldestIdleOneOfItsOrigin) {
   for (std::size_t k = 0; k < cap; ++k) open_page();
   PageClient& newest = open_page();
@@ -169,285 +158,6 @@ TEST_F(ServePolicy, BusyControlsAreKeptAndTheNewConnectionIsToldWhy) {
   PageClient other;
   ASSERT_EQ(other.connect(server.port(), "/control?token=" + server.token(), "http://127.0.0.1:1234"), 101);
   EXPECT_TRUE(answers(other));
-}
-
-// ---- A control per connection -----------------------------------------------
-
-TEST(ServeProtocol, CallsGetsPutsEventsAndErrors) {
-  ServedControls server;
-  PageClient page;
-  ASSERT_EQ(page.connect(server), 101);
-
-  // A call, and an event it raises before its answer.
-  Json answer = page.request({{"op", "call"}, {"name", "StatusChange"}, {"args", {"hello"}}});
-  EXPECT_EQ(answer["result"], nullptr) << answer;
-  ASSERT_EQ(page.events().size(), 1U);
-  EXPECT_EQ(page.events()[0], (Json{{"event", "OnStatusChange"}, {"args", {"hello"}}}));
-
-  // A put read back, by name and by path.
-  answer = page.request({{"op", "put"}, {"name", "CurFile"}, {"value", 2}});
-  EXPECT_FALSE(answer.contains("error")) << answer;
-  EXPECT_EQ(page.request({{"op", "get"}, {"path", "CurFile"}})["result"], 2);
-  EXPECT_EQ(page.request({{"op", "get"}, {"name", "dErrorDesc"}})["result"], "No Error");
-
-  // Errors come back with number, source and description.
-  answer = page.request({{"op", "get"}, {"name", "dBytesTotal"}});  // no record yet
-  ASSERT_TRUE(answer.contains("error")) << answer;
-  EXPECT_EQ(answer["error"]["number"], 9);
-  EXPECT_TRUE(answer["error"]["source"].is_string());
-  EXPECT_TRUE(answer["error"]["description"].is_string());
-  EXPECT_EQ(page.request({{"op", "call"}, {"name", "NoSuchMethod"}})["error"]["number"], 438);
-  EXPECT_EQ(page.request({{"op", "put"}, {"name", "CurFile"}, {"value", "x"}})["error"]["number"], 13);
-
-  // A second page has a control of its own.
-  PageClient other;
-  ASSERT_EQ(other.connect(server), 101);
-  EXPECT_EQ(other.request({{"op", "get"}, {"name", "CurFile"}})["result"], 1);
-}
-
-TEST(ServeProtocol, ThePageCannotChooseWhereFilesGo) {
-  ServedControls server;
-  PageClient page;
-  ASSERT_EQ(page.connect(server), 101);
-  const auto refused = [&](Json request) {
-    const Json answer = page.request(std::move(request));
-    return answer.contains("error") && answer["error"]["number"] == 70;
-  };
-  EXPECT_TRUE(refused({{"op", "put"}, {"name", "sbuffer"}, {"value", "/etc"}}));
-  EXPECT_TRUE(refused({{"op", "put"}, {"dispid", 0x40030028}, {"value", "/etc"}}));  // sBuffer
-  EXPECT_TRUE(refused({{"op", "folder"}, {"folder", "/tmp"}}));
-
-  // The folder comes from the server's side; the page only starts.
-  page.request({{"op", "call"}, {"name", "AddFile"}, {"args", {"http://127.0.0.1:9/a.bin"}}});
-  page.request({{"op", "page"}, {"url", "http://127.0.0.1/page.html"}, {"cookie", "a=b"}});
-  Json answer = page.request({{"op", "call"}, {"name", "StartQueue"}});
-  ASSERT_FALSE(answer.contains("error")) << answer;
-  EXPECT_EQ(page.request({{"op", "get"}, {"name", "dChosenPath"}})["result"], server.folder().path().string());
-  EXPECT_EQ(page.request({{"op", "get"}, {"name", "cookielist"}})["result"], "a=b");
-  EXPECT_TRUE(refused({{"op", "put"}, {"path", "DownloadFiles(1).LocalFileName"}, {"value", "/etc/passwd"}}));
-  EXPECT_EQ(page.request({{"op", "get"}, {"path", "DownloadFiles(1).localfilename"}})["result"],
-            server.folder().file("a.bin"));
-  for (const auto& event : page.events()) EXPECT_NE(event["event"], "FolderDialog") << event;
-}
-
-TEST(ServeProtocol, ProgramsAreStartedOnlyWithAllowOpen) {
-  ServedControls server;
-  PageClient page;
-  ASSERT_EQ(page.connect(server), 101);
-  for (const Json& request : {Json{{"op", "call"}, {"name", "ExecFile"}, {"args", {"/bin/true"}}},
-                              Json{{"op", "call"}, {"name", "openit"}, {"args", {"/bin/true"}}},
-                              Json{{"op", "call"}, {"dispid", 0x6003002A}, {"args", {"/bin/true"}}}}) {
-    const Json answer = page.request(request);
-    ASSERT_TRUE(answer.contains("error")) << request;
-    EXPECT_EQ(answer["error"]["number"], 70) << request;
-  }
-}
-
-TEST(ServeProtocol, DeepNestingIsRefusedAndTheServerGoesOn) {
-  ServedControls server;
-  PageClient page;
-  ASSERT_EQ(page.connect(server), 101);
-  PageClient other;
-  ASSERT_EQ(other.connect(server), 101);
-  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-  // Sent as raw text: a request whose answer has no id of its own.
-  const Json answer = page.request_text(R"({"op":"put","name":"sBuffer","value":)" + deep + "}");
-  EXPECT_EQ(answer["error"]["number"], 1000) << answer;
-  EXPECT_EQ(answer["error"]["description"], "JSON nested deeper than 64 levels");
-  EXPECT_EQ(page.request({{"op", "get"}, {"name", "CurFile"}})["result"], 1);
-  EXPECT_EQ(other.request({{"op", "get"}, {"name", "CurFile"}})["result"], 1);
-}
-
-TEST(ServeProtocol, QuitEndsTheConnectionAndItsControl) {
-  ServedControls server;
-  PageClient page;
-  ASSERT_EQ(page.connect(server), 101);
-  EXPECT_EQ(page.request({{"op", "quit"}})["result"], nullptr);
-  EXPECT_TRUE(page.wait_for_close());
-  EXPECT_TRUE(server.wait_for_log("ended: closed by the control"));
-}
-
-// ---- Controls that outlive their page ---------------------------------------
-
-std::string session_of(PageClient& page) {
-  return page.request({{"op", "session"}})["result"]["session"].get<std::string>();
-}
-
-int connect_to_session(PageClient& page, ServedControls& server, const std::string& session,
-                       const std::string& origin = "") {
-  return page.connect(server.port(), "/control?token=" + server.token() + "&session=" + session,
-                      origin.empty() ? server.origin() : origin);
-}
-
-TEST(ServeSessions, APageThatComesBackTakesItsControlBackAsItStands) {
-  ServedControls server({.allowed_origins = {"http://127.0.0.1:1234"}});
-  std::string session;
-  {
-    PageClient page;
-    ASSERT_EQ(page.connect(server), 101);
-    session = session_of(page);
-    EXPECT_EQ(session.size(), 32U);
-    const Json state = page.request({{"op", "session"}})["result"];
-    EXPECT_FALSE(state["resumed"].get<bool>());
-    // What the page may show and offer: the folder given with -d, no OpenIt.
-    EXPECT_EQ(state["folder"], server.folder().path().string());
-    EXPECT_FALSE(state["can_open"].get<bool>());
-    page.request({{"op", "put"}, {"name", "CurFile"}, {"value", 7}});
-  }
-  EXPECT_TRUE(server.wait_for_log("kept for its page to come back"));
-
-  // Another origin, even with the token, does not get it: a control of its own.
-  PageClient stranger;
-  ASSERT_EQ(connect_to_session(stranger, server, session, "http://127.0.0.1:1234"), 101);
-  EXPECT_NE(session_of(stranger), session);
-  EXPECT_EQ(stranger.request({{"op", "get"}, {"name", "CurFile"}})["result"], 1);
-
-  PageClient back;
-  ASSERT_EQ(connect_to_session(back, server, session), 101);
-  const Json state = back.request({{"op", "session"}})["result"];
-  EXPECT_EQ(state["session"], session);
-  EXPECT_TRUE(state["resumed"].get<bool>());
-  EXPECT_EQ(back.request({{"op", "get"}, {"name", "CurFile"}})["result"], 7);
-
-  // A second page of the origin takes it over; the first is told why.
-  PageClient second;
-  ASSERT_EQ(connect_to_session(second, server, session), 101);
-  ASSERT_TRUE(back.wait_for_close());
-  EXPECT_EQ(back.closing().code, web::close_code::taken_over);
-  EXPECT_EQ(back.closing().reason, "Taken over by another page");
-  EXPECT_EQ(second.request({{"op", "get"}, {"name", "CurFile"}})["result"], 7);
-
-  // An unknown identifier gets a fresh control under a new one.
-  PageClient unknown;
-  ASSERT_EQ(connect_to_session(unknown, server, std::string(32, 'a')), 101);
-  EXPECT_NE(session_of(unknown), std::string(32, 'a'));
-
-  // Quit ends a control for good: nothing to come back to.
-  EXPECT_EQ(second.request({{"op", "quit"}})["result"], nullptr);
-  ASSERT_TRUE(second.wait_for_close());
-  PageClient late;
-  ASSERT_EQ(connect_to_session(late, server, session), 101);
-  EXPECT_NE(session_of(late), session);
-}
-
-TEST(ServeSessions, AnIdleControlNobodyCameBackForIsDropped) {
-  ServedControls server({.allowed_origins = {}, .detached_grace = std::chrono::milliseconds(100)});
-  std::string session;
-  {
-    PageClient page;
-    ASSERT_EQ(page.connect(server), 101);
-    session = session_of(page);
-  }
-  EXPECT_TRUE(server.wait_for_log("dropped: nobody came back for it"));
-  PageClient late;
-  ASSERT_EQ(connect_to_session(late, server, session), 101);
-  EXPECT_NE(session_of(late), session);
-}
-
-TEST_F(ServePolicy, ControlsWhosePageLeftCountTowardTheOriginAndIdleOnesGoFirst) {
-  testing::HostileServer silent({testing::Script().stall()});
-  // One busy control whose page left, one idle one whose page left.
-  for (int k = 0; k < 2; ++k) {
-    PageClient page;
-    ASSERT_EQ(page.connect(server), 101);
-    if (k == 0) {
-      page.request({{"op", "call"}, {"name", "AddFile"}, {"args", {silent.url("/busy")}}});
-      ASSERT_FALSE(page.request({{"op", "call"}, {"name", "StartQueue"}}).contains("error"));
-    } else {
-      page.request({{"op", "get"}, {"name", "CurFile"}});
-    }
-  }
-  ASSERT_TRUE(server.wait_for_log("connection 2 from"));
-  for (std::size_t k = 0; k + 2 < cap; ++k) open_page();
-  // The origin is full: the idle control whose page left makes room, not
-  // the busy one, nor any page that is still there.
-  PageClient& newest = open_page();
-  EXPECT_TRUE(answers(newest));
-  EXPECT_TRUE(server.wait_for_log("dropped: given up for a newer connection"));
-  for (auto& page : pages) EXPECT_TRUE(answers(*page));
-}
-
-// ---- The queue moved on by the server ----------------------------------------
-
-std::string answer_with(int code, const std::string& reason) {
-  return "HTTP/1.1 " + std::to_string(code) + " " + reason + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-}
-
-TEST(ServeDriving, FilesThatFailEndWithTheServersReasonAndTheQueueMovesOn) {
-  ServedControls server;
-  testing::HostileServer forbidden({testing::Script().wait_request().send(answer_with(403, "Forbidden")).close()});
-  testing::HostileServer broken(
-      {testing::Script().wait_request().send(answer_with(500, "Internal Server Error")).close()});
-  PageClient page;
-  ASSERT_EQ(page.connect(server), 101);
-  EXPECT_EQ(page.request({{"op", "drive"}, {"tries", 3}})["result"], nullptr);
-  page.request({{"op", "call"}, {"name", "AddFile"}, {"args", {forbidden.url("/secret.bin")}}});
-  page.request({{"op", "call"}, {"name", "AddFile"}, {"args", {broken.url("/broken.bin")}}});
-  ASSERT_FALSE(page.request({{"op", "call"}, {"name", "StartQueue"}}).contains("error"));
-
-  const Json first = page.wait_for_event("FileOutcome")["args"][0];
-  EXPECT_EQ(first["file"], 1);
-  EXPECT_EQ(first["state"], "failed");
-  EXPECT_EQ(first["error"], (Json{{"number", 403}, {"description", "Forbidden"}}));
-
-  // The 500 is retried, counted, then given up, without the page's help.
-  const Json retry = page.wait_for_event("FileRetry")["args"][0];
-  EXPECT_EQ(retry["file"], 2);
-  EXPECT_EQ(retry["limit"], 3);
-  EXPECT_EQ(retry["error"]["number"], 500);
-  const Json second = page.wait_for_event("FileOutcome", 2)["args"][0];
-  EXPECT_EQ(second["file"], 2);
-  EXPECT_EQ(second["state"], "failed");
-  EXPECT_EQ(second["tries"], 3);
-  EXPECT_EQ(second["error"]["number"], 500);
-  EXPECT_EQ(second["error"]["description"], "Gave up after 3 tries: Internal Server Error");
-  page.wait_for_event("OnTransferComplete");
-
-  const Json state = page.request({{"op", "session"}})["result"];
-  EXPECT_TRUE(state["ended"].get<bool>());
-  ASSERT_EQ(state["files"].size(), 2U);
-  EXPECT_EQ(state["files"][0]["state"], "failed");
-  EXPECT_EQ(state["files"][1]["state"], "failed");
-  // A file given up is stopped: the control does not go on knocking.
-  const int knocks = broken.connections();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // fifteen ticks
-  EXPECT_EQ(broken.connections(), knocks);
-}
-
-TEST(ServeDriving, AQueueGoesOnWithoutItsPageWhichLearnsWhatItMissed) {
-  ServedControls server;
-  testing::HostileServer broken(
-      {testing::Script().wait_request().send(answer_with(503, "Service Unavailable")).close()});
-  std::string session;
-  {
-    PageClient page;
-    ASSERT_EQ(page.connect(server), 101);
-    session = session_of(page);
-    page.request({{"op", "drive"}, {"tries", 4}});
-    page.request({{"op", "call"}, {"name", "AddFile"}, {"args", {broken.url("/later.bin")}}});
-    ASSERT_FALSE(page.request({{"op", "call"}, {"name", "StartQueue"}}).contains("error"));
-  }
-  ASSERT_TRUE(broken.wait_for_connections(4));
-  PageClient back;
-  ASSERT_EQ(connect_to_session(back, server, session), 101);
-  Json state;
-  int missed_failures = 0;
-  for (int k = 0; k < 100; ++k) {
-    state = back.request({{"op", "session"}})["result"];
-    missed_failures += state["missed"]["failed"].get<int>();
-    if (state["ended"].get<bool>()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_TRUE(state["ended"].get<bool>()) << state;
-  ASSERT_EQ(state["files"].size(), 1U);
-  EXPECT_EQ(state["files"][0]["state"], "failed");
-  EXPECT_EQ(state["files"][0]["error"]["description"], "Gave up after 4 tries: Service Unavailable");
-  // The failure reaches the page once: in the summary of what it missed
-  // when it came back after it, as an event when it came back before.
-  int told = 0;
-  for (const auto& event : back.events()) told += event["event"] == "FileOutcome" ? 1 : 0;
-  EXPECT_EQ(missed_failures + told, 1) << state;
-  EXPECT_EQ(state["status"], "Completed All Transfers");
 }
 
 }  // namespace

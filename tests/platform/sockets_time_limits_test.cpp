@@ -1,0 +1,104 @@
+// Socket element arrays against real listeners on 127.0.0.1: connects and
+// silences that outlast their time limits, and arrivals that keep a
+// connection alive.
+
+#include "platform/sockets.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "automation/automation.hpp"
+#include "platform/asio.hpp"
+#include "platform/asio_platform.hpp"
+#include "platform/event_loop.hpp"
+#include "platform/platform.hpp"
+#include "platform/resolver.hpp"
+#include "platform/sockets_rig.hpp"
+#include "support/fake_platform.hpp"
+
+namespace vintrel::platform {
+namespace {
+
+using namespace sockets_rig;
+
+// --- time limits --------------------------------------------------------------
+
+// Takes every question and never answers: a connect stuck in resolution.
+class SilentResolver final : public Resolver {
+ public:
+  void resolve(const std::string&, Answer answer) override { pending.push_back(std::move(answer)); }
+  std::vector<Answer> pending;
+};
+
+TEST(SocketArray, ConnectNotUpInTimeFailsWith10060) {
+  EventLoop loop;
+  SilentResolver resolver;
+  AsioPlatform platform(loop, &resolver, {.connect = 50ms, .idle = 60s});
+  auto array = platform.make_socket_array();
+  Recorder rec(*array);
+  array->Load(1);
+  array->Connect(1, "slow.example.test", 80);
+  ASSERT_TRUE(loop.run_until([&] { return rec.count('E') == 1; }, generous));
+  EXPECT_EQ(rec.errors[0].Number, 10060);
+  EXPECT_EQ(array->State(1), sck::error);
+  // An answer after the time-out belongs to a connection that is over.
+  ASSERT_EQ(resolver.pending.size(), 1u);
+  resolver.pending[0](0, {"127.0.0.1"});
+  EXPECT_EQ(array->State(1), sck::error);
+  EXPECT_EQ(rec.log.size(), 1u);
+}
+
+TEST(SocketArray, SilenceAfterSendingFailsWith10060) {
+  Rig rig({.connect = 30s, .idle = 50ms});
+  Listener listener(rig.loop);  // reads, never answers
+  auto array = rig.platform.make_socket_array();
+  Recorder rec(*array);
+  array->Load(1);
+  array->Load(2);
+  array->Connect(1, "127.0.0.1", listener.port());
+  array->Connect(2, "127.0.0.1", listener.port());
+  ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 2; }));
+  // Element 2 never sends: the idle limit does not apply to it.
+  array->SendData(1, "GET / HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(rig.wait([&] { return rec.count('E') == 1; }));
+  EXPECT_EQ(rec.errors[0].Number, 10060);
+  EXPECT_EQ(rec.log.back().index, 1);
+  EXPECT_EQ(array->State(1), sck::error);
+  EXPECT_EQ(array->State(2), sck::connected);
+}
+
+TEST(SocketArray, ArrivalsKeepSendingConnectionAlive) {
+  Rig rig({.connect = 30s, .idle = 100ms});
+  Listener listener(rig.loop);
+  auto array = rig.platform.make_socket_array();
+  Recorder rec(*array);
+  array->Load(1);
+  array->Connect(1, "127.0.0.1", listener.port());
+  ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && listener.peers.size() == 1; }));
+  array->SendData(1, "request");
+  // The peer answers in drips, each within the limit, together far past it.
+  auto timer = rig.platform.make_timer();
+  int drips = 0;
+  timer->on_tick([&] {
+    if (drips < 12) {
+      listener.peers[0]->send("x");
+      ++drips;
+    }
+  });
+  timer->set_interval(25);
+  timer->set_enabled(true);
+  ASSERT_TRUE(rig.wait([&] { return rec.received.size() == 12 || rec.count('E') > 0; }));
+  EXPECT_EQ(rec.count('E'), 0);
+  EXPECT_EQ(array->State(1), sck::connected);
+}
+
+}  // namespace
+}  // namespace vintrel::platform
