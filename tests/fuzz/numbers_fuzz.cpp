@@ -12,7 +12,7 @@
 
 #include "automation/automation.hpp"
 
-using namespace vintrel::platform;
+using namespace vintrel;
 
 namespace {
 
