@@ -1,13 +1,21 @@
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "apps/command.hpp"
 #include "apps/download_url.hpp"
+#include "apps/folder_option.hpp"
 #include "apps/get_session.hpp"
+#include "apps/report.hpp"
 #include "apps/tls_options.hpp"
+#include "platform/console.hpp"
+#include "platform/event_loop.hpp"
+#include "platform/folder_dialogs.hpp"
 
 namespace vintrel::apps {
 
@@ -125,6 +133,36 @@ Command add_get_command(CLI::App& program) {
             }
             return run_get(options);
           }};
+}
+
+int run_get(const GetOptions& options) {
+  const OutputMode mode = options.quiet              ? OutputMode::quiet
+                          : platform::is_terminal(1) ? OutputMode::terminal
+                                                     : OutputMode::plain;
+  Report report(mode, std::cout, std::cerr, platform::terminal_columns(1));
+  platform::EventLoop loop;
+  const std::chrono::seconds limit(options.timeout);
+  const auto machine = make_platform(loop, options.tls, "vintrel get", platform::SocketTimeouts{limit, limit});
+
+  std::unique_ptr<platform::FolderDialog> dialog;
+  std::error_code error;
+  std::string preselect = std::filesystem::current_path(error).string();
+  if (!options.directory.empty()) {
+    // Like wget -P: the folder is made when missing, and given to the
+    // control as an absolute path since it names every file after it.
+    const GivenFolder folder = given_folder(options.directory);
+    if (!folder.usable) {
+      report.error("cannot use the folder " + folder.shown + (folder.reason.empty() ? "" : ": " + folder.reason));
+      return 1;
+    }
+    preselect = folder.path;
+    dialog = std::make_unique<platform::FixedFolderDialog>(loop, folder.path);
+  } else {
+    dialog = platform::make_interactive_folder_dialog(loop);
+    // Nobody to ask (no desktop, input not a terminal): the current folder.
+    if (!dialog) dialog = std::make_unique<platform::FixedFolderDialog>(loop, preselect);
+  }
+  return run_get_session(options, loop, *machine, report, std::move(dialog), preselect);
 }
 
 }  // namespace vintrel::apps

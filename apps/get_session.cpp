@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -10,9 +9,7 @@
 #include <system_error>
 
 #include "apps/download_url.hpp"
-#include "apps/folder_option.hpp"
 #include "apps/report.hpp"
-#include "apps/tls_options.hpp"
 #include "control/user_control1.hpp"
 #include "platform/console.hpp"
 #include "platform/event_loop.hpp"
@@ -347,34 +344,9 @@ class GetSession final : public platform::Container, public platform::PageObject
 
 }  // namespace
 
-int run_get(const GetOptions& options) {
-  const OutputMode mode = options.quiet              ? OutputMode::quiet
-                          : platform::is_terminal(1) ? OutputMode::terminal
-                                                     : OutputMode::plain;
-  Report report(mode, std::cout, std::cerr, platform::terminal_columns(1));
-  platform::EventLoop loop;
-  const std::chrono::seconds limit(options.timeout);
-  const auto machine = make_platform(loop, options.tls, "vintrel get", platform::SocketTimeouts{limit, limit});
-
-  std::unique_ptr<platform::FolderDialog> dialog;
-  std::error_code error;
-  std::string preselect = std::filesystem::current_path(error).string();
-  if (!options.directory.empty()) {
-    // Like wget -P: the folder is made when missing, and given to the
-    // control as an absolute path since it names every file after it.
-    const GivenFolder folder = given_folder(options.directory);
-    if (!folder.usable) {
-      report.error("cannot use the folder " + folder.shown + (folder.reason.empty() ? "" : ": " + folder.reason));
-      return 1;
-    }
-    preselect = folder.path;
-    dialog = std::make_unique<platform::FixedFolderDialog>(loop, folder.path);
-  } else {
-    dialog = platform::make_interactive_folder_dialog(loop);
-    // Nobody to ask (no desktop, input not a terminal): the current folder.
-    if (!dialog) dialog = std::make_unique<platform::FixedFolderDialog>(loop, preselect);
-  }
-  GetSession session(options, loop, *machine, report, std::move(dialog), preselect);
+int run_get_session(const GetOptions& options, platform::EventLoop& loop, platform::Platform& machine, Report& report,
+                    std::unique_ptr<platform::FolderDialog> dialog, std::string preselect) {
+  GetSession session(options, loop, machine, report, std::move(dialog), std::move(preselect));
   return session.run();
 }
 

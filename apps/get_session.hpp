@@ -5,11 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "apps/url_list.hpp"
 #include "platform/sockets.hpp"
+
+namespace vintrel::platform {
+class EventLoop;
+class FolderDialog;
+class Platform;
+}  // namespace vintrel::platform
 
 namespace vintrel::apps {
 
@@ -39,5 +46,13 @@ struct GetOptions {
 /// completed, 1 when any failed (or no folder was chosen), 128 + the signal
 /// number when interrupted. URLs must have been checked already.
 int run_get(const GetOptions& options);
+
+class Report;
+
+/// The session behind run_get: the files of `options` fetched through one
+/// control after another on `machine`, told to `report`; the folder comes
+/// from `dialog` (`preselect` offered first). Returns the exit status.
+int run_get_session(const GetOptions& options, platform::EventLoop& loop, platform::Platform& machine, Report& report,
+                    std::unique_ptr<platform::FolderDialog> dialog, std::string preselect);
 
 }  // namespace vintrel::apps
