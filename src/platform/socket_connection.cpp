@@ -230,27 +230,12 @@ void SocketConnection::handshake_step(std::uint64_t gen) {
       return;
     case tls::Outcome::Kind::want_read:
     case tls::Outcome::Kind::want_write:
-      await(gen, step.kind, &SocketConnection::handshake_step);
+      await(gen, step.kind, [gen](SocketConnection& self) { self.handshake_step(gen); });
       return;
     default:
       fail_secure(step);
       return;
   }
-}
-
-// Calls `then` once the socket is ready as `want` asks; a wait that fails
-// fails the connection.
-void SocketConnection::await(std::uint64_t gen, tls::Outcome::Kind want,
-                             void (SocketConnection::*then)(std::uint64_t)) {
-  const auto wait = want == tls::Outcome::Kind::want_write ? tcp::socket::wait_write : tcp::socket::wait_read;
-  socket_.async_wait(wait, [self = shared_from_this(), gen, then](const error_code& ec) {
-    if (!self->current(gen)) return;
-    if (ec) {
-      self->fail(socket_error_number(ec));
-      return;
-    }
-    ((*self).*then)(gen);
-  });
 }
 
 void SocketConnection::fail_secure(const tls::Outcome& step) {

@@ -106,7 +106,22 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   void connected(std::uint64_t gen, const error_code& ec);
   void start_handshake(std::uint64_t gen);
   void handshake_step(std::uint64_t gen);
-  void await(std::uint64_t gen, tls::Outcome::Kind want, void (SocketConnection::*then)(std::uint64_t));
+  // Calls `then` once the socket is ready as `want` asks (a step of the
+  // secure session wants it readable or writable); a wait that fails fails
+  // the connection.
+  template <class Then>
+  void await(std::uint64_t gen, tls::Outcome::Kind want, Then then) {
+    const auto wait = want == tls::Outcome::Kind::want_write ? boost::asio::socket_base::wait_write
+                                                             : boost::asio::socket_base::wait_read;
+    socket_.async_wait(wait, [self = shared_from_this(), gen, then = std::move(then)](const error_code& ec) {
+      if (!self->current(gen)) return;
+      if (ec) {
+        self->fail(socket_error_number(ec));
+        return;
+      }
+      then(*self);
+    });
+  }
   void fail_secure(const tls::Outcome& step);
   void go_live(std::uint64_t gen);
 

@@ -102,7 +102,7 @@ void SocketConnection::read_secure(std::uint64_t gen) {
       return;
     case tls::Outcome::Kind::want_read:
     case tls::Outcome::Kind::want_write:
-      await(gen, step.kind, &SocketConnection::read_secure);
+      await(gen, step.kind, [gen](SocketConnection& self) { self.read_secure(gen); });
       return;
     case tls::Outcome::Kind::end:
       peer_end();
@@ -169,15 +169,7 @@ void SocketConnection::write_secure(std::uint64_t gen, const std::shared_ptr<std
   }
   if (offset < chunk->size() &&
       (step.kind == tls::Outcome::Kind::want_read || step.kind == tls::Outcome::Kind::want_write)) {
-    const auto wait = step.kind == tls::Outcome::Kind::want_write ? tcp::socket::wait_write : tcp::socket::wait_read;
-    socket_.async_wait(wait, [self = shared_from_this(), gen, chunk, offset](const error_code& ec) {
-      if (!self->current(gen)) return;
-      if (ec) {
-        self->write_done(gen, socket_error_number(ec));
-        return;
-      }
-      self->write_secure(gen, chunk, offset);
-    });
+    await(gen, step.kind, [gen, chunk, offset](SocketConnection& self) { self.write_secure(gen, chunk, offset); });
     return;
   }
   std::int16_t number = 0;
