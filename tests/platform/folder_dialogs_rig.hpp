@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/event_loop.hpp"
+#include "support/pipe.hpp"
 #include "support/temp_folder.hpp"
 
 namespace vintrel::platform::folder_dialogs_rig {
@@ -29,32 +30,7 @@ using vintrel::testing::TempFolder;
 
 constexpr auto generous = 10s;
 
-struct Pipe {
-  Pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    read_end = fds[0];
-    write_end = fds[1];
-  }
-  ~Pipe() {
-    close_read();
-    close_write();
-  }
-  Pipe(const Pipe&) = delete;
-  Pipe& operator=(const Pipe&) = delete;
-
-  void close_read() {
-    if (read_end >= 0) ::close(read_end);
-    read_end = -1;
-  }
-  void close_write() {
-    if (write_end >= 0) ::close(write_end);
-    write_end = -1;
-  }
-
-  int read_end = -1;
-  int write_end = -1;
-};
+using vintrel::testing::Pipe;
 
 struct Recorded {
   bool given = false;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/event_loop.hpp"
+#include "support/pipe.hpp"
 #include "support/temp_folder.hpp"
 
 namespace vintrel::platform {
@@ -23,31 +24,7 @@ using namespace std::chrono_literals;
 
 constexpr auto generous = 10s;
 
-struct Pipe {
-  Pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    read_end = fds[0];
-    write_end = fds[1];
-  }
-  ~Pipe() {
-    ::close(read_end);
-    close_write();
-  }
-  Pipe(const Pipe&) = delete;
-  Pipe& operator=(const Pipe&) = delete;
-
-  void write(const std::string& text) {
-    ASSERT_EQ(::write(write_end, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-  void close_write() {
-    if (write_end >= 0) ::close(write_end);
-    write_end = -1;
-  }
-
-  int read_end = -1;
-  int write_end = -1;
-};
+using testing::Pipe;
 
 TEST(InputReader, ReadsWhatIsThereAndSaysLaterInsteadOfBlocking) {
   EventLoop loop;
