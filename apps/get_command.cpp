@@ -11,8 +11,8 @@
 #include "apps/download_url.hpp"
 #include "apps/folder_option.hpp"
 #include "apps/get_session.hpp"
+#include "apps/network_options.hpp"
 #include "apps/report.hpp"
-#include "apps/tls_options.hpp"
 #include "platform/console.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/folder_dialogs.hpp"
@@ -103,6 +103,7 @@ Command add_get_command(CLI::App& program) {
       ->check(CLI::Range(1, 86400))
       ->capture_default_str();
   add_tls_options(*get, o.tls);
+  add_proxy_options(*get, o.proxy);
 
   return {get, [get, line] {
             GetOptions options = line->options;
@@ -142,7 +143,8 @@ int run_get(const GetOptions& options) {
   Report report(mode, std::cout, std::cerr, platform::terminal_columns(1));
   platform::EventLoop loop;
   const std::chrono::seconds limit(options.timeout);
-  const auto machine = make_platform(loop, options.tls, "vintrel get", platform::SocketTimeouts{limit, limit});
+  const auto machine =
+      make_platform(loop, options.tls, options.proxy, "vintrel get", platform::SocketTimeouts{limit, limit});
 
   std::unique_ptr<platform::FolderDialog> dialog;
   std::error_code error;

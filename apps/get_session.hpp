@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "apps/url_list.hpp"
+#include "platform/proxy.hpp"
 #include "platform/sockets.hpp"
 
 namespace vintrel::platform {
@@ -40,6 +41,8 @@ struct GetOptions {
   int timeout = 60;
   /// How https servers are checked.
   platform::TlsOptions tls;
+  /// The proxy, when the command line names one (else the environment's).
+  platform::ProxyOptions proxy;
 };
 
 /// Downloads the files and returns the exit status: 0 when every file

@@ -7,7 +7,7 @@
 
 #include "apps/command.hpp"
 #include "apps/folder_option.hpp"
-#include "apps/tls_options.hpp"
+#include "apps/network_options.hpp"
 #include "control/dispatch.hpp"
 #include "host/session.hpp"
 #include "platform/console.hpp"
@@ -26,6 +26,7 @@ struct HostOptions {
   bool eager = false;
   bool no_open = false;
   platform::TlsOptions tls;
+  platform::ProxyOptions proxy;
 };
 
 int run_host(const HostOptions& options) {
@@ -51,7 +52,7 @@ int run_host(const HostOptions& options) {
                                  "(--dialog peer) or give the folder with -d DIR");
   }
 
-  const auto platform = make_platform(loop, options.tls, "vintrel host");
+  const auto platform = make_platform(loop, options.tls, options.proxy, "vintrel host");
   platform::AsioPlatform& machine = *platform;
   host::SessionOptions session_options;
   session_options.dialog = dialog.get();
@@ -119,6 +120,7 @@ Command add_host_command(CLI::App& program) {
   host->add_flag("--eager", options->eager,
                  "Run a file's next step at once when it is due (connected, completed) instead of on the next tick");
   add_tls_options(*host, options->tls);
+  add_proxy_options(*host, options->proxy);
   return {host, [options] { return run_host(*options); }};
 }
 

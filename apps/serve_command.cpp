@@ -10,7 +10,7 @@
 
 #include "apps/command.hpp"
 #include "apps/folder_option.hpp"
-#include "apps/tls_options.hpp"
+#include "apps/network_options.hpp"
 #include "platform/console.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/folder_dialogs.hpp"
@@ -31,6 +31,7 @@ struct ServeOptions {
   int tick_interval = 1000;
   bool eager = false;
   platform::TlsOptions tls;
+  platform::ProxyOptions proxy;
 };
 
 // The folder the user gave, as the control names files after it: absolute,
@@ -62,7 +63,7 @@ int run_serve(const ServeOptions& options) {
   if (!dialog)
     throw CLI::ValidationError("-d", "no display and no terminal to ask for the download folder; give it with -d DIR");
 
-  const auto platform = make_platform(loop, options.tls, "vintrel serve");
+  const auto platform = make_platform(loop, options.tls, options.proxy, "vintrel serve");
   platform::AsioPlatform& machine = *platform;
   web::ControlChannelOptions channel_options;
   channel_options.dialog = dialog.get();
@@ -137,6 +138,7 @@ Command add_serve_command(CLI::App& program) {
   serve->add_flag("--eager", options->eager,
                   "Run a file's next step at once when it is due (connected, completed) instead of on the next tick");
   add_tls_options(*serve, options->tls);
+  add_proxy_options(*serve, options->proxy);
   return Command{serve, [options] { return run_serve(*options); }};
 }
 

@@ -154,7 +154,10 @@ class UserControl1 {
   // the tick), the responses read in response.cpp, the transfer sockets'
   // errors handled in transfer_errors.cpp.
   void buildRequest(std::int16_t fileIndex);
-  void buildPingRequest(std::int16_t probeIndex, const std::string& path, const std::string& host);
+  // `server`, when given, is where the probe connects: through a proxy the
+  // request names it in full.
+  void buildPingRequest(std::int16_t probeIndex, const std::string& path, const std::string& host,
+                        const queue::remoteServerLoc* server = nullptr);
   void Winsock1_DataArrival(std::int16_t Index, std::int32_t bytesTotal);
   void Winsock1_Error(std::int16_t Index, platform::SocketError& error);
   void Winsock1_Close(std::int16_t Index);

@@ -81,18 +81,21 @@ class AsioSocketArray final : public SocketArray, private ConnectionOwner {
 
 }  // namespace
 
-AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts timeouts, const TlsOptions& tls)
+AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts timeouts, const TlsOptions& tls,
+                           ProxySettings proxies)
     : loop_(loop),
       own_resolver_(resolver != nullptr ? nullptr : make_system_resolver(loop)),
       resolver_(resolver != nullptr ? resolver : own_resolver_.get()),
       timeouts_(timeouts),
       tls_(std::make_shared<TlsContext>(tls)),
+      proxies_(std::make_shared<const ProxySettings>(std::move(proxies))),
       offers_tls_(tls::module_available()) {}
 
 AsioPlatform::~AsioPlatform() = default;
 
 std::unique_ptr<SocketArray> AsioPlatform::make_socket_array() {
-  return std::make_unique<AsioSocketArray>(asio_context(loop_), ConnectionSettings{*resolver_, timeouts_, tls_});
+  return std::make_unique<AsioSocketArray>(asio_context(loop_),
+                                           ConnectionSettings{*resolver_, timeouts_, tls_, proxies_});
 }
 
 std::unique_ptr<Timer> AsioPlatform::make_timer() { return make_asio_timer(asio_context(loop_)); }

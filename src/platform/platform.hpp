@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/clock.hpp"
+#include "platform/proxy.hpp"
 #include "platform/sockets.hpp"
 #include "platform/timer.hpp"
 
@@ -39,6 +40,10 @@ class Platform {
   /// Whether socket elements can connect securely; without it the control
   /// refuses https URLs.
   virtual bool offers_tls() const { return false; }
+  /// The proxy the socket elements reach `host`:`port` through, null when
+  /// they connect straight to it. A plain request sent to a proxy names
+  /// its server in full, so the control asks before composing one.
+  virtual const ProxyServer* proxy_for(std::string_view host, std::int32_t port, bool secure) const;
 };
 
 /// The real machine: sockets, timers and resolution on an Asio event loop.
@@ -47,7 +52,7 @@ class AsioPlatform final : public Platform {
   /// `resolver` may be null for the system's resolver. Throws
   /// std::runtime_error when `tls.ca_file` cannot be read.
   explicit AsioPlatform(EventLoop& loop, Resolver* resolver = nullptr, SocketTimeouts timeouts = {},
-                        const TlsOptions& tls = {});
+                        const TlsOptions& tls = {}, ProxySettings proxies = {});
   ~AsioPlatform() override;
 
   Clock& clock() override { return clock_; }
@@ -57,6 +62,9 @@ class AsioPlatform final : public Platform {
   void post(std::function<void()> fn) override;
   /// True when the TLS module is there to be loaded.
   bool offers_tls() const override { return offers_tls_; }
+  const ProxyServer* proxy_for(std::string_view host, std::int32_t port, bool secure) const override {
+    return proxies_->route(host, port, secure);
+  }
 
   EventLoop& loop() { return loop_; }
 
@@ -68,6 +76,7 @@ class AsioPlatform final : public Platform {
   SocketTimeouts timeouts_;
   // Shared with every array made here, which may outlive the platform.
   std::shared_ptr<TlsContext> tls_;
+  std::shared_ptr<const ProxySettings> proxies_;
   bool offers_tls_;
 };
 

@@ -4,6 +4,7 @@
 
 #include "platform/socket_connection.hpp"
 
+#include <array>
 #include <utility>
 
 #include "automation/automation.hpp"
@@ -45,6 +46,9 @@ void SocketConnection::connect(const std::string& host, std::int32_t port, bool 
   clear_received();
   state_ = sck::resolving;
   secure_ = secure;
+  server_port_ = port;
+  proxy_ = settings_.proxies ? settings_.proxies->route(host, port, secure) : nullptr;
+  proxy_reached_ = false;
   // A URL's IPv6 literal comes in brackets; the certificate names it bare.
   host_ = host.size() > 2 && host.front() == '[' && host.back() == ']' ? host.substr(1, host.size() - 2) : host;
   const std::uint64_t gen = generation_;
@@ -63,21 +67,22 @@ void SocketConnection::connect(const std::string& host, std::int32_t port, bool 
     post_failure(gen, 10049);
     return;
   }
-  port_ = static_cast<std::uint16_t>(port);
+  port_ = proxy_ != nullptr ? proxy_->port : static_cast<std::uint16_t>(port);
 
   // A resolver that answers before resolve() returns would put the answer
   // inside Connect; such an answer is sent round the loop first.
   initiating_ = true;
-  settings_.resolver.resolve(host, [self, gen](std::int16_t error, const std::vector<std::string>& addresses) {
-    if (!self->current(gen)) return;
-    if (self->initiating_) {
-      asio::post(self->socket_.get_executor(), [self, gen, error, addresses] {
-        if (self->current(gen)) self->resolved(gen, error, addresses);
-      });
-      return;
-    }
-    self->resolved(gen, error, addresses);
-  });
+  settings_.resolver.resolve(proxy_ != nullptr ? proxy_->host : host,
+                             [self, gen](std::int16_t error, const std::vector<std::string>& addresses) {
+                               if (!self->current(gen)) return;
+                               if (self->initiating_) {
+                                 asio::post(self->socket_.get_executor(), [self, gen, error, addresses] {
+                                   if (self->current(gen)) self->resolved(gen, error, addresses);
+                                 });
+                                 return;
+                               }
+                               self->resolved(gen, error, addresses);
+                             });
   initiating_ = false;
 }
 
@@ -127,6 +132,7 @@ void SocketConnection::stop_io() {
   next_endpoint_ = 0;
   pending_writes_.clear();
   writing_ = false;
+  std::string().swap(tunnel_answer_);
   sent_ = false;
   idle_armed_ = false;
   peer_ended_ = false;
@@ -148,6 +154,11 @@ void SocketConnection::post_failure(std::uint64_t gen, std::int16_t number) {
 // `description` says more than the number's usual text (what a secure
 // handshake found wrong); empty gives the usual text.
 void SocketConnection::fail(std::int16_t number, std::string description) {
+  // Until the proxy answers, what failed is the way to it; said so, the
+  // user does not look for the fault at the server.
+  if (description.empty() && proxy_ != nullptr && !proxy_reached_) {
+    description = socket_error_text(number) + " (proxy " + proxy_->label() + ")";
+  }
   stop_io();
   state_ = sck::error;
   SocketError error;
@@ -198,11 +209,90 @@ void SocketConnection::connected(std::uint64_t gen, const error_code& ec) {
     }
     return;
   }
+  proxy_reached_ = proxy_ != nullptr;
   if (secure_) {
-    start_handshake(gen);
+    if (proxy_ != nullptr) {
+      open_tunnel(gen);
+    } else {
+      start_handshake(gen);
+    }
     return;
   }
   go_live(gen);
+}
+
+void SocketConnection::open_tunnel(std::uint64_t gen) {
+  error_code ec;
+  socket_.non_blocking(true, ec);
+  if (ec) {
+    fail(socket_error_number(ec));
+    return;
+  }
+  auto request = std::make_shared<std::string>(connect_request(*proxy_, host_, server_port_));
+  asio::async_write(socket_, asio::buffer(*request),
+                    [self = shared_from_this(), gen, request](const error_code& error, std::size_t) {
+                      if (!self->current(gen)) return;
+                      if (error) {
+                        self->fail(socket_error_number(error));
+                        return;
+                      }
+                      self->take_tunnel_answer(gen);
+                    });
+}
+
+// Takes the proxy's answer off the socket and nothing after it: bytes past
+// the blank line would be the server's, which the secure session must read
+// itself. Each round peeks at what is there and takes the head's share.
+void SocketConnection::take_tunnel_answer(std::uint64_t gen) {
+  std::array<char, 4096> peeked{};
+  for (;;) {
+    error_code ec;
+    const std::size_t count = socket_.receive(asio::buffer(peeked), asio::socket_base::message_peek, ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+      await(gen, tls::Outcome::Kind::want_read, [gen](SocketConnection& self) { self.take_tunnel_answer(gen); });
+      return;
+    }
+    if (ec == asio::error::eof || (!ec && count == 0)) {
+      fail(sck_err::reset, "Proxy " + proxy_->label() + " ended the connection before answering the tunnel request");
+      return;
+    }
+    if (ec) {
+      fail(socket_error_number(ec));
+      return;
+    }
+    std::string gathered = tunnel_answer_;
+    gathered.append(peeked.data(), count);
+    const TunnelAnswer answer = read_tunnel_answer(gathered);
+    const bool over = answer.length.has_value() || answer.too_large;
+    const std::size_t share = answer.length && !answer.too_large ? *answer.length - tunnel_answer_.size() : count;
+    const std::size_t taken = socket_.receive(asio::buffer(peeked.data(), share), 0, ec);
+    if (ec || taken != share) {
+      fail(ec ? socket_error_number(ec) : sck_err::aborted);
+      return;
+    }
+    tunnel_answer_.append(peeked.data(), taken);
+    if (over) {
+      tunnel_answered(gen, answer);
+      return;
+    }
+  }
+}
+
+void SocketConnection::tunnel_answered(std::uint64_t gen, const TunnelAnswer& answer) {
+  std::string().swap(tunnel_answer_);
+  const std::string who = "Proxy " + proxy_->label();
+  const std::string target = host_and_port(host_, server_port_);
+  if (answer.too_large || !answer.status) {
+    fail(proxy_answer_unreadable, who + " gave an unreadable answer to the tunnel request for " + target);
+    return;
+  }
+  if (*answer.status / 100 != 2) {
+    const std::string code = std::to_string(*answer.status);
+    fail(static_cast<std::int16_t>(*answer.status),
+         who + " refused the tunnel to " + target + ": " + code + (answer.reason.empty() ? "" : " " + answer.reason));
+    return;
+  }
+  start_handshake(gen);
 }
 
 void SocketConnection::start_handshake(std::uint64_t gen) {

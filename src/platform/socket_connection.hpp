@@ -16,6 +16,11 @@
 // session before it closes the socket, and waits still pending find
 // themselves stale.
 //
+// Through a proxy the connection is made to the proxy instead; a secure one
+// first asks it for a tunnel (CONNECT) and reads its whole answer, byte for
+// byte what the head holds, so that the first byte of the server's TLS is
+// left on the socket for the session.
+//
 // No event is delivered inside the call that started the work: what is
 // known at once (a port out of range, a resolver answering inside resolve(),
 // a write finished at once, the end found by take()) goes round the loop.
@@ -30,6 +35,7 @@
 #include <vector>
 
 #include "platform/asio.hpp"
+#include "platform/proxy.hpp"
 #include "platform/sockets.hpp"
 #include "platform/tls_module.hpp"
 
@@ -50,9 +56,10 @@ class ConnectionOwner {
 
 /// What every connection of one array shares.
 struct ConnectionSettings {
-  Resolver& resolver;               // turns host names into addresses
-  SocketTimeouts timeouts;          // the connect and idle limits
-  std::shared_ptr<TlsContext> tls;  // the platform's trust settings
+  Resolver& resolver;                            // turns host names into addresses
+  SocketTimeouts timeouts;                       // the connect and idle limits
+  std::shared_ptr<TlsContext> tls;               // the platform's trust settings
+  std::shared_ptr<const ProxySettings> proxies;  // null: every connection goes direct
 };
 
 /// The connection of socket element `index`; made by the array on Load and
@@ -104,6 +111,9 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   void resolved(std::uint64_t gen, std::int16_t error, const std::vector<std::string>& addresses);
   void connect_next(std::uint64_t gen);
   void connected(std::uint64_t gen, const error_code& ec);
+  void open_tunnel(std::uint64_t gen);
+  void take_tunnel_answer(std::uint64_t gen);
+  void tunnel_answered(std::uint64_t gen, const TunnelAnswer& answer);
   void start_handshake(std::uint64_t gen);
   void handshake_step(std::uint64_t gen);
   // Calls `then` once the socket is ready as `want` asks (a step of the
@@ -150,10 +160,14 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   boost::asio::steady_timer idle_timer_;
   bool initiating_ = false;
 
-  std::uint16_t port_ = 0;
+  std::uint16_t port_ = 0;  // where the socket connects: the server's, or its proxy's
+  std::int32_t server_port_ = 0;
   bool secure_ = false;
-  std::string host_;                   // the name a secure peer's certificate must be for
-  std::unique_ptr<tls::Session> tls_;  // the secure layer over `socket_`'s connection
+  const ProxyServer* proxy_ = nullptr;  // lives in settings_.proxies
+  bool proxy_reached_ = false;          // failures from here on are not the proxy's own
+  std::string tunnel_answer_;           // the proxy's answer to CONNECT so far
+  std::string host_;                    // the name a secure peer's certificate must be for
+  std::unique_ptr<tls::Session> tls_;   // the secure layer over `socket_`'s connection
   std::vector<boost::asio::ip::tcp::endpoint> endpoints_;
   std::size_t next_endpoint_ = 0;
 

@@ -67,5 +67,38 @@ TEST_F(RequestBuilding, PingRequestAndSlotBounds) {
   EXPECT_EQ(testing::error_of([&] { c.buildRequest(0); }), automation::err::subscript);
 }
 
+// A plain request to a proxy names the server in full and carries the
+// proxy's credentials; the rest is what the server has always been sent.
+// Secure requests travel inside a tunnel and stay as they are.
+TEST_F(RequestBuilding, ThroughAProxyAPlainRequestNamesItsServer) {
+  h.platform.proxies.http = platform::ProxyServer{.host = "proxy", .port = 3128, .user = "u", .password = "p"};
+  c.buildRequest(1);
+  EXPECT_EQ(engine.file(1).dlRequest,
+            "GET http://srv:80/dir/file.zip?x=1 HTTP/1.1\r\n"
+            "Referer: http://page/\r\n"
+            "Host: srv\r\n"
+            "Proxy-Authorization: Basic dTpw\r\n"
+            "Connection: close\r\n"
+            "Accept: */*\r\n"
+            "Cookie: a=1; b=2\r\n"
+            "\r\n");
+
+  queue::remoteServerLoc mirror;
+  mirror.servName = "::1";
+  mirror.PortNum = 8080;
+  c.buildPingRequest(7, "/x.bin", "[::1]:8080", &mirror);
+  EXPECT_EQ(engine.probe(7).psRequest,
+            "GET http://[::1]:8080/x.bin HTTP/1.1\r\nHost: [::1]:8080\r\nProxy-Authorization: Basic dTpw\r\n"
+            "Connection: close\r\nAccept: */*\r\n\r\n");
+  mirror.isSecure = true;
+  c.buildPingRequest(7, "/x.bin", "m", &mirror);
+  EXPECT_EQ(engine.probe(7).psRequest, "GET /x.bin HTTP/1.1\r\nHost: m\r\nConnection: close\r\nAccept: */*\r\n\r\n");
+
+  h.platform.proxies.direct = platform::NoProxy("srv");
+  c.buildRequest(1);
+  EXPECT_EQ(engine.file(1).dlRequest.rfind("GET /dir/file.zip?x=1 HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(engine.file(1).dlRequest.find("Proxy-"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vintrel

@@ -73,8 +73,8 @@ class Recorder final : public SocketEvents {
 };
 
 struct Rig {
-  explicit Rig(TlsOptions tls = {}, SocketTimeouts timeouts = {})
-      : platform(loop, &resolver, timeouts, std::move(tls)) {
+  explicit Rig(TlsOptions tls = {}, SocketTimeouts timeouts = {}, ProxySettings proxies = {})
+      : platform(loop, &resolver, timeouts, std::move(tls), std::move(proxies)) {
     resolver.add("localhost", "127.0.0.1");
     resolver.add("files.example.test", "127.0.0.1");
     array = platform.make_socket_array();

@@ -96,6 +96,11 @@ class FakePlatform : public platform::Platform {
   /// a platform without TLS.
   bool tls = true;
   bool offers_tls() const override { return tls; }
+  /// The proxies the control is told its sockets go through.
+  platform::ProxySettings proxies;
+  const platform::ProxyServer* proxy_for(std::string_view host, std::int32_t port, bool secure) const override {
+    return proxies.route(host, port, secure);
+  }
   /// Every path handed to shell_open, in order.
   std::vector<std::string> opened;
 

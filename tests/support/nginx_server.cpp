@@ -1,13 +1,7 @@
 #include "support/nginx_server.hpp"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,9 +14,7 @@
 #include <system_error>
 #include <thread>
 
-#include "support/spawn_signals.hpp"
-
-extern char** environ;
+#include "support/server_process.hpp"
 
 namespace vintrel::testing {
 namespace {
@@ -34,60 +26,9 @@ constexpr auto start_limit = 5s;
 constexpr auto stop_limit = 5s;
 constexpr int start_attempts = 5;
 
-bool executable(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-std::string find_nginx() {
-  if (executable("/usr/sbin/nginx")) return "/usr/sbin/nginx";
-  const char* path = std::getenv("PATH");
-  if (!path) return {};
-  std::stringstream folders(path);
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
-    if (folder.empty()) continue;
-    std::string candidate = folder + "/nginx";
-    if (executable(candidate)) return candidate;
-  }
-  return {};
-}
-
 const std::string& nginx_binary() {
-  static const std::string binary = find_nginx();
+  static const std::string binary = find_program("/usr/sbin/nginx", "nginx");
   return binary;
-}
-
-// Asks the kernel for a port nobody uses right now. nginx binds it a moment
-// later, so another process may take it in between; start() retries then.
-std::uint16_t free_loopback_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    int error = errno;
-    ::close(fd);
-    throw std::system_error(error, std::generic_category(), "bind to a free port");
-  }
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool accepts_connections(std::uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return connected;
 }
 
 }  // namespace
@@ -197,42 +138,15 @@ bool NginxServer::try_start(std::string& failure) {
   std::string error_log_path = (dir / "error.log").string();
   std::string output_path = (dir / "nginx.out").string();
   std::vector<std::string> args = {nginx_binary(), "-p", prefix, "-c", conf, "-e", error_log_path};
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-  // Sockets the test holds without close-on-exec would otherwise live on in
-  // nginx, and a connection the test closes would not end.
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-#endif
-  // The test program may block or ignore signals (SIGPIPE often is); nginx
-  // must start with the defaults or it would not see our SIGTERM.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  start_with_default_signals(attributes);
-
-  pid_t pid = -1;
-  int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) {
-    failure = std::string("posix_spawn: ") + std::strerror(spawned);
-    return false;
-  }
+  const pid_t pid = spawn_server(args, output_path, failure);
+  if (pid < 0) return false;
   pid_ = pid;
 
   // nginx writes its pid file only after it has bound the port, so the file
   // tells our nginx apart from another process that took the port.
   const auto deadline = Clock::now() + start_limit;
   while (Clock::now() < deadline) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    if (has_exited(pid_)) {
       pid_ = -1;
       failure = "nginx exited during start:\n" + error_log() + read_file(output_path);
       return false;
@@ -265,21 +179,7 @@ void NginxServer::start() {
 }
 
 void NginxServer::stop() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
-  const auto deadline = Clock::now() + stop_limit;
-  int status = 0;
-  while (true) {
-    pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_ || (done < 0 && errno != EINTR)) break;
-    if (Clock::now() >= deadline) {
-      ::kill(pid_, SIGKILL);
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-      break;
-    }
-    std::this_thread::sleep_for(2ms);
-  }
+  stop_server(pid_, stop_limit);
   pid_ = -1;
 }
 

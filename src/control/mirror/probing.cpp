@@ -29,7 +29,7 @@ void UserControl1::launchProbes(std::int16_t n) {
     automation::increment(psIndex);
     const std::int16_t p = psIndex;
     S.pingSock = p;
-    buildPingRequest(p, S.remoteFilePath, S.host);
+    buildPingRequest(p, S.remoteFilePath, S.host, &S);
     pingWs->Load(p);
     ProbeSlot& P = probeSlots_[p];
     P.psStartTime = platform_.clock().Now();

@@ -10,6 +10,24 @@ constexpr const char* crlf = "\r\n";
 // Byte counts are whole numbers held in doubles; they go out as plain digits,
 // never failing: a count no request could carry is sent as the largest one.
 std::string decimal(double v) { return automation::number_text(automation::whole_bytes(v)); }
+
+// A plain request to a proxy names the server in full ("http://host:port/
+// path"), as the proxy must know where to forward it, and carries the
+// proxy's credentials; the rest of the request is what the server gets.
+struct RequestLine {
+  std::string target;
+  std::string proxy_fields;
+};
+RequestLine request_line(const platform::Platform& platform, const std::string& server, std::int32_t port, bool secure,
+                         const std::string& path) {
+  const platform::ProxyServer* proxy = secure ? nullptr : platform.proxy_for(server, port, false);
+  if (proxy == nullptr) return {path, {}};
+  RequestLine line{"http://" + platform::host_and_port(server, port) + path, {}};
+  if (const std::string credentials = proxy->authorization(); !credentials.empty()) {
+    line.proxy_fields = "Proxy-Authorization: " + credentials + crlf;
+  }
+  return line;
+}
 }  // namespace
 
 void UserControl1::buildRequest(std::int16_t fileIndex) {
@@ -17,9 +35,11 @@ void UserControl1::buildRequest(std::int16_t fileIndex) {
   FileSlot& D = fileSlots_[fileIndex];
   std::string request;
   request.reserve(256 + cookielist.size() + containerURL.size());
-  request += "GET " + D.dlRemotePath + " HTTP/1.1" + crlf;
+  const RequestLine line = request_line(platform_, D.dlServName, D.dlPortNum, D.dlSecure, D.dlRemotePath);
+  request += "GET " + line.target + " HTTP/1.1" + crlf;
   request += "Referer: " + containerURL + crlf;
   request += "Host: " + D.dlHost + crlf;
+  request += line.proxy_fields;
   if (F.isResumingDownload) {
     request += "Range: bytes=" + decimal(F.bytesondisk) + "-";
     if (F.contentlength > 0) {
@@ -37,9 +57,13 @@ void UserControl1::buildRequest(std::int16_t fileIndex) {
   D.dlRequest = std::move(request);
 }
 
-void UserControl1::buildPingRequest(std::int16_t probeIndex, const std::string& path, const std::string& host) {
-  probeSlots_[probeIndex].psRequest = "GET " + path + " HTTP/1.1" + crlf + "Host: " + host + crlf +
-                                      "Connection: close" + crlf + "Accept: */*" + crlf + crlf;
+void UserControl1::buildPingRequest(std::int16_t probeIndex, const std::string& path, const std::string& host,
+                                    const remoteServerLoc* server) {
+  const RequestLine line = server != nullptr
+                               ? request_line(platform_, server->servName, server->PortNum, server->isSecure, path)
+                               : RequestLine{path, {}};
+  probeSlots_[probeIndex].psRequest = "GET " + line.target + " HTTP/1.1" + crlf + "Host: " + host + crlf +
+                                      line.proxy_fields + "Connection: close" + crlf + "Accept: */*" + crlf + crlf;
 }
 
 }  // namespace vintrel::control

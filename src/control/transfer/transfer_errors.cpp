@@ -11,7 +11,8 @@ void UserControl1::Winsock1_Error(std::int16_t Index, platform::SocketError& err
   if (Index < 1 || Index > DownloadFiles->Count() || !SlotArray<FileSlot>::contains(Index)) return;
   // A server that cannot prove who it is, or speaks no TLS we accept, gives
   // the same answer on every attempt: the file stops at once, saying why.
-  if (platform::is_tls_failure(error.Number)) {
+  // So does a proxy that will not open a tunnel to the server.
+  if (platform::is_tls_failure(error.Number) || platform::is_proxy_refusal(error.Number)) {
     DownloadFile& R = DownloadFiles->Item(Index);
     return stopFile(Index, R, error.Number, error.Description);
   }

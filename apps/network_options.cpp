@@ -1,0 +1,54 @@
+#include "apps/network_options.hpp"
+
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace vintrel::apps {
+
+void add_tls_options(CLI::App& command, platform::TlsOptions& tls) {
+  command.add_option("--ca-file", tls.ca_file, "Also trust the PEM certificates in FILE for https servers")
+      ->type_name("FILE")
+      ->check(CLI::ExistingFile);
+  command.add_flag_callback(
+      "--insecure", [&tls] { tls.verify = false; },
+      "Do not check https servers' certificates (anyone on the way can read and change the files)");
+}
+
+void add_proxy_options(CLI::App& command, platform::ProxyOptions& proxy) {
+  command
+      .add_option_function<std::string>(
+          "--proxy", [&proxy](const std::string& url) { proxy.proxy = url; },
+          "Go through the HTTP proxy at URL (http://[user:pass@]host[:port]) instead of the environment's")
+      ->type_name("URL");
+  command
+      .add_option_function<std::string>(
+          "--no-proxy", [&proxy](const std::string& list) { proxy.no_proxy = list; },
+          "Hosts reached directly: comma-separated names, domain suffixes, IP addresses, CIDR ranges, host:port, "
+          "or * for all")
+      ->type_name("LIST");
+}
+
+std::unique_ptr<platform::AsioPlatform> make_platform(platform::EventLoop& loop, const platform::TlsOptions& tls,
+                                                      const platform::ProxyOptions& proxy, std::string_view program,
+                                                      platform::SocketTimeouts timeouts) {
+  std::string problem;
+  std::optional<platform::ProxySettings> proxies = platform::read_proxy_settings(
+      proxy, [](const char* name) { return std::getenv(name); }, problem);
+  // Going direct when the proxy asked for cannot be used would bypass it.
+  if (!proxies) throw CLI::ValidationError("proxy", problem);
+  std::unique_ptr<platform::AsioPlatform> machine;
+  try {
+    machine = std::make_unique<platform::AsioPlatform>(loop, nullptr, timeouts, tls, std::move(*proxies));
+  } catch (const std::runtime_error& error) {
+    throw CLI::ValidationError("--ca-file " + tls.ca_file, error.what());
+  }
+  if (!tls.verify)
+    std::cerr << program << ": warning: --insecure: https servers' certificates are not checked\n" << std::flush;
+  return machine;
+}
+
+}  // namespace vintrel::apps

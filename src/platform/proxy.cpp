@@ -1,0 +1,313 @@
+#include "platform/proxy.hpp"
+
+#include <algorithm>
+#include <charconv>
+
+#include "platform/asio.hpp"
+#include "platform/platform.hpp"
+#include "text/text.hpp"
+
+namespace vintrel::platform {
+
+namespace {
+
+bool is_v6_literal(std::string_view host) { return host.find(':') != std::string_view::npos; }
+
+std::string_view unbracketed(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') return host.substr(1, host.size() - 2);
+  return host;
+}
+
+std::optional<std::int32_t> read_port(std::string_view text) {
+  std::int32_t port = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
+  if (ec != std::errc() || end != text.data() + text.size() || port < 1 || port > 65535) return std::nullopt;
+  return port;
+}
+
+// The address's bytes in network order: 4 for IPv4, 16 for IPv6.
+std::optional<std::vector<std::uint8_t>> address_bytes(std::string_view text) {
+  boost::system::error_code ec;
+  const auto address = boost::asio::ip::make_address(std::string(unbracketed(text)), ec);
+  if (ec) return std::nullopt;
+  if (address.is_v4()) {
+    const auto bytes = address.to_v4().to_bytes();
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+  }
+  const auto bytes = address.to_v6().to_bytes();
+  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+bool same_prefix(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b, int bits) {
+  if (a.size() != b.size()) return false;
+  std::size_t i = 0;
+  for (; bits >= 8; bits -= 8, ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  if (bits == 0) return true;
+  const auto mask = static_cast<std::uint8_t>(0xFF << (8 - bits));
+  return (a[i] & mask) == (b[i] & mask);
+}
+
+// A name as it is compared: lowered, without the dots that may start it
+// (".example.com") or end it (the root's "example.com.").
+std::string comparable_name(std::string_view name) { return text::lower_ascii(text::trim(name, ".")); }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string percent_decoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string base64(std::string_view bytes) {
+  static constexpr std::string_view digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t left = std::min<std::size_t>(3, bytes.size() - i);
+    std::uint32_t group = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      group <<= 8;
+      if (k < left) group |= static_cast<unsigned char>(bytes[i + k]);
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+      out += k <= left ? digits[(group >> (18 - 6 * k)) & 0x3F] : '=';
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string host_and_port(std::string_view host, std::int32_t port) {
+  const std::string_view bare = unbracketed(host);
+  std::string out = is_v6_literal(bare) ? "[" + std::string(bare) + "]" : std::string(bare);
+  return out + ":" + std::to_string(port);
+}
+
+std::string ProxyServer::label() const { return host_and_port(host, port); }
+
+std::string ProxyServer::authorization() const {
+  if (!user) return {};
+  return "Basic " + base64(*user + ":" + password);
+}
+
+std::optional<ProxyServer> parse_proxy_url(std::string_view text, std::string& error) {
+  text = text::trim(text);
+  if (const auto scheme_end = text.find("://"); scheme_end != std::string_view::npos) {
+    const std::string scheme = text::lower_ascii(text.substr(0, scheme_end));
+    // A secure or SOCKS proxy would need a protocol of its own; going
+    // direct instead would bypass what the user asked for.
+    if (scheme != "http") {
+      error = "unsupported proxy scheme \"" + scheme + "\" (only http:// proxies are supported)";
+      return std::nullopt;
+    }
+    text.remove_prefix(scheme_end + 3);
+  }
+  text = text.substr(0, text.find('/'));
+  ProxyServer proxy;
+  if (const auto at = text.rfind('@'); at != std::string_view::npos) {
+    const std::string_view info = text.substr(0, at);
+    const auto colon = info.find(':');
+    proxy.user = percent_decoded(info.substr(0, colon));
+    if (colon != std::string_view::npos) proxy.password = percent_decoded(info.substr(colon + 1));
+    text.remove_prefix(at + 1);
+  }
+  std::string_view host = text;
+  std::string_view port;
+  if (text.starts_with('[')) {
+    const auto close = text.find(']');
+    if (close == std::string_view::npos) {
+      error = "proxy address has an unclosed \"[\"";
+      return std::nullopt;
+    }
+    host = text.substr(1, close - 1);
+    const std::string_view rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') {
+        error = "proxy address has text after \"]\"";
+        return std::nullopt;
+      }
+      port = rest.substr(1);
+    }
+  } else if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
+    host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+  }
+  if (host.empty()) {
+    error = "proxy URL names no host";
+    return std::nullopt;
+  }
+  proxy.host = std::string(host);
+  if (!port.empty()) {
+    const auto number = read_port(port);
+    if (!number) {
+      error = "proxy port is not a number from 1 to 65535";
+      return std::nullopt;
+    }
+    proxy.port = static_cast<std::uint16_t>(*number);
+  }
+  return proxy;
+}
+
+NoProxy::NoProxy(std::string_view list) {
+  for (const std::string& piece : text::split(list, ",")) {
+    std::string_view item = text::trim(piece, " \t\r\n");
+    if (item.empty()) continue;
+    if (item == "*") {
+      all_ = true;
+      continue;
+    }
+    Entry entry;
+    // A port follows the last colon, unless that colon is part of a bare
+    // IPv6 address (which has more than one).
+    if (item.starts_with('[')) {
+      const auto close = item.find(']');
+      if (close == std::string_view::npos) continue;
+      const std::string_view rest = item.substr(close + 1);
+      if (!rest.empty()) {
+        if (rest.front() != ':' || !(entry.port = read_port(rest.substr(1)))) continue;
+      }
+      item = item.substr(1, close - 1);
+    } else if (std::count(item.begin(), item.end(), ':') == 1) {
+      const auto colon = item.find(':');
+      if (!(entry.port = read_port(item.substr(colon + 1)))) continue;
+      item = item.substr(0, colon);
+    }
+    std::string_view address = item;
+    if (const auto slash = item.find('/'); slash != std::string_view::npos) {
+      address = item.substr(0, slash);
+      const auto bits = read_port(item.substr(slash + 1));
+      const std::string_view length = item.substr(slash + 1);
+      if (length == "0") {
+        entry.prefix = 0;
+      } else if (bits) {
+        entry.prefix = *bits;
+      } else {
+        continue;
+      }
+    }
+    if (auto bytes = address_bytes(address)) {
+      entry.address = std::move(*bytes);
+      if (entry.prefix > static_cast<int>(entry.address.size() * 8)) continue;
+    } else {
+      if (entry.prefix >= 0) continue;
+      entry.name = comparable_name(item);
+      if (entry.name.empty()) continue;
+    }
+    entries_.push_back(std::move(entry));
+  }
+}
+
+bool NoProxy::matches(std::string_view host, std::int32_t port) const {
+  if (all_) return true;
+  const std::string name = comparable_name(unbracketed(host));
+  const auto address = address_bytes(host);
+  for (const Entry& entry : entries_) {
+    if (entry.port && *entry.port != port) continue;
+    if (!entry.name.empty()) {
+      if (name == entry.name || (name.size() > entry.name.size() && name.ends_with(entry.name) &&
+                                 name[name.size() - entry.name.size() - 1] == '.')) {
+        return true;
+      }
+      continue;
+    }
+    if (!address) continue;
+    const int bits = entry.prefix >= 0 ? entry.prefix : static_cast<int>(entry.address.size() * 8);
+    if (same_prefix(*address, entry.address, bits)) return true;
+  }
+  return false;
+}
+
+const ProxyServer* ProxySettings::route(std::string_view host, std::int32_t port, bool secure) const {
+  const std::optional<ProxyServer>& proxy = secure ? https : http;
+  if (!proxy || direct.matches(host, port)) return nullptr;
+  return &*proxy;
+}
+
+std::optional<ProxySettings> read_proxy_settings(const ProxyOptions& options,
+                                                 const std::function<const char*(const char*)>& lookup,
+                                                 std::string& error) {
+  auto variable = [&](std::initializer_list<const char*> names) -> std::pair<std::string, const char*> {
+    for (const char* name : names) {
+      const char* value = lookup(name);
+      if (value != nullptr && *value != '\0') return {value, name};
+    }
+    return {{}, nullptr};
+  };
+  auto parsed = [&](const std::string& url, const std::string& source, std::optional<ProxyServer>& into) {
+    if (url.empty()) return true;
+    std::string reason;
+    into = parse_proxy_url(url, reason);
+    if (!into) error = source + ": " + reason;
+    return into.has_value();
+  };
+
+  ProxySettings settings;
+  if (options.proxy) {
+    if (!parsed(*options.proxy, "--proxy", settings.http)) return std::nullopt;
+    settings.https = settings.http;
+  } else {
+    const auto [http, http_name] = variable({"http_proxy"});
+    if (!parsed(http, "http_proxy", settings.http)) return std::nullopt;
+    const auto [https, https_name] = variable({"https_proxy", "HTTPS_PROXY"});
+    if (!parsed(https, https_name != nullptr ? https_name : "", settings.https)) return std::nullopt;
+  }
+  const std::string list = options.no_proxy ? *options.no_proxy : variable({"no_proxy", "NO_PROXY"}).first;
+  settings.direct = NoProxy(list);
+  return settings;
+}
+
+std::string connect_request(const ProxyServer& proxy, std::string_view host, std::int32_t port) {
+  const std::string target = host_and_port(host, port);
+  std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
+  if (const std::string credentials = proxy.authorization(); !credentials.empty()) {
+    request += "Proxy-Authorization: " + credentials + "\r\n";
+  }
+  return request + "\r\n";
+}
+
+TunnelAnswer read_tunnel_answer(std::string_view gathered) {
+  TunnelAnswer answer;
+  const auto end = gathered.find("\r\n\r\n");
+  if (end == std::string_view::npos) {
+    answer.too_large = gathered.size() > max_tunnel_answer;
+    return answer;
+  }
+  answer.length = end + 4;
+  answer.too_large = *answer.length > max_tunnel_answer;
+  const std::string_view line = gathered.substr(0, gathered.find("\r\n"));
+  const auto space = line.find(' ');
+  if (!line.starts_with("HTTP/") || space == std::string_view::npos) return answer;
+  const std::string_view rest = line.substr(space + 1);
+  const bool three_digits =
+      rest.size() >= 3 && std::all_of(rest.begin(), rest.begin() + 3, [](char c) { return c >= '0' && c <= '9'; });
+  if (!three_digits || (rest.size() > 3 && rest[3] != ' ')) return answer;
+  answer.status = (rest[0] - '0') * 100 + (rest[1] - '0') * 10 + (rest[2] - '0');
+  constexpr std::size_t shown = 200;
+  answer.reason = std::string(text::trim(rest.substr(std::min<std::size_t>(rest.size(), 4)).substr(0, shown)));
+  return answer;
+}
+
+const ProxyServer* Platform::proxy_for(std::string_view, std::int32_t, bool) const { return nullptr; }
+
+bool is_proxy_refusal(std::int32_t number) {
+  return (number >= 100 && number <= 599) || number == proxy_answer_unreadable;
+}
+
+}  // namespace vintrel::platform

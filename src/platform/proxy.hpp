@@ -1,0 +1,127 @@
+#pragma once
+// HTTP proxies, read as curl and wget users set them: which proxy (if any)
+// a connection goes through, the no_proxy list, and the two pieces of text
+// a proxy exchanges with us on its own account (the CONNECT request that
+// opens a tunnel, and its answer). Plain functions and values over text,
+// never a socket: the socket elements route through what they say.
+//
+// Credentials given in a proxy's URL are kept only to be sent; nothing here
+// ever puts them in a text meant to be shown (see ProxyServer::label).
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vintrel::platform {
+
+/// One HTTP proxy.
+struct ProxyServer {
+  /// A name or an IP literal (IPv6 without brackets).
+  std::string host;
+  std::uint16_t port = 1080;
+  /// From the URL's user information, percent-decoded; no user, no
+  /// Proxy-Authorization.
+  std::optional<std::string> user;
+  std::string password;
+
+  /// "host:port" ("[v6]:port"), for messages: never the credentials.
+  std::string label() const;
+  /// The Proxy-Authorization value ("Basic ..."), empty without a user.
+  std::string authorization() const;
+};
+
+/// Reads "[http://][user[:password]@]host[:port][/]". The port defaults to
+/// 1080, as curl's does. Nothing, with the reason in `error`, for another
+/// scheme or a malformed URL; the reason never repeats the credentials.
+std::optional<ProxyServer> parse_proxy_url(std::string_view text, std::string& error);
+
+/// The hosts reached directly: comma-separated names (each matching itself
+/// and every name below it; a leading dot changes nothing), "*" for all, IP
+/// literals, CIDR ranges ("10.0.0.0/8", "fd00::/8") and any of these with a
+/// ":port" ("[::1]:8080" for IPv6) that then matches that port only. Names
+/// are never resolved: an address entry matches only a URL that gives an
+/// address.
+class NoProxy {
+ public:
+  NoProxy() = default;
+  /// Reads a list; entries that make no sense are left out.
+  explicit NoProxy(std::string_view list);
+  /// True when a connection to `host` (a name, or an address with or
+  /// without brackets) on `port` goes direct.
+  bool matches(std::string_view host, std::int32_t port) const;
+
+ private:
+  struct Entry {
+    std::string name;                   // lowered, without dots at either end; empty for an address
+    std::vector<std::uint8_t> address;  // 4 or 16 bytes for an address or range
+    int prefix = -1;                    // bits of a range; -1 for one address
+    std::optional<std::int32_t> port;
+  };
+  bool all_ = false;
+  std::vector<Entry> entries_;
+};
+
+/// Which proxy each connection goes through.
+struct ProxySettings {
+  std::optional<ProxyServer> http;   // for http:// servers
+  std::optional<ProxyServer> https;  // for https:// servers, through a CONNECT tunnel
+  NoProxy direct;
+
+  /// The proxy for a connection to `host`:`port`, or null to go direct.
+  const ProxyServer* route(std::string_view host, std::int32_t port, bool secure) const;
+};
+
+/// What a command line says about proxies; each, when given, wins over the
+/// environment.
+struct ProxyOptions {
+  std::optional<std::string> proxy;     // --proxy URL, for every server; "" for none
+  std::optional<std::string> no_proxy;  // --no-proxy LIST
+};
+
+/// The settings of `options` and the environment, read through `lookup`
+/// (std::getenv in the programs): http_proxy, then https_proxy or
+/// HTTPS_PROXY, then no_proxy or NO_PROXY, lower case first. HTTP_PROXY is
+/// never read: a web server's CGI puts the request's "Proxy:" header there.
+/// Empty values count as unset. Nothing, with the reason in `error` naming
+/// the option or variable, when a proxy URL cannot be used.
+std::optional<ProxySettings> read_proxy_settings(const ProxyOptions& options,
+                                                 const std::function<const char*(const char*)>& lookup,
+                                                 std::string& error);
+
+/// "host:port" as a request names a server ("[v6]:port").
+std::string host_and_port(std::string_view host, std::int32_t port);
+
+/// The request that asks `proxy` for a tunnel to `host`:`port`.
+std::string connect_request(const ProxyServer& proxy, std::string_view host, std::int32_t port);
+
+/// The largest answer head a proxy may send to CONNECT, blank line
+/// included: the limit a server's response head has.
+inline constexpr std::size_t max_tunnel_answer = std::size_t{256} * 1024;
+
+/// Where a proxy's answer to CONNECT stands, given its bytes so far.
+struct TunnelAnswer {
+  /// The head's length with its blank line; nothing while it has not
+  /// arrived.
+  std::optional<std::size_t> length;
+  /// More than max_tunnel_answer without the blank line, or with it.
+  bool too_large = false;
+  /// The status code, once the head is complete and its status line reads
+  /// "HTTP/<version> <three digits>..."; nothing for anything else.
+  std::optional<int> status;
+  /// The text after the code, cut to a readable length.
+  std::string reason;
+};
+TunnelAnswer read_tunnel_answer(std::string_view gathered);
+
+/// Error numbers of a tunnel the proxy did not open (besides the proxy's
+/// own status codes, 100 to 599): its answer could not be read.
+inline constexpr std::int16_t proxy_answer_unreadable = 12152;
+
+/// True for the numbers a tunnel refused by its proxy fails with.
+bool is_proxy_refusal(std::int32_t number);
+
+}  // namespace vintrel::platform
