@@ -10,9 +10,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "support/spawn_signals.hpp"
@@ -30,13 +33,22 @@ void close_fd(int& fd) {
   fd = -1;
 }
 
-std::vector<std::string> environment_without_display() {
+// The test's environment without a display, and without proxies: a test
+// run behind a proxy must not send the tests' loopback downloads through it.
+// `extra` entries ("NAME=value") are added.
+std::vector<std::string> child_environment(const std::vector<std::string>& extra) {
+  static constexpr std::string_view left_out[] = {
+      "DISPLAY=", "WAYLAND_DISPLAY=", "http_proxy=", "https_proxy=", "HTTPS_PROXY=", "no_proxy=", "NO_PROXY="};
   std::vector<std::string> result;
   for (char** entry = environ; *entry; ++entry) {
     const std::string text = *entry;
-    if (text.starts_with("DISPLAY=") || text.starts_with("WAYLAND_DISPLAY=")) continue;
+    if (std::any_of(std::begin(left_out), std::end(left_out),
+                    [&](std::string_view name) { return text.starts_with(name); })) {
+      continue;
+    }
     result.push_back(text);
   }
+  result.insert(result.end(), extra.begin(), extra.end());
   return result;
 }
 
@@ -99,7 +111,7 @@ ChildProcess::ChildProcess(std::vector<std::string> arguments, Options options) 
   posix_spawnattr_init(&attributes);
   start_with_default_signals(attributes);
 
-  std::vector<std::string> environment = environment_without_display();
+  std::vector<std::string> environment = child_environment(options.environment);
   auto argv = pointers(arguments);
   auto envp = pointers(environment);
   const int error = ::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data());

@@ -25,11 +25,14 @@ class ChildProcess {
     /// Standard input on a pipe the test writes with write_input, instead
     /// of /dev/null.
     bool input_pipe = false;
+    /// Added to the environment, "NAME=value" each.
+    std::vector<std::string> environment;
   };
 
   /// Starts `arguments[0]` with the other arguments. Standard input is
   /// /dev/null, and the desktop's display is removed from the environment,
-  /// so the program never waits for a person.
+  /// so the program never waits for a person; so are the proxy variables,
+  /// so that a test only goes through the proxy it sets.
   explicit ChildProcess(std::vector<std::string> arguments, Options options);
   explicit ChildProcess(std::vector<std::string> arguments) : ChildProcess(std::move(arguments), Options{}) {}
   ~ChildProcess();
