@@ -39,7 +39,7 @@ std::unique_ptr<platform::AsioPlatform> make_platform(platform::EventLoop& loop,
   std::optional<platform::ProxySettings> proxies = platform::read_proxy_settings(
       proxy, [](const char* name) { return std::getenv(name); }, problem);
   // Going direct when the proxy asked for cannot be used would bypass it.
-  if (!proxies) throw CLI::ValidationError("proxy", problem);
+  if (!proxies) throw CLI::ValidationError(problem);
   std::unique_ptr<platform::AsioPlatform> machine;
   try {
     machine = std::make_unique<platform::AsioPlatform>(loop, nullptr, timeouts, tls, std::move(*proxies));
