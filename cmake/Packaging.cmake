@@ -36,12 +36,17 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Vintrel developers")
 set(CPACK_PACKAGE_CONTACT "Vintrel developers" CACHE STRING "The package's Maintainer field")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "scriptable download control: resumes, mirrors, HTTPS")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Vintrel fetches files over HTTP/1.1 and HTTPS into a folder the user chose: it resumes partial files, \
-follows redirections, probes several mirrors of a file to pick the fastest, and reports every step. The \
-vintrel program downloads from the command line (vintrel get), lets a program in any language drive the \
-control with JSON lines through a pipe (vintrel host), and lets web pages drive it through a server on \
-127.0.0.1 (vintrel serve). libVintrel.so is the control as a module for other hosts.")
+# Lines as Debian shows them: CPack indents each but does not wrap them.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Vintrel fetches files over HTTP/1.1 and HTTPS into a folder the user\n"
+  "chose: it resumes partial files, follows redirections, probes several\n"
+  "mirrors of a file to pick the fastest, and reports every step.\n"
+  "\n"
+  "The vintrel program downloads from the command line (vintrel get), lets\n"
+  "a program in any language drive the control with JSON lines through a\n"
+  "pipe (vintrel host), and lets web pages drive it through a server on\n"
+  "127.0.0.1 (vintrel serve). libVintrel.so is the control as a module for\n"
+  "other hosts.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
