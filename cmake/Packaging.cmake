@@ -1,6 +1,7 @@
 # What `cmake --install` puts where (GNUInstallDirs), and the Debian package
-# CPack makes of it: `cpack -G DEB` in a Release build configured with
-# -DCMAKE_INSTALL_PREFIX=/usr (tests/package/run does both).
+# CPack makes of it: `cpack -G DEB` in an optimised build (RelWithDebInfo,
+# stripped on the way, or Release) configured with -DCMAKE_INSTALL_PREFIX=/usr
+# (tests/package/run does both).
 
 # The program. Its web page and vintrel.js are built into it.
 install(TARGETS vintrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

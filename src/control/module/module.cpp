@@ -89,8 +89,10 @@ std::string module_path() {
   if (!dladdr(&anchor, &info) || !info.dli_fname) return {};
   const std::filesystem::path loaded(info.dli_fname);
   std::error_code ec;
-  const auto folder = std::filesystem::weakly_canonical(std::filesystem::absolute(loaded, ec).parent_path(), ec);
-  return ec ? loaded.string() : (folder / loaded.filename()).string();
+  const auto absolute = std::filesystem::absolute(loaded, ec);
+  if (ec) return loaded.string();
+  const auto folder = std::filesystem::weakly_canonical(absolute.parent_path(), ec);
+  return ec ? absolute.string() : (folder / loaded.filename()).string();
 }
 
 }  // namespace
