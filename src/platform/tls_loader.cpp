@@ -1,10 +1,12 @@
 // Finds and loads libvintrel_tls.so. It is looked for beside the file that
 // holds this code (the program, or the automation module a host loaded),
-// then where the build put it.
+// then where an install puts it relative to that file, then where the build
+// put it.
 
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,8 +30,23 @@ std::vector<std::string> candidates() {
       const ssize_t length = readlink("/proc/self/exe", target, sizeof target - 1);
       own = length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
     }
+    // A link to the program (stow, a link in ~/bin) leads to where it was
+    // installed, and its module with it.
+    if (char* real = own.empty() ? nullptr : realpath(own.c_str(), nullptr)) {
+      own = real;
+      std::free(real);
+    }
     const auto slash = own.rfind('/');
-    if (slash != std::string::npos) paths.push_back(own.substr(0, slash + 1) + module_name);
+    if (slash != std::string::npos) {
+      const std::string folder = own.substr(0, slash + 1);
+      paths.push_back(folder + module_name);
+      // Installed, the program sits in bindir and libVintrel.so in libdir;
+      // the module is in its private folder under libdir either way.
+#if defined(VINTREL_TLS_FROM_BINDIR) && defined(VINTREL_TLS_FROM_LIBDIR)
+      paths.push_back(folder + VINTREL_TLS_FROM_BINDIR + "/" + module_name);
+      paths.push_back(folder + VINTREL_TLS_FROM_LIBDIR + "/" + module_name);
+#endif
+    }
   }
 #ifdef VINTREL_TLS_MODULE_PATH
   paths.emplace_back(VINTREL_TLS_MODULE_PATH);

@@ -219,6 +219,28 @@ TEST_F(ModuleTest, UnregisteringLeavesARegistrationOfAnotherCopy) {
   EXPECT_EQ(entry("CLSID/" + clsid + "/InprocServer32"), "/opt/vintrel/libVintrel.so");
 }
 
+TEST_F(ModuleTest, RegistrationNamesTheLinkTheModuleWasLoadedBy) {
+  // As installed: the versioned file and the link hosts load. A copy of
+  // its own, so that this load is not the module the other tests loaded.
+  namespace fs = std::filesystem;
+  const fs::path lib = fs::canonical(folder.path()) / "lib";
+  fs::create_directories(lib);
+  fs::copy_file(VINTREL_MODULE_PATH, lib / "libVintrel.so.9.8.7");
+  fs::create_symlink("libVintrel.so.9.8.7", lib / "libVintrel.so");
+  const Module& installed = Module::load((lib / "libVintrel.so").string());
+
+  ASSERT_EQ(installed.DllRegisterServer(), hr::S_OK);
+  const std::string clsid = *entry("ProgID/Vintrel.UserControl1");
+  // An upgrade replaces the versioned file; the link stays valid.
+  EXPECT_EQ(entry("CLSID/" + clsid + "/InprocServer32"), (lib / "libVintrel.so").string());
+  Hosted hosted;
+  const auto control = creator.create_control("Vintrel.UserControl1", hosted.platform, &hosted.host);
+  EXPECT_NE(control, nullptr);
+
+  EXPECT_EQ(installed.DllUnregisterServer(), hr::S_OK);
+  EXPECT_EQ(entry("ProgID/Vintrel.UserControl1"), std::nullopt);
+}
+
 TEST_F(ModuleTest, ARegistryThatCannotBeReadIsNotOverwritten) {
   // A folder where the file should be: unreadable as a registry.
   std::filesystem::create_directories(registry);

@@ -78,14 +78,21 @@ class Factory final : public ClassFactory {
 Factory control_factory{true};
 Factory server_factory{false};
 
-// The module's own file, absolute, as the registry must name it.
+// The module's own file, absolute, as the registry must name it. The name
+// the host loaded it by is kept: installed, that is the link libVintrel.so,
+// which an upgrade moves to the new libVintrel.so.X.Y.Z, whereas the file
+// it points to today is removed then and the registration would be left
+// naming nothing.
 std::string module_path() {
   static const char anchor = 0;
   Dl_info info{};
   if (!dladdr(&anchor, &info) || !info.dli_fname) return {};
+  const std::filesystem::path loaded(info.dli_fname);
   std::error_code ec;
-  const auto path = std::filesystem::weakly_canonical(info.dli_fname, ec);
-  return ec ? std::string(info.dli_fname) : path.string();
+  const auto absolute = std::filesystem::absolute(loaded, ec);
+  if (ec) return loaded.string();
+  const auto folder = std::filesystem::weakly_canonical(absolute.parent_path(), ec);
+  return ec ? absolute.string() : (folder / loaded.filename()).string();
 }
 
 }  // namespace
