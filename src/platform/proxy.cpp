@@ -53,27 +53,6 @@ bool same_prefix(const std::vector<std::uint8_t>& a, const std::vector<std::uint
 // (".example.com") or end it (the root's "example.com.").
 std::string comparable_name(std::string_view name) { return text::lower_ascii(text::trim(name, ".")); }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string percent_decoded(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 std::string base64(std::string_view bytes) {
   static constexpr std::string_view digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
@@ -124,8 +103,8 @@ std::optional<ProxyServer> parse_proxy_url(std::string_view text, std::string& e
   if (const auto at = text.rfind('@'); at != std::string_view::npos) {
     const std::string_view info = text.substr(0, at);
     const auto colon = info.find(':');
-    proxy.user = percent_decoded(info.substr(0, colon));
-    if (colon != std::string_view::npos) proxy.password = percent_decoded(info.substr(colon + 1));
+    proxy.user = text::percent_decode(info.substr(0, colon));
+    if (colon != std::string_view::npos) proxy.password = text::percent_decode(info.substr(colon + 1));
     text.remove_prefix(at + 1);
   }
   std::string_view host = text;

@@ -59,4 +59,37 @@ bool iequals(std::string_view a, std::string_view b) noexcept {
   return true;
 }
 
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string decoded(std::string_view text, bool plus_is_space) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      const int high = hex_value(text[i + 1]);
+      const int low = hex_value(text[i + 2]);
+      if (high >= 0 && low >= 0) {
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+        continue;
+      }
+    }
+    out += plus_is_space && text[i] == '+' ? ' ' : text[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string percent_decode(std::string_view text) { return decoded(text, false); }
+
+std::string form_decode(std::string_view text) { return decoded(text, true); }
+
 }  // namespace vintrel::text

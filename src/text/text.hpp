@@ -25,4 +25,10 @@ std::string lower_ascii(std::string_view text);
 /// True when `a` and `b` differ at most in the case of A-Z.
 bool iequals(std::string_view a, std::string_view b) noexcept;
 
+/// `text` with each "%XX" (two hex digits) turned into its byte; a "%" not
+/// followed by two hex digits stays as it is.
+std::string percent_decode(std::string_view text);
+/// percent_decode for a form's fields, where "+" stands for a space.
+std::string form_decode(std::string_view text);
+
 }  // namespace vintrel::text

@@ -13,31 +13,6 @@ namespace vintrel::web {
 
 namespace {
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string percent_decode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      const int high = hex_value(text[i + 1]);
-      const int low = hex_value(text[i + 2]);
-      if (high >= 0 && low >= 0) {
-        out += static_cast<char>(high * 16 + low);
-        i += 2;
-        continue;
-      }
-    }
-    out += text[i] == '+' ? ' ' : text[i];
-  }
-  return out;
-}
-
 bool valid_host_char(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' || c == '[' || c == ']' ||
          c == ':';
@@ -105,8 +80,8 @@ std::optional<std::string> query_parameter(std::string_view target, std::string_
     const auto amp = query.find('&');
     const std::string_view pair = query.substr(0, amp);
     const auto equals = pair.find('=');
-    if (percent_decode(pair.substr(0, equals)) == name)
-      return equals == std::string_view::npos ? std::string() : percent_decode(pair.substr(equals + 1));
+    if (text::form_decode(pair.substr(0, equals)) == name)
+      return equals == std::string_view::npos ? std::string() : text::form_decode(pair.substr(equals + 1));
     if (amp == std::string_view::npos) break;
     query.remove_prefix(amp + 1);
   }
