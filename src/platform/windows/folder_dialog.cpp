@@ -50,7 +50,8 @@ std::optional<std::wstring> environment_value(const wchar_t* name) {
 
 std::optional<std::wstring> registry_value() {
   DWORD bytes = 0;
-  constexpr DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ;
+  // A string value; any other kind is no answer.
+  constexpr DWORD flags = RRF_RT_REG_SZ;
   if (RegGetValueW(HKEY_CURRENT_USER, folder_answer_key, folder_answer_value, flags, nullptr, nullptr, &bytes) !=
       ERROR_SUCCESS) {
     return std::nullopt;
