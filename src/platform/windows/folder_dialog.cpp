@@ -108,7 +108,7 @@ std::optional<std::string> ask_desktop(EventLoop& loop, const std::string& title
 }  // namespace
 
 std::optional<std::string> configured_folder_answer() {
-  if (auto value = environment_value(L"VINTREL_FOLDER_ANSWER")) return to_utf8(*value);
+  if (auto value = environment_value(to_wide(folder_answer_variable).c_str())) return to_utf8(*value);
   if (auto value = registry_value()) return to_utf8(*value);
   return std::nullopt;
 }

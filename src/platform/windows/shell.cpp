@@ -19,7 +19,7 @@ void open_with_default_program(const std::string& path) {
   // The file is handed over as a name, never as a command line; the shell
   // may run handlers that need COM on this thread, which the control's
   // caller has set up (a single-threaded apartment). What comes of it is
-  // not examined, and a missing association shows no dialog.
+  // not examined.
   ShellExecuteW(nullptr, L"open", name.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
