@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "platform/event_loop.hpp"
 #include "platform/platform.hpp"
+#include "platform/windows/message_loop.hpp"
 #include "pump.hpp"
 
 namespace vintrel::windows_tests {
@@ -151,6 +153,47 @@ TEST(WindowsEventLoop, HandlersQueuedWhenTheLoopGoesAwayNeverRun) {
   first.post(seen.handler());
   second.post(seen.handler());
   ASSERT_TRUE(pump_until([&] { return seen.count == 2; }));
+}
+
+TEST(WindowsEventLoop, AModalWaitInsideAHandlerLetsTicksAndEventsGoOn) {
+  platform::EventLoop loop;
+  Deliveries seen;
+  int ran_inside = 0;
+  // A modal dialog's own message loop, shown from a handler: the loop's
+  // window delivers meanwhile, and stops again once it has closed.
+  loop.post(seen.handler([&] {
+    loop.post(seen.handler());
+    platform::windows::deliver_during(loop, [&] { pump_until([&] { return seen.count == 1; }, 5s); });
+    ran_inside = seen.count;
+    loop.post(seen.handler());
+    pump_for(50ms);
+    EXPECT_EQ(seen.count, 1);
+  }));
+  ASSERT_TRUE(pump_until([&] { return seen.count == 3; }));
+  EXPECT_EQ(ran_inside, 1);
+  EXPECT_EQ(seen.deepest, 2);
+}
+
+TEST(WindowsEventLoop, AThrowingHandlerDoesNotTakeTheMessageLoopWithIt) {
+  platform::EventLoop loop;
+  Deliveries seen;
+  loop.post([] { throw std::runtime_error("lost"); });
+  loop.post(seen.handler());
+  ASSERT_TRUE(pump_until([&] { return seen.count == 1; }));
+}
+
+TEST(WindowsEventLoop, AQuitMessageEndsAWaitAndIsLeftForTheHostsLoop) {
+  platform::EventLoop loop;
+  PostQuitMessage(7);
+  EXPECT_FALSE(loop.run_until([] { return false; }, 5s));
+  // The host's own loop still sees it, with its code.
+  MSG message{};
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 7u);
+  // The loop itself goes on.
+  Deliveries seen;
+  loop.post(seen.handler());
+  ASSERT_TRUE(pump_until([&] { return seen.count == 1; }));
 }
 
 }  // namespace
