@@ -2,7 +2,7 @@
 
 #include "com/unknown.hpp"
 #include "platform/event_loop.hpp"
-#include "platform/folder_dialogs.hpp"
+#include "platform/windows/folder_dialog.hpp"
 
 namespace vintrel::com {
 
@@ -10,15 +10,15 @@ namespace {
 
 class LoopApartment final : public Apartment {
  public:
-  LoopApartment() : platform_(loop_), dialog_(platform::make_desktop_folder_dialog(loop_)) {}
+  LoopApartment() : platform_(loop_), dialog_(loop_) {}
 
   platform::Platform& platform() override { return platform_; }
-  platform::FolderDialog* folder_dialog() override { return dialog_.get(); }
+  platform::FolderDialog* folder_dialog() override { return &dialog_; }
 
  private:
   platform::EventLoop loop_;
   platform::AsioPlatform platform_;
-  std::unique_ptr<platform::FolderDialog> dialog_;
+  platform::ShellFolderDialog dialog_;
 };
 
 thread_local std::weak_ptr<Apartment> this_thread;

@@ -22,7 +22,8 @@ class Apartment {
   virtual ~Apartment() = default;
 
   virtual platform::Platform& platform() = 0;
-  /// The folder dialog of the desktop; null when there is none.
+  /// The folder dialog of the desktop (answered by VINTREL_FOLDER_ANSWER
+  /// when set).
   virtual platform::FolderDialog* folder_dialog() = 0;
 
   /// Releases `object` from a handler of the loop. Should that end the

@@ -1,0 +1,62 @@
+' The control driven from VBScript under Wine's cscript, with
+' VintrelTest.Helper in place of WScript.Sleep and of the event prefix of
+' WScript.CreateObject, which Wine's host lacks.
+'   cscript //nologo queue.vbs BASE_URL FOLDER
+' Prints one "ok - ..." or "not ok - ..." line a check.
+Option Explicit
+
+Dim base, folder, h, c, f, names, value, events
+base = WScript.Arguments(0)
+folder = WScript.Arguments(1)
+
+Sub Check(name, ok, detail)
+  If ok Then
+    WScript.Echo "ok - " & name
+  Else
+    WScript.Echo "not ok - " & name & " (" & detail & ")"
+  End If
+End Sub
+
+' The number script sees after a statement that should fail.
+Sub Raised(name, number)
+  Check name, Err.Number = number, "error " & Err.Number & ": " & Err.Description
+  Err.Clear
+End Sub
+
+Set h = CreateObject("VintrelTest.Helper")
+Set c = CreateObject("Vintrel.UserControl1")
+
+On Error Resume Next
+c.CurFile = "two"
+Raised "a word where CurFile's integer goes raises 13", 13
+Set f = c.DownloadFiles(5)
+Raised "a record that does not exist raises 9", 9
+c.NoSuchMember 1
+Raised "a member that does not exist raises 438", 438
+c.CurFile = 7
+Check "CurFile takes a number", Err.Number = 0 And c.CurFile = 7, Err.Description
+Check "CurFile reads back as an Integer", TypeName(c.CurFile) = "Integer", TypeName(c.CurFile)
+On Error GoTo 0
+
+value = "two.bin?x=1"
+Check "DeQuery takes its argument by reference", c.DeQuery(value) = "two.bin" And value = "two.bin?x=1", value
+Check "str2bin gives a byte array", TypeName(c.str2bin("ab")) = "Byte()" And LenB(c.str2bin("ab")) = 2, _
+      TypeName(c.str2bin("ab"))
+
+Check "Watch binds to the connection point", h.Watch(c) = "0x00000000", ""
+c.AddFile base & "one.bin"
+c.StartQueue
+names = ""
+For Each f In c.DownloadFiles
+  names = names & f.localfilename & ";"
+Next
+Check "For Each walks the records", LCase(names) = LCase(folder & "\one.bin;"), names
+Check "the file completes", h.WaitFor("OnFileComplete(", 30000), h.Events
+events = h.Events
+Check "its first event is Locating File", h.Event(1) = "OnStatusChange(Locating File)", events
+Check "its last event names the file", h.Event(h.EventCount) = "OnFileComplete(" & folder & "\one.bin)", events
+Check "the record's length is the file's", c.DownloadFiles(1).contentlength = 65536, c.DownloadFiles(1).contentlength
+h.Clear
+c.GotoFile 2
+Check "the queue ends", h.WaitFor("OnTransferComplete(", 10000), h.Events
+h.Unwatch
