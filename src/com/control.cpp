@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "com/apartment.hpp"
+#include "com/object_dispatch.hpp"
 #include "com/type_info.hpp"
 #include "com/unknown.hpp"
 #include "com/values.hpp"
@@ -319,7 +320,17 @@ class Control final : public IDispatch,
     return guarded_invoke(info, [&] {
       std::vector<Variant> args;
       for (UINT k = params->cArgs; k-- > 0;) args.push_back(from_variant(params->rgvarg[k]));
-      Variant value = object_.Invoke(static_cast<control::DispId>(id), static_cast<std::uint16_t>(flags & 0xF), args);
+      const auto member = static_cast<control::DispId>(id);
+      Variant value;
+      if (!put && !args.empty() && typelib::find(member)->kind != typelib::Kind::method) {
+        // DownloadFiles(2): a property that takes no arguments hands them
+        // to the default member of the object it holds, as script expects
+        // of a collection property.
+        std::vector<Variant> none;
+        value = item_of(object_.Invoke(member, DISPATCH_PROPERTYGET, none), args);
+      } else {
+        value = object_.Invoke(member, static_cast<std::uint16_t>(flags & 0xF), args);
+      }
       if (!put)
         for (UINT k = 0; k < params->cArgs; ++k) write_back(args[params->cArgs - 1 - k], params->rgvarg[k]);
       if (result && !put) to_variant(value, result);

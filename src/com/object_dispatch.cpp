@@ -23,6 +23,7 @@ using automation::Variant;
 // apartment's thread.
 std::mutex names_mutex;
 std::vector<std::string> names;
+constexpr std::size_t max_names = 4096;
 
 std::string name_of(DISPID id) {
   std::lock_guard lock(names_mutex);
@@ -117,6 +118,7 @@ class ObjectDispatch final : public IDispatch, public IEngineObject, private Ref
     } catch (...) {
       return E_OUTOFMEMORY;
     }
+    if (ids[0] == DISPID_UNKNOWN) return DISP_E_UNKNOWNNAME;
     // Records take no named arguments.
     for (UINT k = 1; k < count; ++k) ids[k] = DISPID_UNKNOWN;
     return count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
@@ -148,7 +150,10 @@ class ObjectDispatch final : public IDispatch, public IEngineObject, private Ref
       }
       Variant value;
       if (!args.empty() || !(flags & DISPATCH_PROPERTYGET)) {
-        value = object_->call(name, args);
+        if (!args.empty() && is_data_member(name))
+          value = item_of(object_->get(name), args);
+        else
+          value = object_->call(name, args);
         for (UINT k = 0; k < params->cArgs; ++k) write_back(args[params->cArgs - 1 - k], params->rgvarg[k]);
       } else {
         try {
@@ -174,16 +179,34 @@ class ObjectDispatch final : public IDispatch, public IEngineObject, private Ref
   }
 
  private:
+  // A member read by get that is not one of the collection's own methods:
+  // remoteServerLocs of a DownloadFile, say.
+  bool is_data_member(const std::string& name) const {
+    if (std::dynamic_pointer_cast<automation::CollectionBase>(object_)) return false;
+    for (const auto& member : object_->member_names())
+      if (automation::same_name(member, name)) return true;
+    return false;
+  }
+
   std::shared_ptr<automation::Object> object_;
 };
 
 }  // namespace
+
+Variant item_of(const Variant& holder, std::vector<Variant>& args) {
+  if (holder.type() != automation::VarType::Dispatch || !holder.object())
+    automation::raise(automation::err::wrong_arg_count);
+  return holder.object()->call("", args);
+}
 
 DISPID record_dispid(std::wstring_view wide) {
   const std::string name = to_utf8(wide);
   std::lock_guard lock(names_mutex);
   for (std::size_t k = 0; k < names.size(); ++k)
     if (automation::same_name(names[k], name)) return static_cast<DISPID>(k + 1);
+  // Names are kept for the process; script that makes up names without
+  // end gets no identifier past this many, and its lookups fail instead.
+  if (names.size() >= max_names) return DISPID_UNKNOWN;
   names.push_back(name);
   return static_cast<DISPID>(names.size());
 }

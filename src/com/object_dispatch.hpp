@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "automation/automation.hpp"
 
@@ -28,6 +29,12 @@ std::shared_ptr<automation::Object> engine_object_of(IUnknown* unknown);
 
 /// A new IDispatch for `object` (holding one reference for the caller).
 IDispatch* dispatch_of(std::shared_ptr<automation::Object> object);
+
+/// `holder(args)` where `holder` is a value read from a property that takes
+/// no arguments: the arguments go to the default member of the object it
+/// holds (a collection's Item). A value that is no object raises 450, as
+/// the arguments then have nowhere to go.
+automation::Variant item_of(const automation::Variant& holder, std::vector<automation::Variant>& args);
 
 /// A member name's dispatch identifier for the engine's records: the same
 /// name in any letter case has the same identifier in every object.

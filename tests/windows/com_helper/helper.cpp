@@ -4,10 +4,10 @@
 // information, persistence, safety, a page around the control). Lives in a
 // test DLL of its own, registered beside Vintrel.dll, never in it.
 
-#include <windows.h>
 #include <objsafe.h>
 #include <ocidl.h>
 #include <olectl.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdio>
@@ -382,9 +382,10 @@ class Helper final : public IDispatch {
         pump(static_cast<DWORD>(long_arg(arg(0))), [] { return false; });
         return S_OK;
       case m_wait_for: {
-        // WaitFor(name, ms): true once an event of that name has come.
+        // WaitFor(start, ms): true once an event whose text starts so has
+        // come ("OnFileComplete(", "OnStatusChange(File Not Found)").
         if (!need(2)) return DISP_E_BADPARAMCOUNT;
-        const std::wstring name = text_arg(arg(0)) + L"(";
+        const std::wstring name = text_arg(arg(0));
         const bool came = pump(static_cast<DWORD>(long_arg(arg(1))), [&] {
           for (const auto& e : record_.events)
             if (e.compare(0, name.size(), name) == 0) return true;
@@ -428,7 +429,8 @@ class Helper final : public IDispatch {
       case m_type_dispid: {
         if (!need(2) || !object_arg(arg(0))) return DISP_E_TYPEMISMATCH;
         std::wstring name = text_arg(arg(1));
-        set_long(result, id == m_dispid ? dispid_of(object_arg(arg(0)), name) : type_dispid_of(object_arg(arg(0)), name));
+        set_long(result,
+                 id == m_dispid ? dispid_of(object_arg(arg(0)), name) : type_dispid_of(object_arg(arg(0)), name));
         return S_OK;
       }
       case m_source:
