@@ -1,13 +1,10 @@
 #include "files/file_io.hpp"
 
-#include <fcntl.h>
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstddef>
 
 #include "automation/automation.hpp"
+#include "platform/file_handle.hpp"
 #include "platform/file_system.hpp"
 
 namespace vintrel::files {
@@ -32,7 +29,7 @@ std::string systemErrorText(int code) {
 }
 
 FileIO::~FileIO() {
-  if (handle_ != -1) ::close(handle_);
+  if (handle_ != -1) platform::file_handle::close(handle_);
 }
 
 void FileIO::raiseFileError(std::int32_t number, const std::string& argument) const {
@@ -90,12 +87,8 @@ void FileIO::AutoFlush(bool NewVal) {
 
 void FileIO::OpenFile(const std::string& sFilename) {
   if (IsOpen()) raiseFileError(ErrFileAlreadyOpen, name_);
-  int fd = -1;
-  do {
-    fd = ::open(sFilename.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd == -1 && errno == EINTR);
-  last_error_ = fd == -1 ? errno : 0;
-  if (fd == -1) raiseFileError(ErrOpenFailed, sFilename);
+  const platform::file_handle::Handle fd = platform::file_handle::open(sFilename, last_error_);
+  if (fd == platform::file_handle::none) raiseFileError(ErrOpenFailed, sFilename);
   handle_ = fd;
   name_ = sFilename;
 }
@@ -104,7 +97,7 @@ void FileIO::CloseFile() {
   if (!IsOpen()) raiseFileError(ErrNoOpenFile, {});
   // Nothing useful can follow a failed close: the descriptor is gone either
   // way, and retrying could close one another thread has just opened.
-  last_error_ = ::close(handle_) == 0 ? 0 : errno;
+  last_error_ = platform::file_handle::close(handle_);
   handle_ = -1;
   name_.clear();
   auto_flush_ = false;
@@ -118,14 +111,9 @@ std::vector<std::uint8_t> FileIO::ReadBytes(std::int32_t ByteCount) {
   // Reading stops at the end of the file or at an error; the caller asked
   // for a fixed-size block, so what was not read stays zero.
   while (filled < bytes.size()) {
-    const ssize_t got = ::read(handle_, bytes.data() + filled, bytes.size() - filled);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      last_error_ = errno;
-      break;
-    }
-    last_error_ = 0;
-    if (got == 0) break;
+    const std::int64_t got =
+        platform::file_handle::read(handle_, bytes.data() + filled, bytes.size() - filled, last_error_);
+    if (got <= 0) break;
     filled += static_cast<std::size_t>(got);
   }
   return bytes;
@@ -136,12 +124,8 @@ void FileIO::WriteBytes(std::span<const std::uint8_t> DataBytes) {
   const std::uint8_t* data = DataBytes.data();
   std::size_t left = DataBytes.size();
   while (left > 0) {
-    const ssize_t written = ::write(handle_, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      last_error_ = errno;
-      raiseFileError(ErrWriteFailed, name_);
-    }
+    const std::int64_t written = platform::file_handle::write(handle_, data, left, last_error_);
+    if (written < 0) raiseFileError(ErrWriteFailed, name_);
     if (written == 0) {
       // A write that takes nothing would spin forever; for a file that is a
       // full volume.
@@ -157,11 +141,7 @@ void FileIO::WriteBytes(std::span<const std::uint8_t> DataBytes) {
 
 void FileIO::Flush() {
   if (!IsOpen()) raiseFileError(ErrNoOpenFile, {});
-  int rc = 0;
-  do {
-    rc = ::fsync(handle_);
-  } while (rc == -1 && errno == EINTR);
-  last_error_ = rc == -1 ? errno : 0;
+  last_error_ = platform::file_handle::sync(handle_);
   // Devices and pipes (a write to /dev/null, say) cannot be synced and say
   // so with EINVAL or EROFS; their data has gone where it goes, so that is
   // not a failed write.
@@ -175,12 +155,12 @@ void FileIO::SeekAbsolute(std::int32_t HighPos, std::int32_t LowPos) {
   const std::int64_t position =
       static_cast<std::int64_t>(HighPos) * 4294967296LL + static_cast<std::int64_t>(static_cast<std::uint32_t>(LowPos));
   // Callers never learned of a failed absolute seek; the next write tells.
-  last_error_ = ::lseek(handle_, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(-1) ? errno : 0;
+  last_error_ = platform::file_handle::seek(handle_, position, platform::file_handle::From::start);
 }
 
 void FileIO::SeekRelative(std::int32_t Offset) {
   if (!IsOpen()) raiseFileError(ErrNoOpenFile, {});
-  last_error_ = ::lseek(handle_, static_cast<off_t>(Offset), SEEK_CUR) == static_cast<off_t>(-1) ? errno : 0;
+  last_error_ = platform::file_handle::seek(handle_, Offset, platform::file_handle::From::current);
   if (last_error_ != 0) raiseFileError(ErrSeekFailed, {});
 }
 

@@ -52,6 +52,10 @@ std::string system_error_text(int error_number) {
   return text == nullptr ? std::string() : std::string(text);
 }
 
+char path_separator() { return '/'; }
+
+std::string root_volume() { return "/"; }
+
 }  // namespace vintrel::platform
 
 namespace vintrel::platform {

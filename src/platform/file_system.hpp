@@ -22,6 +22,12 @@ struct FreeSpace {
 FreeSpace free_space_of(const std::string& path);
 /// The system's text for an errno value.
 std::string system_error_text(int error_number);
+/// What separates a folder from the names in it where the control builds
+/// local paths: '/' here, '\\' on Windows.
+char path_separator();
+/// The volume the control's free-space question is about: "/" here, the
+/// root of the system drive ("C:\\") on Windows.
+std::string root_volume();
 
 }  // namespace vintrel::platform
 

@@ -2,7 +2,8 @@
 // Numbered binary files: one plain local file per file index, open for
 // reading and writing, created when missing, contents kept, position at 0.
 // Positions are 64-bit. Opens and writes return the system's error number
-// (errno, 0 for success) instead of swallowing it.
+// (errno, 0 for success) instead of swallowing it; Windows' codes are
+// translated to the errno of the same condition.
 
 #include <cstdint>
 #include <map>
@@ -35,7 +36,7 @@ class NumberedFiles {
   bool IsOpen(std::int32_t number) const;
 
  private:
-  std::map<std::int32_t, int> descriptors_;
+  std::map<std::int32_t, std::int32_t> descriptors_;  // file_handle handles
 };
 
 }  // namespace vintrel::platform

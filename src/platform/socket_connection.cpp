@@ -214,7 +214,8 @@ void SocketConnection::start_handshake(std::uint64_t gen) {
     fail(tls_err::channel_error, context == nullptr ? trust.error() : ec.message());
     return;
   }
-  tls_ = context->open(socket_.native_handle(), host_);
+  // The module runs over descriptors; Windows builds have no module.
+  tls_ = context->open(static_cast<int>(socket_.native_handle()), host_);
   if (!tls_) {
     fail(tls_err::channel_error, "TLS handshake failed: no session (" + host_ + ")");
     return;

@@ -2,6 +2,7 @@
 // three events.
 
 #include "control/user_control1.hpp"
+#include "queue/local_path.hpp"
 #include "text/text.hpp"
 
 namespace vintrel::control {
@@ -39,7 +40,7 @@ std::string UserControl1::dErrorNumber() const { return text_of(std::int64_t{the
 
 std::int16_t UserControl1::dTotalFiles() const { return totalFiles; }
 
-std::string UserControl1::dChosenPath() const { return text::replace_all(sBuffer, "//", "/"); }
+std::string UserControl1::dChosenPath() const { return queue::collapse_doubled_separators(sBuffer); }
 
 void UserControl1::StatusChange(const std::string& Text) {
   if (container_) container_->OnStatusChange(Text);

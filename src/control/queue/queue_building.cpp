@@ -2,14 +2,22 @@
 
 #include "control/user_control1.hpp"
 #include "http/url.hpp"
+#include "platform/file_system.hpp"
 #include "queue/added_url.hpp"
 #include "queue/local_path.hpp"
 #include "text/text.hpp"
 
 namespace vintrel::queue {
 
+std::string collapse_doubled_separators(const std::string& path) {
+  const std::string one(1, platform::path_separator());
+  const std::string two = one + one;
+  if (one == "\\" && path.starts_with(two)) return two + text::replace_all(std::string_view(path).substr(2), two, one);
+  return text::replace_all(path, two, one);
+}
+
 std::string join_local_path(const std::string& folder, const std::string& name) {
-  return text::replace_all(folder + "/" + name, "//", "/");
+  return collapse_doubled_separators(folder + platform::path_separator() + name);
 }
 
 }  // namespace vintrel::queue
@@ -68,7 +76,7 @@ void UserControl1::addFilesToQueue() {
     if (!automation::SlotArray<std::string>::contains(curcnt)) raise(subscript);
     increment(totalFiles);
     DownloadFile& R = DownloadFiles->Item(curcnt);
-    R.localfilename = text::replace_all(R.localfilename, "//", "/");
+    R.localfilename = queue::collapse_doubled_separators(R.localfilename);
     fileSlots_[curcnt].dlLocalFile = R.localfilename;
     R.strHTTPResponse.clear();
     R.contentlength = 0;

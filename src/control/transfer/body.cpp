@@ -117,7 +117,7 @@ void UserControl1::completeFile(std::int16_t n, DownloadFile& F) {
 
 bool UserControl1::roomFor(std::int16_t n, DownloadFile& F, double bytes) {
   const std::string& path = fileSlots_[n].dlLocalFile;
-  std::string folder = path.substr(0, path.rfind('/') + 1);
+  std::string folder = path.substr(0, path.rfind(platform::path_separator()) + 1);
   if (folder.empty()) folder = ".";
   const platform::FreeSpace space = freeSpaceQuery ? freeSpaceQuery(folder) : platform::free_space_of(folder);
   // A query that fails answers nothing at all; the writes will tell.
