@@ -1,5 +1,8 @@
 #include "com/apartment.hpp"
 
+#include <map>
+#include <mutex>
+
 #include "com/unknown.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/windows/folder_dialog.hpp"
@@ -21,23 +24,34 @@ class LoopApartment final : public Apartment {
   platform::ShellFolderDialog dialog_;
 };
 
-thread_local std::weak_ptr<Apartment> this_thread;
-// An apartment whose last control ended inside its loop.
-thread_local std::shared_ptr<Apartment> parked;
+// The apartments by thread. Not thread_local: the module may be unloaded
+// before a thread that used it ends, and a thread's destructors must not
+// run code that is gone.
+std::mutex apartments_mutex;
+std::map<DWORD, std::weak_ptr<Apartment>> apartments;
+// Apartments whose last control ended inside their loop, by thread. Kept
+// for the thread's next control; one left at the end of the process is
+// left to the process's end, since no other thread may end its loop.
+std::map<DWORD, std::shared_ptr<Apartment>*> parked;
+
 thread_local bool in_handler = false;
 
 }  // namespace
 
 std::shared_ptr<Apartment> Apartment::of_this_thread() {
-  if (parked) {
-    this_thread = parked;
+  const DWORD thread = GetCurrentThreadId();
+  std::lock_guard lock(apartments_mutex);
+  if (auto found = parked.find(thread); found != parked.end()) {
+    std::shared_ptr<Apartment> apartment = std::move(*found->second);
+    delete found->second;
+    parked.erase(found);
     module_release();
-    return std::move(parked);
+    return apartment;
   }
-  std::shared_ptr<Apartment> apartment = this_thread.lock();
+  std::shared_ptr<Apartment> apartment = apartments[thread].lock();
   if (!apartment) {
     apartment = std::make_shared<LoopApartment>();
-    this_thread = apartment;
+    apartments[thread] = apartment;
   }
   return apartment;
 }
@@ -50,10 +64,18 @@ void Apartment::release_later(IUnknown& object) {
 }
 
 void Apartment::retire(std::shared_ptr<Apartment> apartment) {
-  if (in_handler && apartment && apartment.use_count() == 1 && !parked) {
+  if (!apartment || apartment.use_count() > 1) return;
+  const DWORD thread = GetCurrentThreadId();
+  std::unique_lock lock(apartments_mutex);
+  if (in_handler && !parked.contains(thread)) {
+    parked[thread] = new std::shared_ptr<Apartment>(std::move(apartment));
     module_add_ref();
-    parked = std::move(apartment);
+    return;
   }
+  apartments.erase(thread);
+  lock.unlock();
+  // The loop ends here, outside any of its handlers.
+  apartment.reset();
 }
 
 }  // namespace vintrel::com

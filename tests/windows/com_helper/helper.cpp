@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,10 @@ bool pump(DWORD ms, F&& done) {
 // The events a Watch heard, in order: "OnStatusChange(Locating File)".
 struct Record {
   std::vector<std::wstring> events;
+  // An event starting so makes the listener let go of the control inside
+  // the event (UnwatchOn).
+  std::wstring let_go_on;
+  std::function<void()> let_go;
 };
 
 // Listens on a control's source interface the way a script host binds
@@ -146,6 +151,10 @@ class Sink final : public IDispatch {
     }
     text += L")";
     record_.events.push_back(text);
+    if (!record_.let_go_on.empty() && text.compare(0, record_.let_go_on.size(), record_.let_go_on) == 0) {
+      record_.let_go_on.clear();
+      record_.let_go();
+    }
     return S_OK;
   }
 
@@ -304,6 +313,7 @@ enum Member : DISPID {
   m_safety,
   m_embed,
   m_dirty,
+  m_unwatch_on,
 };
 
 struct Name {
@@ -329,11 +339,15 @@ constexpr Name member_names[] = {
     {L"Safety", m_safety},
     {L"Embed", m_embed},
     {L"IsDirty", m_dirty},
+    {L"UnwatchOn", m_unwatch_on},
 };
 
 class Helper final : public IDispatch {
  public:
-  Helper() { ++live; }
+  Helper() {
+    ++live;
+    record_.let_go = [this] { unwatch(); };
+  }
   ~Helper() {
     unwatch();
     --live;
@@ -405,6 +419,12 @@ class Helper final : public IDispatch {
       }
       case m_unwatch:
         unwatch();
+        return S_OK;
+      case m_unwatch_on:
+        // UnwatchOn(start): the next event whose text starts so ends the
+        // watch from inside the event, releasing the control there.
+        if (!need(1)) return DISP_E_BADPARAMCOUNT;
+        record_.let_go_on = text_arg(arg(0));
         return S_OK;
       case m_event_count:
         set_long(result, static_cast<long>(record_.events.size()));
@@ -541,9 +561,10 @@ class Helper final : public IDispatch {
 
   void unwatch() {
     if (!point_) return;
-    point_->Unadvise(cookie_);
-    point_->Release();
+    IConnectionPoint* point = point_;
     point_ = nullptr;
+    point->Unadvise(cookie_);
+    point->Release();
   }
 
   static long dispid_of(IDispatch* object, std::wstring& name) {

@@ -89,6 +89,8 @@ c.AddFile(base + "one.bin");
 c.AddFile(base + "missing.bin");
 c.AddFile(base + "two.bin");
 c.StartQueue();
+check("a control whose container offers no document has no page address nor cookie",
+      c.containerURL == "" && c.cookielist == "", c.containerURL + " " + c.cookielist);
 check("StartQueue queues three files in the answered folder",
       c.dTotalFiles == 3 && c.dChosenPath.toLowerCase() == folder.toLowerCase(), c.dTotalFiles + " " + c.dChosenPath);
 var files = new Enumerator(c.DownloadFiles), names = [];
@@ -138,3 +140,19 @@ check("moving past the last file ends the queue",
       steps(h.Events()) == "OnStatusChange(Completed All Transfers) | OnTransferComplete()", steps(h.Events()));
 h.Unwatch();
 c = null;
+
+// --- a page around the control ----------------------------------------
+var p = new ActiveXObject("Vintrel.UserControl1");
+check("a page gives the control its site",
+      h.Embed(p, "http://127.0.0.1/downloads.html", "session=42; lang=fr") == "0x00000000");
+h.Clear();
+h.Watch(p);
+p.AddFile(base + "page.bin");
+p.StartQueue();
+check("StartQueue reads the page's address and cookie from the document",
+      p.containerURL == "http://127.0.0.1/downloads.html" && p.cookielist == "session=42; lang=fr",
+      p.containerURL + " " + p.cookielist);
+check("the request for a page's file is answered", h.WaitFor("OnStatusChange(File Not Found)", 30000), h.Events());
+h.Unwatch();
+p = null;
+WScript.Echo("# end of queue.js");

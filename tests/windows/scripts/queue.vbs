@@ -70,3 +70,22 @@ h.Clear
 c.GotoFile 2
 Check "the queue ends", h.WaitFor("OnTransferComplete(", 10000), h.Events
 h.Unwatch
+
+' The last reference to a control goes inside one of its own events: the
+' helper's connection is all that holds it when the file completes, and the
+' helper lets go there. The control ends once the event is over, and the
+' thread's next control works as the first did.
+Set c = Nothing
+Set c = WScript.CreateObject("Vintrel.UserControl1")
+h.Clear
+Check "Watch binds to a second control", h.Watch(c) = "0x00000000", ""
+h.UnwatchOn "OnFileComplete("
+c.AddFile base & "two.bin"
+c.StartQueue
+Set c = Nothing
+Check "the file completes with only the listener holding the control", h.WaitFor("OnFileComplete(", 30000), h.Events
+h.Wait 300
+Set c = WScript.CreateObject("Vintrel.UserControl1")
+c.AddFile base & "one.bin"
+Check "a control made after it works", c.numfilesadded = 1, c.numfilesadded
+WScript.Echo "# end of queue.vbs"
