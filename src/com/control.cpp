@@ -331,8 +331,13 @@ class Control final : public IDispatch,
       } else {
         value = object_.Invoke(member, static_cast<std::uint16_t>(flags & 0xF), args);
       }
-      if (!put)
-        for (UINT k = 0; k < params->cArgs; ++k) write_back(args[params->cArgs - 1 - k], params->rgvarg[k]);
+      // Only what the member takes by reference goes back to the caller:
+      // VBScript passes every variable by reference, and a value handed
+      // back unasked would replace an object with a new wrapper of it.
+      const typelib::Member& called = *typelib::find(member);
+      if (!put && called.kind == typelib::Kind::method)
+        for (std::size_t k = 0; k < args.size() && k < called.parameters.size(); ++k)
+          if (called.parameters[k].by_ref) write_back(args[k], params->rgvarg[params->cArgs - 1 - k]);
       if (result && !put) to_variant(value, result);
     });
   }

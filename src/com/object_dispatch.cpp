@@ -154,7 +154,6 @@ class ObjectDispatch final : public IDispatch, public IEngineObject, private Ref
           value = item_of(object_->get(name), args);
         else
           value = object_->call(name, args);
-        for (UINT k = 0; k < params->cArgs; ++k) write_back(args[params->cArgs - 1 - k], params->rgvarg[k]);
       } else {
         try {
           value = object_->get(name);
