@@ -1,5 +1,7 @@
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "control/type_library.hpp"
 
@@ -28,24 +30,36 @@ std::string idl_type(Type type) {
   return "void";
 }
 
-std::string idl_id(DispId id) {
+std::string hex(std::uint32_t value) {
   char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(id));
+  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
   return text;
+}
+
+std::string idl_id(DispId id) { return hex(static_cast<std::uint32_t>(id)); }
+
+// Appends every part in turn.
+template <class... Parts>
+void append(std::string& text, const Parts&... parts) {
+  (text += ... += parts);
 }
 
 // "uuid(...)" takes the identifier without braces.
 std::string uuid(const Guid& id) {
   const std::string text = id.to_string();
-  return "uuid(" + text.substr(1, text.size() - 2) + ")";
+  std::string out = "uuid(";
+  append(out, std::string_view(text).substr(1, text.size() - 2), ")");
+  return out;
 }
 
 std::string parameter_list(std::span<const Parameter> list) {
   std::string text;
   for (const auto& p : list) {
     if (!text.empty()) text += ", ";
-    text += p.by_ref ? "[in, out] " + idl_type(p.type) + "* " : "[in] " + idl_type(p.type) + " ";
-    text += p.name;
+    if (p.by_ref)
+      append(text, "[in, out] ", idl_type(p.type), "* ", p.name);
+    else
+      append(text, "[in] ", idl_type(p.type), " ", p.name);
   }
   return text;
 }
@@ -65,41 +79,40 @@ std::string idl() {
       "typedef struct tagVARIANT { int reserved; } VARIANT;\n"
       "[object, local, uuid(00000000-0000-0000-C000-000000000046)] interface IUnknown {}\n"
       "[object, uuid(00020400-0000-0000-C000-000000000046)] interface IDispatch : IUnknown {}\n\n";
-  text += "[\n  " + uuid(lib.id) + ",\n  version(" + version_text() + "),\n  lcid(" + idl_id(lib.lcid) +
-          "),\n  helpstring(\"" + std::string(lib.description) + "\")\n]\n";
-  text += "library " + std::string(lib.name) + "\n{\n  importlib(\"stdole2.tlb\");\n\n";
+  append(text, "[\n  ", uuid(lib.id), ",\n  version(", version_text(), "),\n  lcid(", hex(lib.lcid),
+         "),\n  helpstring(\"", lib.description, "\")\n]\n");
+  append(text, "library ", lib.name, "\n{\n  importlib(\"stdole2.tlb\");\n\n");
 
-  text += "  [" + uuid(lib.interface_id) + ", hidden]\n";
-  text += "  dispinterface " + std::string(lib.interface_name) + " {\n    properties:\n";
+  append(text, "  [", uuid(lib.interface_id), ", hidden]\n");
+  append(text, "  dispinterface ", lib.interface_name, " {\n    properties:\n");
   for (const auto& m : members())
     if (m.kind == Kind::data_member)
-      text += "      [id(" + idl_id(m.id) + ")] " + idl_type(m.type) + " " + std::string(m.name) + ";\n";
+      append(text, "      [id(", idl_id(m.id), ")] ", idl_type(m.type), " ", m.name, ";\n");
   text += "    methods:\n";
   for (const auto& m : members()) {
     const std::string id = idl_id(m.id);
-    const std::string name(m.name);
     if (m.kind == Kind::method) {
-      text += "      [id(" + id + ")] " + idl_type(m.type) + " " + name + "(" + parameter_list(m.parameters) + ");\n";
+      append(text, "      [id(", id, ")] ", idl_type(m.type), " ", m.name, "(", parameter_list(m.parameters), ");\n");
     } else if (m.kind == Kind::property) {
-      text += "      [id(" + id + "), propget] " + idl_type(m.type) + " " + name + "();\n";
-      if (m.write) text += "      [id(" + id + "), propput] void " + name + "(" + parameter_list(m.parameters) + ");\n";
+      append(text, "      [id(", id, "), propget] ", idl_type(m.type), " ", m.name, "();\n");
+      if (m.write)
+        append(text, "      [id(", id, "), propput] void ", m.name, "(", parameter_list(m.parameters), ");\n");
     }
   }
   text += "  };\n\n";
 
-  text += "  [" + uuid(lib.events_id) + ", hidden]\n";
-  text += "  dispinterface " + std::string(lib.events_name) + " {\n    properties:\n    methods:\n";
+  append(text, "  [", uuid(lib.events_id), ", hidden]\n");
+  append(text, "  dispinterface ", lib.events_name, " {\n    properties:\n    methods:\n");
   for (const auto& e : events())
-    text +=
-        "      [id(" + idl_id(e.id) + ")] void " + std::string(e.name) + "(" + parameter_list(e.parameters) + ");\n";
+    append(text, "      [id(", idl_id(e.id), ")] void ", e.name, "(", parameter_list(e.parameters), ");\n");
   text += "  };\n";
 
   for (const auto& cls : classes()) {
-    text += "\n  [" + uuid(cls.id) + (cls.control ? ", control" : "") + "]\n";
-    text += "  coclass " + std::string(cls.name) + " {\n";
+    append(text, "\n  [", uuid(cls.id), cls.control ? ", control" : "", "]\n");
+    append(text, "  coclass ", cls.name, " {\n");
     if (cls.control) {
-      text += "    [default] dispinterface " + std::string(lib.interface_name) + ";\n";
-      text += "    [default, source] dispinterface " + std::string(lib.events_name) + ";\n";
+      append(text, "    [default] dispinterface ", lib.interface_name, ";\n");
+      append(text, "    [default, source] dispinterface ", lib.events_name, ";\n");
     } else {
       // A record: its members are named at run time, through IDispatch alone.
       text += "    [default] interface IDispatch;\n";

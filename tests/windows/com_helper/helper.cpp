@@ -314,6 +314,7 @@ enum Member : DISPID {
   m_embed,
   m_dirty,
   m_unwatch_on,
+  m_points,
 };
 
 struct Name {
@@ -340,6 +341,7 @@ constexpr Name member_names[] = {
     {L"Embed", m_embed},
     {L"IsDirty", m_dirty},
     {L"UnwatchOn", m_unwatch_on},
+    {L"ConnectionPoints", m_points},
 };
 
 class Helper final : public IDispatch {
@@ -511,6 +513,13 @@ class Helper final : public IDispatch {
         set_text(result, hex(hr));
         return S_OK;
       }
+      case m_points: {
+        // ConnectionPoints(control): the interface of each point the
+        // container lists, separated by blanks.
+        if (!need(1) || !object_arg(arg(0))) return DISP_E_TYPEMISMATCH;
+        set_text(result, points_of(object_arg(arg(0))));
+        return S_OK;
+      }
       default:
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -651,6 +660,27 @@ class Helper final : public IDispatch {
     if (out) out->Release();
     if (in) in->Release();
     return FAILED(hr) ? hex(hr) : std::to_wstring(size.QuadPart);
+  }
+
+  static std::wstring points_of(IDispatch* object) {
+    IConnectionPointContainer* container = nullptr;
+    HRESULT hr = object->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+    if (FAILED(hr)) return hex(hr);
+    IEnumConnectionPoints* points = nullptr;
+    hr = container->EnumConnectionPoints(&points);
+    container->Release();
+    if (FAILED(hr)) return hex(hr);
+    std::wstring text;
+    IConnectionPoint* point = nullptr;
+    ULONG got = 0;
+    while (points->Next(1, &point, &got) == S_OK && got == 1) {
+      IID iid{};
+      point->GetConnectionInterface(&iid);
+      text += (text.empty() ? L"" : L" ") + guid_text(iid);
+      point->Release();
+    }
+    points->Release();
+    return text;
   }
 
   static std::wstring safety_of(IDispatch* object, const std::wstring& which) {

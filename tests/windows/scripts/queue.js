@@ -54,6 +54,8 @@ check("an unknown name has no identifier", h.DispId(c, "NoSuchMember") == -21473
 check("the class information names UserControl1", h.ClassName(c) == "UserControl1", h.ClassName(c));
 check("the source interface is __UserControl1",
       h.SourceInterface(c) == "{C29C0A3C-49E0-4FEE-8F2F-3F143AD31BEC}", h.SourceInterface(c));
+check("the container lists the one connection point, of __UserControl1",
+      h.ConnectionPoints(c) == "{C29C0A3C-49E0-4FEE-8F2F-3F143AD31BEC}", h.ConnectionPoints(c));
 check("safe for scripting through IDispatch", h.Safety(c, "IDispatch") == "0x00000000 3 1", h.Safety(c, "IDispatch"));
 check("safe for initialising through both persistence interfaces",
       h.Safety(c, "IPersistPropertyBag") == "0x00000000 3 2" && h.Safety(c, "IPersistStreamInit") == "0x00000000 3 2",
