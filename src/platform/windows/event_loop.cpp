@@ -110,8 +110,11 @@ struct EventLoop::Impl {
       while (ran < handlers_per_message && !stopped && run_one_ready()) ++ran;
     }
     // More may be ready (or become ready as the handlers' I/O completes):
-    // come back after the messages already queued.
-    if (ran > 0) request_wake();
+    // come back after the messages already queued. Posted messages go
+    // before input and painting, so while a window of the thread has those
+    // waiting, the timer (which comes after them) brings the loop back
+    // instead: a fast transfer must not freeze the page it runs in.
+    if (ran > 0 && HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)) == 0) request_wake();
   }
 
   // One ready handler, if any. A handler that throws must not unwind into

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/platform.hpp"
 #include "platform/windows/message_loop.hpp"
@@ -194,6 +195,20 @@ TEST(WindowsEventLoop, AQuitMessageEndsAWaitAndIsLeftForTheHostsLoop) {
   Deliveries seen;
   loop.post(seen.handler());
   ASSERT_TRUE(pump_until([&] { return seen.count == 1; }));
+}
+
+TEST(WindowsClock, NowIsTheLocalTimeOfTheMachine) {
+  SYSTEMTIME before{};
+  GetLocalTime(&before);
+  platform::SystemClock clock;
+  const automation::Date now = clock.Now();
+  SYSTEMTIME after{};
+  GetLocalTime(&after);
+  const auto date_of = [](const SYSTEMTIME& t) {
+    return platform::make_date(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+  };
+  EXPECT_GE(platform::seconds_between(date_of(before), now), 0);
+  EXPECT_GE(platform::seconds_between(now, date_of(after)), 0);
 }
 
 }  // namespace
