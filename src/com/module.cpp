@@ -5,7 +5,6 @@
 #include <olectl.h>
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 
 #include "com/control.hpp"
@@ -20,8 +19,6 @@
 namespace vintrel::com {
 
 namespace {
-
-std::atomic<long> live{0};
 
 // The module's start: the safety answers are fixed before any object exists.
 [[maybe_unused]] const bool started = (control::start_module(), true);
@@ -73,10 +70,6 @@ Factory control_factory{true};
 Factory server_factory{false};
 
 }  // namespace
-
-void module_add_ref() noexcept { ++live; }
-void module_release() noexcept { --live; }
-long module_refs() noexcept { return live.load(); }
 
 }  // namespace vintrel::com
 
