@@ -116,5 +116,12 @@ const Event& event(std::string_view name);
 /// parameters and type: for people reading what script can reach.
 std::string listing();
 
+/// The library as IDL, for widl to compile into the type library Windows
+/// script hosts read: the same identifiers, names and dispatch identifiers,
+/// _UserControl1 and __UserControl1 as dispinterfaces (script reaches every
+/// member through Invoke; no member is bound by vtable), and one coclass per
+/// class.
+std::string idl();
+
 }  // namespace typelib
 }  // namespace vintrel::control
