@@ -15,8 +15,12 @@ class Resolver;
 /// 11002.
 std::unique_ptr<Resolver> make_system_resolver(EventLoop& loop);
 
-/// The socket error number for an operating-system error number (errno):
-/// the classic 100xx number of the same condition, 10000 + the BSD number.
+/// The socket error number for an operating-system error number (errno;
+/// on Windows also Winsock's and Win32's codes): the classic 100xx number
+/// of the same condition, 10000 + the BSD number.
 std::int16_t socket_error_from_errno(int errno_value);
+/// The same for the C library's errno names alone, which both platforms
+/// share; 10053 for any other.
+std::int16_t socket_error_from_c_errno(int errno_value);
 
 }  // namespace vintrel::platform

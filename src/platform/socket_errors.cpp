@@ -1,5 +1,5 @@
-// The socket error numbers of the system's error codes (errno here; the
-// Windows layer has its own, where Winsock's codes are those numbers).
+// The socket error numbers of the C library's errno names, which both
+// platforms' libraries spell alike; on Linux they are all a failure brings.
 
 #include <cerrno>
 
@@ -8,7 +8,7 @@
 
 namespace vintrel::platform {
 
-std::int16_t socket_error_from_errno(int errno_value) {
+std::int16_t socket_error_from_c_errno(int errno_value) {
   // The socket numbers are 10000 + the BSD errno of the same condition; the
   // errno values of this system differ from BSD's, so map by name.
   switch (errno_value) {
@@ -62,14 +62,18 @@ std::int16_t socket_error_from_errno(int errno_value) {
       return 10057;
     case EPIPE:
       return 10058;
+#ifdef ESHUTDOWN
     case ESHUTDOWN:
       return 10058;
+#endif
     case ETIMEDOUT:
       return sck_err::timed_out;
     case ECONNREFUSED:
       return sck_err::refused;
+#ifdef EHOSTDOWN
     case EHOSTDOWN:
       return 10064;
+#endif
     case EHOSTUNREACH:
       return sck_err::host_unreachable;
     // Whatever else breaks a connection reads as the connection failing.
@@ -77,5 +81,9 @@ std::int16_t socket_error_from_errno(int errno_value) {
       return sck_err::aborted;
   }
 }
+
+#ifndef _WIN32
+std::int16_t socket_error_from_errno(int errno_value) { return socket_error_from_c_errno(errno_value); }
+#endif
 
 }  // namespace vintrel::platform

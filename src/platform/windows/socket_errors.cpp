@@ -3,8 +3,6 @@
 // system category. Anything else is an errno of the C library, mapped by
 // name as on Linux.
 
-#include <cerrno>
-
 #include "platform/asio_platform.hpp"
 #include "platform/sockets.hpp"
 
@@ -27,66 +25,7 @@ std::int16_t socket_error_from_errno(int errno_value) {
     default:
       break;
   }
-  switch (errno_value) {
-    case EINTR:
-      return 10004;
-    case EBADF:
-      return 10009;
-    case EACCES:
-      return 10013;
-    case EFAULT:
-      return 10014;
-    case EINVAL:
-      return 10022;
-    case EMFILE:
-      return 10024;
-    case EWOULDBLOCK:
-      return 10035;
-    case EINPROGRESS:
-      return 10036;
-    case EALREADY:
-      return 10037;
-    case ENOTSOCK:
-      return 10038;
-    case EMSGSIZE:
-      return 10040;
-    case EPROTONOSUPPORT:
-      return 10043;
-    case EAFNOSUPPORT:
-      return 10047;
-    case EADDRINUSE:
-      return 10048;
-    case EADDRNOTAVAIL:
-      return 10049;
-    case ENETDOWN:
-      return 10050;
-    case ENETUNREACH:
-      return sck_err::net_unreachable;
-    case ENETRESET:
-      return 10052;
-    case ECONNABORTED:
-      return sck_err::aborted;
-    case ECONNRESET:
-      return sck_err::reset;
-    case ENOBUFS:
-    case ENOMEM:
-      return 10055;
-    case EISCONN:
-      return 10056;
-    case ENOTCONN:
-      return 10057;
-    case EPIPE:
-      return 10058;
-    case ETIMEDOUT:
-      return sck_err::timed_out;
-    case ECONNREFUSED:
-      return sck_err::refused;
-    case EHOSTUNREACH:
-      return sck_err::host_unreachable;
-    // Whatever else breaks a connection reads as the connection failing.
-    default:
-      return sck_err::aborted;
-  }
+  return socket_error_from_c_errno(errno_value);
 }
 
 }  // namespace vintrel::platform
