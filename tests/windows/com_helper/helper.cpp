@@ -26,6 +26,38 @@ constexpr const wchar_t* helper_progid = L"VintrelTest.Helper";
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
+// IUnknown's counting, shared by every object here: made holding one
+// reference, deleted with the last. One AddRef and Release serve all the
+// interfaces an object implements.
+template <class... Interfaces>
+class Counted : public Interfaces... {
+ public:
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual ~Counted() = default;
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+// A dispatch object whose members are found by name only, with no type
+// information to offer.
+template <class... Others>
+class Untyped : public Counted<IDispatch, Others...> {
+ public:
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+};
+
 std::wstring bstr_text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
 // A string argument (by value or by reference), converted the script way.
@@ -104,7 +136,7 @@ struct Record {
 // Listens on a control's source interface the way a script host binds
 // events: the interface comes from IProvideClassInfo2, member names from the
 // class's type information.
-class Sink final : public IDispatch {
+class Sink final : public Untyped<> {
  public:
   Sink(Record& record, IID source, ITypeInfo* events) : record_(record), source_(source), events_(events) {
     events_->AddRef();
@@ -121,17 +153,6 @@ class Sink final : public IDispatch {
     }
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                                    UINT*) override {
@@ -159,14 +180,13 @@ class Sink final : public IDispatch {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
   Record& record_;
   IID source_;
   ITypeInfo* events_;
 };
 
 // The document a page offers its controls: its address and cookie.
-class Document final : public IOleContainer, public IDispatch {
+class Document final : public Untyped<IOleContainer> {
  public:
   Document(std::wstring url, std::wstring cookie) : url_(std::move(url)), cookie_(std::move(cookie)) {}
 
@@ -182,20 +202,9 @@ class Document final : public IOleContainer, public IDispatch {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx*, LPOLESTR, ULONG*, IMoniker**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE EnumObjects(DWORD, IEnumUnknown**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE LockContainer(BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (count != 1) return DISP_E_UNKNOWNNAME;
     if (_wcsicmp(names[0], L"URL") == 0) {
@@ -216,13 +225,12 @@ class Document final : public IOleContainer, public IDispatch {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
   std::wstring url_;
   std::wstring cookie_;
 };
 
 // The client site a page gives what it embeds.
-class Site final : public IOleClientSite {
+class Site final : public Counted<IOleClientSite> {
  public:
   explicit Site(Document* document) : document_(document) {}
   ~Site() { document_->Release(); }
@@ -234,12 +242,6 @@ class Site final : public IOleClientSite {
     AddRef();
     *out = this;
     return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
   HRESULT STDMETHODCALLTYPE SaveObject() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
@@ -253,12 +255,11 @@ class Site final : public IOleClientSite {
   HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
 
  private:
-  std::atomic<ULONG> refs_{1};
   Document* document_;
 };
 
 // A property bag in memory, as a container keeps a control's properties.
-class Bag final : public IPropertyBag {
+class Bag final : public Counted<IPropertyBag> {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
@@ -267,12 +268,6 @@ class Bag final : public IPropertyBag {
     AddRef();
     *out = this;
     return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
     for (auto& [key, stored] : values)
@@ -289,9 +284,6 @@ class Bag final : public IPropertyBag {
   }
 
   std::vector<std::pair<std::wstring, VARIANT>> values;
-
- private:
-  std::atomic<ULONG> refs_{1};
 };
 
 enum Member : DISPID {
@@ -344,7 +336,7 @@ constexpr Name member_names[] = {
     {L"ConnectionPoints", m_points},
 };
 
-class Helper final : public IDispatch {
+class Helper final : public Untyped<> {
  public:
   Helper() {
     ++live;
@@ -363,17 +355,6 @@ class Helper final : public IDispatch {
     *out = this;
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     for (UINT k = 0; k < count; ++k) ids[k] = DISPID_UNKNOWN;
     if (count != 1) return DISP_E_UNKNOWNNAME;
@@ -699,7 +680,6 @@ class Helper final : public IDispatch {
     return hex(hr) + L" " + std::to_wstring(supported) + L" " + std::to_wstring(enabled);
   }
 
-  std::atomic<ULONG> refs_{1};
   Record record_;
   IConnectionPoint* point_ = nullptr;
   DWORD cookie_ = 0;
