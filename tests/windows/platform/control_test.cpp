@@ -36,17 +36,7 @@ using platform::windows::to_wide;
 class LoopbackHttp {
  public:
   explicit LoopbackHttp(std::vector<std::pair<std::string, std::string>> files) : files_(std::move(files)) {
-    WSADATA data{};
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    listen(listener_, 16);
-    int length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = listen_on_loopback(16, port_);
     acceptor_ = std::thread([this] { accept_all(); });
   }
   ~LoopbackHttp() {

@@ -1,5 +1,7 @@
 #include "pump.hpp"
 
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <atomic>
@@ -25,6 +27,22 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds lim
     }
   }
   return true;
+}
+
+std::uintptr_t listen_on_loopback(int backlog, int& port) {
+  WSADATA data{};
+  WSAStartup(MAKEWORD(2, 2), &data);
+  const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  listen(listener, backlog);
+  int length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  return listener;
 }
 
 void pump_for(std::chrono::milliseconds period) {

@@ -3,6 +3,7 @@
 // for a while, or until something has happened.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -16,6 +17,11 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds lim
 
 /// Dispatches this thread's messages for `period`.
 void pump_for(std::chrono::milliseconds period);
+
+/// Starts Winsock and opens a socket listening on 127.0.0.1 on a port the
+/// system picks, written to `port`; the caller closes the socket
+/// (closesocket) and ends Winsock (WSACleanup). The socket as SOCKET.
+std::uintptr_t listen_on_loopback(int backlog, int& port);
 
 /// A fresh folder under the user's temporary folder, removed with its
 /// contents at the end.

@@ -26,18 +26,7 @@ namespace {
 class OneShotServer {
  public:
   explicit OneShotServer(std::string reply) : reply_(std::move(reply)) {
-    WSADATA data{};
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    listen(listener_, 1);
-    int length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = listen_on_loopback(1, port_);
     thread_ = std::thread([this] { serve(); });
   }
   ~OneShotServer() {
