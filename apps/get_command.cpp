@@ -84,6 +84,9 @@ Command add_get_command(CLI::App& program) {
   get->add_option("--cookie", o.cookie, "Cookie text sent as \"Cookie:\"")->type_name("TEXT");
   get->add_option("--title", o.title, "Title of the folder dialog")->type_name("TEXT");
   get->add_flag("-q,--quiet", o.quiet, "Print only failures and the summary");
+  get->add_flag("-c,--continue", o.continue_foreign,
+                "Resume a file already in the folder that another program left, instead of saving beside it under "
+                "a free name (a part Vintrel left is always resumed)");
   get->add_option("--tries", o.tries, "Give a file up after N connection attempts in a row that bring no byte")
       ->type_name("N")
       ->check(CLI::Range(1, 10000))

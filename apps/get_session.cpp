@@ -68,6 +68,7 @@ class GetSession final : public platform::Container, public platform::PageObject
       loop_.post([this, n] { attempt_failed(n); });
       return;
     }
+    if (Text == control::UserControl1::already_complete_text) already_complete_ = true;
     report_.status(n, files(), Text);
     show_progress();
     if (Text == "File Not Found") {
@@ -155,6 +156,7 @@ class GetSession final : public platform::Container, public platform::PageObject
       for (int n = first + 1; n <= first + count; ++n) control_->AddFile(options_.files[index(n)].url);
       control_->Timer1->set_interval(options_.tick_interval);
       control_->set_eager_ticks(options_.eager);
+      control_->set_adopt_foreign_parts(options_.continue_foreign);
       control_->SetDLText(options_.title);
       control_->SetDirectory(preselect_);
       // Asks for the folder with the loop running, then starts file 1.
@@ -175,6 +177,7 @@ class GetSession final : public platform::Container, public platform::PageObject
   void begin_file(int n) {
     current_ = n;
     began_ = true;
+    already_complete_ = false;
     attempts_ = 0;
     last_size_ = size_on_disk(n);
     file_clock_.restart();
@@ -223,7 +226,10 @@ class GetSession final : public platform::Container, public platform::PageObject
   void complete(int n, const std::string& path) {
     outcomes_[index(n)] = Outcome::done;
     const double fetched = count_received(n);
-    report_.file_done(n, files(), path, size_on_disk(n), fetched, file_clock_.seconds());
+    if (already_complete_)
+      report_.file_already_complete(n, files(), path, size_on_disk(n));
+    else
+      report_.file_done(n, files(), path, size_on_disk(n), fetched, file_clock_.seconds());
     next();
   }
 
@@ -333,6 +339,7 @@ class GetSession final : public platform::Container, public platform::PageObject
   int current_ = 0;                 // the file being fetched; files() + 1 once all are done
   platform::Stopwatch file_clock_;  // since the current file began
   int attempts_ = 0;
+  bool already_complete_ = false;  // the current file was found whole on disk
   double last_size_ = 0;
   double received_ = 0;
   platform::Stopwatch stopwatch_;

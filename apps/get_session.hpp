@@ -29,6 +29,9 @@ struct GetOptions {
   std::string cookie;
   std::string title = "Choose a folder for the downloads";
   bool quiet = false;
+  /// A file already under a download's name that the control did not write
+  /// is taken for a part of it (as wget -c), checked by its length.
+  bool continue_foreign = false;
   /// Connection attempts in a row that gain no byte before a file is given up.
   int tries = 20;
   /// Milliseconds between the control's ticks.

@@ -219,6 +219,13 @@ void Report::file_done(int file, int files, const std::string& path, double size
   put_line(out_, line);
 }
 
+void Report::file_already_complete(int file, int files, const std::string& path, double size) {
+  clear_live_line();
+  if (mode_ == OutputMode::quiet) return;
+  put_line(out_, prefix(file, files) + "already complete: " + path + " (" + format_bytes(size) + ", " +
+                     std::to_string(static_cast<std::int64_t>(size)) + " bytes)");
+}
+
 void Report::file_failed(int file, int files, const std::string& why) {
   // A failed file's last drawing says less than its failure line.
   clear_live_line();

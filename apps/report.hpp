@@ -74,6 +74,8 @@ class Report {
   /// `received` bytes fetched by this run in `seconds`: the average rate
   /// over the whole transfer, not the control's last one-second figure.
   void file_done(int file, int files, const std::string& path, double size, double received, double seconds);
+  /// The file on disk was found to be the server's: nothing was fetched.
+  void file_already_complete(int file, int files, const std::string& path, double size);
   /// A connection attempt failed and another will follow: which one it
   /// was and why, shown as the file's status.
   void retrying(int file, int files, int attempt, int attempts, const std::string& why);

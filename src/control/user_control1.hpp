@@ -27,6 +27,7 @@
 #include "platform/file_system.hpp"
 #include "platform/numbered_files.hpp"
 #include "platform/platform.hpp"
+#include "queue/part_record.hpp"
 #include "queue/records.hpp"
 
 namespace vintrel::control {
@@ -57,6 +58,19 @@ class UserControl1 {
   /// not part of what script sees.
   void set_eager_ticks(bool eager) { eagerTicks_ = eager; }
   bool eager_ticks() const { return eagerTicks_; }
+
+  /// A file without the control's record under a download's name is
+  /// somebody else's, and the download takes a free name beside it. A host
+  /// whose user vouches for such files (`vintrel get --continue`) has them
+  /// taken for parts of the download instead, checked by length only.
+  void set_adopt_foreign_parts(bool adopt) { adoptForeignParts_ = adopt; }
+  bool adopt_foreign_parts() const { return adoptForeignParts_; }
+
+  /// The status told when a part on disk is of another version than the
+  /// server's file, and when the file on disk is the server's already.
+  static constexpr const char* changed_text =
+      "The file changed on the server since the part on disk was fetched; fetching it again";
+  static constexpr const char* already_complete_text = "File Already Complete";
 
   // ---- Public members: script reads and writes them as properties --------
   std::shared_ptr<queue::DownloadFileCollection> DownloadFiles = std::make_shared<queue::DownloadFileCollection>();
@@ -174,9 +188,24 @@ class UserControl1 {
                     std::span<const std::uint8_t> body);
   /// An answer other than 200 and 206: redirected, retried or stopped.
   void answerWithoutFile(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
-  /// The first answer for a file with a part on disk: the length is noted
-  /// and the request made again, for the rest.
+  /// The first answer for a file: whatever lies under its name is judged by
+  /// the record kept with it. True when this answer's body is to be written
+  /// from its first byte (a new file, a free name, a changed part); false
+  /// when the file was resumed, found complete or stopped.
+  bool checkLocalFile(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
+  /// The part on disk is resumed: its length is noted and the request made
+  /// again, for the rest.
   void checkSize(std::int16_t n, DownloadFile& F, const http::ResponseHead& head);
+  /// Writes the record of file `n` before its first body byte; the body
+  /// starts at `offset`.
+  void keepRecord(std::int16_t n, int code, const http::ResponseHead& head, double offset);
+  /// Marks the record of file `n` complete at `length` bytes.
+  void recordComplete(std::int16_t n, double length);
+  /// The part of file `n` is of another version than the server's: it is
+  /// emptied and the file fetched whole on a new request.
+  void discardPart(std::int16_t n, DownloadFile& F);
+  /// The address file `n` was asked for, which its record names.
+  std::string askedUrl(std::int16_t n) const;
   /// Where the body goes in the file; nothing when the file was stopped.
   std::optional<double> bodyOffset(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head);
   void receiveBody(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
@@ -297,6 +326,11 @@ class UserControl1 {
     std::string dlLastChunk;
     std::int32_t dlHeaderEnd = 0;
     Transfer dlTransfer;
+    // The address the file was asked for, and the record of what its local
+    // file is: read from the disk at the first answer, written before the
+    // first body byte; its validators go into If-Range.
+    std::string dlAskedUrl;
+    std::optional<queue::PartRecord> dlRecord;
   };
   SlotArray<FileSlot> fileSlots_;
 
@@ -321,6 +355,7 @@ class UserControl1 {
   std::unique_ptr<SocketSink> pingSink_;
   bool folderDialogOpen_ = false;
   bool eagerTicks_ = false;
+  bool adoptForeignParts_ = false;
   // The early tick wanted: for which file, in which state; a posted tick
   // finding anything else does nothing, so a file an error put back to
   // "pinged" in between waits for Timer1 like every retry.

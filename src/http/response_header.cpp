@@ -122,6 +122,10 @@ ResponseHead read_response_head(std::string_view head) {
   value.chunked = is_chunked(head);
   if (const auto range = field_value(head, "Content-Range")) value.content_range = parse_content_range(*range);
   value.location = field_value(head, "Location");
+  value.etag = field_value(head, "ETag");
+  if (value.etag && value.etag->empty()) value.etag.reset();
+  value.last_modified = field_value(head, "Last-Modified");
+  if (value.last_modified && value.last_modified->empty()) value.last_modified.reset();
   return value;
 }
 

@@ -96,6 +96,10 @@ struct ResponseHead {
   std::optional<ContentRange> content_range;
   /// The "Location" field; nothing when absent (it may be empty).
   std::optional<std::string> location;
+  /// The "ETag" and "Last-Modified" fields as given (a weak tag keeps its
+  /// "W/"); nothing when absent or empty.
+  std::optional<std::string> etag;
+  std::optional<std::string> last_modified;
 
   bool operator==(const ResponseHead&) const = default;
 };

@@ -2,6 +2,7 @@
 // Questions about local files that do not open them.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vintrel::platform {
@@ -35,5 +36,23 @@ namespace vintrel::platform {
 
 /// Cuts or extends the file `path` to `size` bytes. Returns 0 or errno.
 int truncate_file(const std::string& path, std::int64_t size);
+
+/// A short text kept with a file, which a download writes to say what the
+/// file's bytes are. It lives in the file's own metadata where the file
+/// system takes it (an extended attribute; on Windows an alternate data
+/// stream), so it goes where the file goes and dies with it; elsewhere in a
+/// hidden companion file beside it, ".NAME.vintrel", which names the file it
+/// belongs to, so that another file later put under the same name is not
+/// taken for it. Nothing when the file has no note.
+std::optional<std::string> read_file_note(const std::string& path);
+/// Writes the note of the existing file `path`. Returns 0 or errno.
+int write_file_note(const std::string& path, const std::string& text);
+/// The file is finished: a companion, where one was needed, is removed; a
+/// note in the file's metadata stays.
+void settle_file_note(const std::string& path);
+/// Where the companion of `path` would be.
+std::string file_note_companion(const std::string& path);
+/// Tests turn the file's own metadata off to exercise the companions.
+void use_file_metadata_for_notes(bool use);
 
 }  // namespace vintrel::platform

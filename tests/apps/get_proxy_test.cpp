@@ -51,8 +51,8 @@ TEST(GetProxy, PlainDownloadsResumesRedirectsAndProbesGoThroughTheProxy) {
   write_file(folder.file("half.bin"), half.substr(0, half.size() / 2));
 
   const ProgramRun run =
-      run_program(get({"-d", folder.path().string(), server.url("/whole.bin"), "-m", server.url("/whole.bin?mirror"),
-                       server.url("/half.bin"), server.url("/moved")}),
+      run_program(get({"-c", "-d", folder.path().string(), server.url("/whole.bin"), "-m",
+                       server.url("/whole.bin?mirror"), server.url("/half.bin"), server.url("/moved")}),
                   with_environment({"http_proxy=" + proxy.url()}));
 
   ASSERT_EQ(run.status, 0) << describe(run);

@@ -13,6 +13,7 @@
 
 #include "support/hostile_server.hpp"
 #include "support/live_control.hpp"
+#include "support/part_files.hpp"
 #include "support/temp_folder.hpp"
 #include "support/test_ca.hpp"
 
@@ -246,7 +247,6 @@ std::vector<HostileCase> tls_cases() {
 void expect_whole_or_stopped(const HostileCase& c, bool over_tls) {
   testing::TempFolder dir;
   const std::string folder = c.missing_folder ? dir.file("gone") : dir.path().string();
-  if (c.on_disk) testing::write_file(dir.file("file.bin"), *c.on_disk);
   const platform::SocketTimeouts timeouts{std::chrono::seconds(5), std::chrono::milliseconds(300)};
   std::unique_ptr<testing::HostileServer> server;
   platform::TlsOptions tls;
@@ -257,6 +257,8 @@ void expect_whole_or_stopped(const HostileCase& c, bool over_tls) {
   } else {
     server = std::make_unique<testing::HostileServer>(c.scripts);
   }
+  // What is on disk is this download's own part.
+  if (c.on_disk) testing::write_part(dir.file("file.bin"), *c.on_disk, server->url("/dir/file.bin"));
   testing::LiveControl live(timeouts, tls);
   live.start({server->url("/dir/file.bin")}, folder);
   ASSERT_TRUE(live.run_until_finished(std::chrono::seconds(15))) << ::testing::PrintToString(live.host.events);

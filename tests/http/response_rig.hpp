@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "support/control_harness.hpp"
+#include "support/part_files.hpp"
 #include "support/temp_folder.hpp"
 #include "support/user_control1_test_view.hpp"
 
@@ -33,6 +34,10 @@ struct Response : ::testing::Test {
   control::UserControl1& c = h.control;
   const control::UserControl1TestView engine{c};
   std::string path = dir.file("file.bin");
+  const std::string url = "http://srv/dir/file.bin";
+
+  // `bytes` on disk as this download's own part.
+  void own_part(const std::string& bytes) { testing::write_part(path, bytes, url); }
 
   void SetUp() override { h.start({"http://srv/dir/file.bin"}, dir.path().string()); }
 

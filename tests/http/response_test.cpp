@@ -57,7 +57,7 @@ TEST_F(Response, ByteByByteArrivalsGiveTheSameFile) {
 
 TEST_F(Response, PartialLocalFileIsResumedFromItsSize) {
   const auto body = content(1000);
-  write_file(path, body.substr(0, 300));
+  own_part(body.substr(0, 300));
   EXPECT_EQ(connect().find("Range:"), std::string::npos);
   respond(ok(body));
   // The first answer only told the size: nothing of it was written.
@@ -75,25 +75,41 @@ TEST_F(Response, PartialLocalFileIsResumedFromItsSize) {
   EXPECT_EQ(read_file(path), body);
 }
 
-TEST_F(Response, WholeLocalFileIsAnswered416AndCompletedUntouched) {
+TEST_F(Response, WholeOwnPartIsCompletedUntouchedAtTheFirstAnswer) {
   const auto body = content(5000);
-  write_file(path, body);
+  own_part(body);
   connect();
   respond(ok(body));
-  EXPECT_NE(connect().find("Range: bytes=5000-5000"), std::string::npos);
+  EXPECT_EQ(status(), "Completed");
+  EXPECT_TRUE(closed());
+  EXPECT_EQ(read_file(path), body);
+  EXPECT_EQ(c.dPercentComplete(), "100");
+  EXPECT_TRUE(testing::part_record_of(path)->complete);
+}
+
+// A part adopted on the user's word (--continue) that is already whole is
+// answered 416 once the first answer gave no length.
+TEST_F(Response, WholeAdoptedFileIsAnswered416AndCompletedUntouched) {
+  const auto body = content(5000);
+  write_file(path, body);
+  c.set_adopt_foreign_parts(true);
+  connect();
+  respond("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+  EXPECT_NE(connect().find("Range: bytes=5000-\r\n"), std::string::npos);
   respond("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */5000\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(status(), "Completed");
   EXPECT_EQ(read_file(path), body);
   EXPECT_EQ(c.dPercentComplete(), "100");
 }
 
-TEST_F(Response, LocalFileOfAnotherSizeAnswered416IsFetchedAgain) {
+TEST_F(Response, AdoptedFileOfAnotherSizeAnswered416IsFetchedAgain) {
   const auto body = content(4000);
-  write_file(path, content(6000, 'k'));
+  write_file(path, content(3000, 'k'));
+  c.set_adopt_foreign_parts(true);
   connect();
-  respond(ok(body));
+  respond("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
   connect();
-  respond("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */4000\r\n\r\n");
+  respond("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */2000\r\n\r\n");
   EXPECT_EQ(status(), "pinged");
   EXPECT_EQ(connect().find("Range:"), std::string::npos);
   respond(ok(body));
@@ -117,7 +133,7 @@ TEST_F(Response, Answer416ToARequestWithoutRangeStopsTheFile) {
 
 TEST_F(Response, Answer416AfterARedirectionToAFileNotOnDiskStopsTheFile) {
   const auto body = content(1000);
-  write_file(path, body.substr(0, 999));
+  own_part(body.substr(0, 999));
   connect();
   respond(ok(body));
   EXPECT_NE(connect().find("Range: bytes=999-1000"), std::string::npos);
@@ -135,10 +151,10 @@ TEST_F(Response, Answer416AfterARedirectionToAFileNotOnDiskStopsTheFile) {
 // range's start while the whole part stayed on disk.
 TEST_F(Response, EmptyRangeInsideThePartOnDiskStopsAndKeepsThePart) {
   const auto body = content(296);
-  write_file(path, body);
+  own_part(body);
   connect();
-  respond("HTTP/1.1 200 OK\r\nContent-Length: 296\r\n\r\n" + body.substr(0, 100));
-  EXPECT_NE(connect().find("Range: bytes=296-296"), std::string::npos);
+  respond("HTTP/1.1 200 OK\r\nContent-Length: 297\r\n\r\n" + body.substr(0, 100));
+  EXPECT_NE(connect().find("Range: bytes=296-297"), std::string::npos);
   respond("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-295/296\r\nContent-Length: 0\r\n\r\n");
   EXPECT_NE(status(), "Completed");
   EXPECT_EQ(c.theerrnumber, 206);
@@ -146,20 +162,17 @@ TEST_F(Response, EmptyRangeInsideThePartOnDiskStopsAndKeepsThePart) {
   EXPECT_EQ(read_file(path), body);
 }
 
-TEST_F(Response, EmptyLocalFileIsNotResumedButStillAsksAgain) {
-  write_file(path, "");
-  connect();
-  respond(ok("abc"));
-  EXPECT_EQ(status(), "pinged");
-  EXPECT_FALSE(h.file(1).isResumingDownload);
+TEST_F(Response, EmptyOwnPartIsWrittenFromTheFirstAnswer) {
+  own_part("");
   EXPECT_EQ(connect().find("Range:"), std::string::npos);
   respond(ok("abc"));
+  EXPECT_EQ(status(), "Completed");
   EXPECT_EQ(read_file(path), "abc");
 }
 
 TEST_F(Response, WholeAnswerToARangeRequestRewritesTheFileFromTheStart) {
   const auto body = content(800);
-  write_file(path, content(300, 'z'));
+  own_part(content(300, 'z'));
   connect();
   respond(ok(body));
   connect();

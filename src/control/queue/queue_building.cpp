@@ -67,6 +67,9 @@ void UserControl1::createRecords() {
 
     DownloadFiles->Add(record);
     increment(collectionPointer);
+    // The record kept with the local file names the address as it was
+    // asked for, whatever server or redirection then serves it.
+    if (SlotArray<FileSlot>::contains(collectionPointer)) fileSlots_[collectionPointer].dlAskedUrl = addedURLs[n];
   }
 }
 

@@ -110,6 +110,7 @@ void UserControl1::completeFile(std::int16_t n, DownloadFile& F) {
   // A body that ended at its last chunk or at the close had no length up
   // front; now it has one.
   if (!fileSlots_[n].dlTransfer.length_known) F.contentlength = F.downloadedbytes;
+  recordComplete(n, F.contentlength);
   Winsock1->Close(n);
   F.downloadStatus = completed;
   F.strHTTPResponse.clear();

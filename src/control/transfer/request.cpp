@@ -49,6 +49,12 @@ void UserControl1::buildRequest(std::int16_t fileIndex) {
                                                                              : decimal(F.contentlength);
     }
     request += crlf;
+    // The rest only if the server's file is still the one the part is of;
+    // otherwise the server sends it whole.
+    if (D.dlRecord) {
+      if (const std::string validator = queue::if_range_value(*D.dlRecord); !validator.empty())
+        request += "If-Range: " + validator + crlf;
+    }
   }
   request += std::string("Connection: close") + crlf;
   request += std::string("Accept: */*") + crlf;

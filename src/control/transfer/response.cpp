@@ -23,6 +23,9 @@ namespace {
 // Files larger than this are written through the file object.
 constexpr double large_file_limit = 2147483647;
 
+// Names tried beside a taken one before the file stops.
+constexpr int max_copies = 9999;
+
 const std::string header_too_large =
     "The response header is too large (over " + std::to_string(http::max_header_size / 1024) + " KiB)";
 
@@ -123,11 +126,8 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::Res
   if (!head.status) return stopFile(n, F, 0, "Unreadable response: " + head.status_line.substr(0, 200));
   const int code = *head.status;
   if (code != 200 && code != 206) return answerWithoutFile(n, F, code, head);
-  if (!F.isSizeKnown) {
-    // The first answer for this file: is part of it on disk already?
-    if (platform::file_exists(F.localfilename)) return checkSize(n, F, head);
-    F.isSizeKnown = true;
-  }
+  // The first answer for this file: is part of it on disk already?
+  if (!F.isSizeKnown && !checkLocalFile(n, F, code, head)) return;
   const std::optional<double> offset = bodyOffset(n, F, code, head);
   if (!offset) return;
 
@@ -151,12 +151,14 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::Res
     if (*offset != F.bytesondisk) return stopFile(n, F, code, "The server's range ends inside the part on disk");
     // Everything is on disk already.
     if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
+    recordComplete(n, F.bytesondisk);
     F.downloadStatus = completed;
     F.strHTTPResponse.clear();
     return;
   }
   if (T.length_known && !roomFor(n, F, F.contentlength - *offset)) return;
   if (!openWriter(n, F, *offset)) return;
+  keepRecord(n, code, head, *offset);
   F.startDLTime = platform_.clock().Now();
   F.downloadedbytes = *offset;
   F.strHTTPResponse.clear();
@@ -178,6 +180,66 @@ void UserControl1::answerWithoutFile(std::int16_t n, DownloadFile& F, int code, 
   stopFile(n, F, code, with_code(code, head.reason));
 }
 
+bool UserControl1::checkLocalFile(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head) {
+  FileSlot& D = fileSlots_[n];
+  const queue::Validators answer = queue::validators_of(head, code);
+  const std::string url = askedUrl(n);
+  const std::string wanted = F.localfilename;
+  // The name asked for, then "name (1).ext", "name (2).ext"...: the first
+  // that is free or holds this download's own part.
+  for (int copy = 0; copy <= max_copies; ++copy) {
+    const std::string path = copy == 0 ? wanted : queue::numbered_name(wanted, copy, platform::path_separator());
+    const bool exists = platform::file_exists(path);
+    std::optional<queue::PartRecord> record;
+    if (exists) {
+      if (const auto text = platform::read_file_note(path)) record = queue::parse_part_record(*text);
+    }
+    const auto size = exists ? platform::file_size_of(path) : 0;
+    const queue::PartVerdict verdict =
+        exists ? queue::judge_part(record, size, answer, url, adoptForeignParts_ && copy == 0)
+               : queue::PartVerdict::start_over;
+    if (verdict == queue::PartVerdict::another_file) continue;
+    F.localfilename = path;
+    D.dlLocalFile = path;
+    F.isSizeKnown = true;
+    switch (verdict) {
+      case queue::PartVerdict::resume:
+        D.dlRecord = record ? *record : queue::PartRecord{url, answer.etag, answer.last_modified, answer.length, false};
+        checkSize(n, F, head);
+        return false;
+      case queue::PartVerdict::complete: {
+        if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
+        closeWriter(n);
+        D.dlRecord = record ? *record : queue::PartRecord{url, answer.etag, answer.last_modified, answer.length, false};
+        recordComplete(n, static_cast<double>(size));
+        F.bytesondisk = static_cast<double>(size);
+        F.contentlength = static_cast<double>(size);
+        F.downloadedbytes = static_cast<double>(size);
+        F.strHTTPResponse.clear();
+        StatusChange(already_complete_text);
+        F.downloadStatus = completed;
+        return false;
+      }
+      case queue::PartVerdict::too_large:
+        stopFile(n, F, 0, "The file on disk is larger than the server's file: " + path);
+        return false;
+      case queue::PartVerdict::changed:
+        StatusChange(changed_text);
+        [[fallthrough]];
+      case queue::PartVerdict::start_over:
+      case queue::PartVerdict::another_file:
+        // This answer's body is the whole file: it is written from byte 0.
+        D.dlRecord.reset();
+        F.bytesondisk = 0;
+        F.isResumingDownload = false;
+        F.isLarge = false;
+        return true;
+    }
+  }
+  stopFile(n, F, 0, "No free name beside " + wanted);
+  return false;
+}
+
 void UserControl1::checkSize(std::int16_t n, DownloadFile& F, const http::ResponseHead& head) {
   F.bytesondisk = F.FileSize();
   if (F.bytesondisk > large_file_limit) F.isLarge = true;
@@ -190,11 +252,68 @@ void UserControl1::checkSize(std::int16_t n, DownloadFile& F, const http::Respon
   F.isSizeKnown = true;
 }
 
+std::string UserControl1::askedUrl(std::int16_t n) const {
+  const FileSlot& D = fileSlots_[n];
+  if (!D.dlAskedUrl.empty()) return D.dlAskedUrl;
+  const remoteServerLoc& S = DownloadFiles->Item(n).remoteServerLocs->Item(1);
+  return http::request_url(S.servName, S.PortNum, S.isSecure, S.remoteFilePath);
+}
+
+void UserControl1::keepRecord(std::int16_t n, int code, const http::ResponseHead& head, double offset) {
+  FileSlot& D = fileSlots_[n];
+  const queue::Validators answer = queue::validators_of(head, code);
+  // Behind a part the record stands; from byte 0 the answer makes it anew.
+  queue::PartRecord record = offset > 0 && D.dlRecord ? *D.dlRecord : queue::PartRecord{askedUrl(n), {}, {}, -1, false};
+  if (!answer.etag.empty() || !answer.last_modified.empty()) {
+    record.etag = answer.etag;
+    record.last_modified = answer.last_modified;
+  }
+  if (answer.length >= 0) record.length = answer.length;
+  record.complete = false;
+  D.dlRecord = record;
+  // A record that cannot be written leaves the file without one: a later
+  // start takes a free name rather than trust it.
+  platform::write_file_note(D.dlLocalFile, queue::format_part_record(record));
+}
+
+void UserControl1::recordComplete(std::int16_t n, double length) {
+  FileSlot& D = fileSlots_[n];
+  queue::PartRecord record = D.dlRecord ? *D.dlRecord : queue::PartRecord{askedUrl(n), {}, {}, -1, false};
+  record.length = automation::whole_bytes(length);
+  record.complete = true;
+  D.dlRecord = record;
+  platform::write_file_note(D.dlLocalFile, queue::format_part_record(record));
+  platform::settle_file_note(D.dlLocalFile);
+}
+
+void UserControl1::discardPart(std::int16_t n, DownloadFile& F) {
+  StatusChange(changed_text);
+  FileSlot& D = fileSlots_[n];
+  closeWriter(n);
+  if (const int error = platform::truncate_file(D.dlLocalFile, 0))
+    return stopFile(n, F, error, platform::system_error_text(error) + ": " + D.dlLocalFile);
+  D.dlRecord.reset();
+  F.bytesondisk = 0;
+  F.isResumingDownload = false;
+  F.isLarge = false;
+  newRequest(n, F);
+  F.contentlength = 0;
+}
+
 std::optional<double> UserControl1::bodyOffset(std::int16_t n, DownloadFile& F, int code,
                                                const http::ResponseHead& head) {
   // Behind the part on disk when the server sends the rest, where its range
   // says the rest starts when it says so.
+  const FileSlot& D = fileSlots_[n];
+  const bool other_version =
+      D.dlRecord && queue::compare_version(*D.dlRecord, queue::validators_of(head, code)) == queue::Version::different;
   if (code == 206 && F.isResumingDownload) {
+    // A server that does not heed If-Range may send the rest of another
+    // version: it must not be joined to the part.
+    if (other_version) {
+      discardPart(n, F);
+      return std::nullopt;
+    }
     const auto& range = head.content_range;
     if (!range || !range->first) return F.bytesondisk;
     if (static_cast<double>(*range->first) > F.bytesondisk) {
@@ -204,7 +323,9 @@ std::optional<double> UserControl1::bodyOffset(std::int16_t n, DownloadFile& F, 
     return static_cast<double>(*range->first);
   }
   if (F.isResumingDownload) {
-    // The server ignored the range and sends the whole file.
+    // The server sends the whole file: it ignored the range, or If-Range
+    // found that the part is of another version.
+    if (other_version) StatusChange(changed_text);
     F.isResumingDownload = false;
     F.bytesondisk = 0;
     F.isLarge = false;
@@ -266,6 +387,7 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const ht
   const std::optional<std::int64_t> total = head.content_range ? head.content_range->total : std::nullopt;
   if (!total || *total == local) {
     // The part on disk is the whole file: nothing left to fetch.
+    recordComplete(n, static_cast<double>(local));
     F.contentlength = static_cast<double>(local);
     F.downloadedbytes = static_cast<double>(local);
     F.downloadStatus = completed;
@@ -274,6 +396,7 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const ht
   // The server's file is not the one on disk: fetch it whole again.
   if (const int error = platform::truncate_file(path, 0))
     return stopFile(n, F, error, platform::system_error_text(error) + ": " + path);
+  fileSlots_[n].dlRecord.reset();
   F.bytesondisk = 0;
   F.isResumingDownload = false;
   F.isLarge = false;
