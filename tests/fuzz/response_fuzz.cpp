@@ -35,6 +35,7 @@
 #include "fuzz/response_heads.hpp"
 #include "platform/file_system.hpp"
 #include "support/fake_platform.hpp"
+#include "support/part_files.hpp"
 #include "support/recording_container.hpp"
 #include "support/temp_folder.hpp"
 #include "support/user_control1_test_view.hpp"
@@ -169,7 +170,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   folders().reset();
   const bool had_part = flags & 1;
-  if (had_part) testing::write_file((folders().chosen / "file.bin").string(), pattern_bytes(on_disk));
+  // A part the control left (with its record, which may carry a tag the
+  // answers can match), or a stranger's file, which must stay as it is.
+  const bool own_part = flags & 16;
+  const std::string part_path = (folders().chosen / "file.bin").string();
+  if (had_part && own_part)
+    testing::write_part(part_path, pattern_bytes(on_disk),
+                        queue::PartRecord{"http://srv/dir/file.bin", flags & 32 ? "\"a\"" : "", {}, -1, false});
+  else if (had_part)
+    testing::write_file(part_path, pattern_bytes(on_disk));
 
   {
     Run run;
@@ -219,5 +228,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run.check_folder();
     run.check_properties();
   }
+  if (had_part && !own_part && testing::read_file(part_path) != pattern_bytes(on_disk))
+    fail("a file the control did not write was written to");
   return 0;
 }

@@ -178,7 +178,8 @@ std::optional<std::string> read_file_note(const std::string& path) {
 
 int write_file_note(const std::string& path, const std::string& text) {
   const std::wstring name = windows::to_wide(path);
-  if (name.empty()) return ENOENT;
+  // Opening a stream of a missing file would create the file.
+  if (name.empty() || !file_exists(path)) return ENOENT;
   if (note_metadata) {
     const DWORD error = write_all(name + note_stream, text, FILE_ATTRIBUTE_NORMAL);
     if (error == 0) return 0;

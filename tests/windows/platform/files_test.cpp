@@ -177,5 +177,35 @@ TEST(WindowsPaths, TheControlJoinsAndCollapsesWithBackslashes) {
   EXPECT_EQ(queue::collapse_doubled_separators("\\\\server\\\\share"), "\\\\server\\share");
 }
 
+// The record a download keeps with its file: in an alternate data stream
+// where the volume keeps them, else in a hidden companion that holds only
+// for the file it was written for.
+TEST(WindowsFiles, NotesTravelWithTheirFileOnly) {
+  for (const bool metadata : {true, false}) {
+    platform::use_file_metadata_for_notes(metadata);
+    TempFolder folder;
+    const std::string path = folder.file("n\xC3\xA4me.bin");
+    platform::NumberedFiles files;
+    ASSERT_EQ(files.Open(1, path), 0);
+    files.Close(1);
+    EXPECT_FALSE(platform::read_file_note(path));
+    ASSERT_EQ(platform::write_file_note(path, "first"), 0);
+    ASSERT_EQ(platform::write_file_note(path, "second\nline"), 0);
+    EXPECT_EQ(platform::read_file_note(path), "second\nline");
+    // Another file moved into the name has no note of its own.
+    const std::string other = folder.file("other.bin");
+    ASSERT_EQ(files.Open(2, other), 0);
+    files.Close(2);
+    ASSERT_TRUE(MoveFileExW(platform::windows::to_wide(other).c_str(), platform::windows::to_wide(path).c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+    EXPECT_FALSE(platform::read_file_note(path)) << metadata;
+    ASSERT_EQ(platform::write_file_note(path, "again"), 0);
+    platform::settle_file_note(path);
+    EXPECT_FALSE(platform::file_exists(platform::file_note_companion(path)));
+    EXPECT_EQ(platform::write_file_note(folder.file("missing"), "x"), ENOENT);
+  }
+  platform::use_file_metadata_for_notes(true);
+}
+
 }  // namespace
 }  // namespace vintrel::windows_tests
