@@ -173,6 +173,20 @@ TEST_F(Checked, OwnPartUnderAFreeNameIsResumedThere) {
   EXPECT_EQ(read_file(path), "a stranger");
 }
 
+TEST_F(Checked, RedirectionOfTheRangeToAStrangersNameTakesAFreeName) {
+  const auto body = content(1000);
+  own_part(body.substr(0, 400));
+  write_file(dir.file("other.bin"), "a stranger");
+  connect();
+  respond(ok(body));
+  EXPECT_NE(connect().find("Range: bytes=400-"), std::string::npos);
+  respond("HTTP/1.1 302 Found\r\nLocation: /other.bin\r\n\r\n");
+  EXPECT_EQ(connect().find("Range:"), std::string::npos);
+  respond(ok(body));
+  EXPECT_EQ(read_file(dir.file("other.bin")), "a stranger");
+  EXPECT_EQ(read_file(dir.file("other (1).bin")), body);
+}
+
 TEST_F(Checked, PartOfAnotherAddressIsAStranger) {
   testing::write_part(path, "other", "http://elsewhere/file.bin");
   connect();

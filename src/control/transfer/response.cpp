@@ -371,7 +371,17 @@ void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const htt
   const std::string path = target->path.substr(0, target->path.find('?'));
   const std::string name = path.substr(path.rfind('/') + 1);
   if (!name.empty() && name != "." && name != "..") {
-    F.localfilename = queue::join_local_path(sBuffer, name);
+    const std::string local = queue::join_local_path(sBuffer, name);
+    if (local != F.localfilename) {
+      // Whatever lies under the new name is judged afresh by the next
+      // answer: it may be a stranger's file, which a range must not touch.
+      F.isSizeKnown = false;
+      F.isResumingDownload = false;
+      F.bytesondisk = 0;
+      F.isLarge = false;
+      fileSlots_[n].dlRecord.reset();
+    }
+    F.localfilename = local;
     fileSlots_[n].dlLocalFile = F.localfilename;
   }
   newRequest(n, F);
