@@ -130,6 +130,7 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::Res
   }
   const std::optional<double> offset = bodyOffset(n, F, code, head);
   if (!offset) return;
+  noteServerDigest(n, head);
 
   Transfer& T = fileSlots_[n].dlTransfer;
   T.chunked = head.chunked;
@@ -151,6 +152,7 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::Res
     if (*offset != F.bytesondisk) return stopFile(n, F, code, "The server's range ends inside the part on disk");
     // Everything is on disk already.
     if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
+    if (!checksumsHold(n, F)) return;
     F.downloadStatus = completed;
     F.strHTTPResponse.clear();
     return;
@@ -268,6 +270,7 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const ht
     // The part on disk is the whole file: nothing left to fetch.
     F.contentlength = static_cast<double>(local);
     F.downloadedbytes = static_cast<double>(local);
+    if (!checksumsHold(n, F)) return;
     F.downloadStatus = completed;
     return;
   }
