@@ -243,7 +243,7 @@ std::optional<Digest> parse_checksum(std::string_view text, std::string& why) {
     return std::nullopt;
   }
   if (hex.size() != algorithm->length * 2) {
-    why = "a " + std::string(algorithm->name) + " checksum has " + std::to_string(algorithm->length * 2) +
+    why = std::string(algorithm->name) + " checksums have " + std::to_string(algorithm->length * 2) +
           " hexadecimal digits, not " + std::to_string(hex.size());
     return std::nullopt;
   }

@@ -194,7 +194,7 @@ TEST_F(Response, AChecksumThatIsNotAlgoEqualsHexStopsTheFileBeforeItIsWritten) {
   respond(ok(content(100)));
   EXPECT_NE(status(), "Completed");
   EXPECT_EQ(c.dErrorNumber(), "13");
-  EXPECT_EQ(c.dErrorDesc(), "Invalid checksum \"sha-256=nothex\": a sha-256 checksum has 64 hexadecimal digits, not 6");
+  EXPECT_EQ(c.dErrorDesc(), "Invalid checksum \"sha-256=nothex\": sha-256 checksums have 64 hexadecimal digits, not 6");
   EXPECT_EQ(read_file(path), "");
 }
 
