@@ -26,8 +26,13 @@ class Hasher {
 };
 
 /// A new hasher for `algorithm`, or null with the reason in `why` (no
-/// cryptographic library to be loaded).
+/// cryptographic library to be loaded). It digests on a thread of its own,
+/// so a download's hashing runs beside its reads and writes instead of
+/// after each of them; update only copies the bytes (waiting when the
+/// thread is more than a few hundred KiB behind).
 std::unique_ptr<Hasher> make_hasher(HashAlgorithm algorithm, std::string& why);
+/// The library's own hasher, which digests on the caller's thread.
+std::unique_ptr<Hasher> make_library_hasher(HashAlgorithm algorithm, std::string& why);
 
 /// Adds the first `length` bytes of the file `path` to `hasher`: the part
 /// of a file on disk before the bytes that are still to come. Returns 0, or

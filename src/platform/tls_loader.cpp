@@ -111,7 +111,7 @@ bool module_available() {
 
 namespace vintrel::platform {
 
-std::unique_ptr<Hasher> make_hasher(HashAlgorithm algorithm, std::string& why) {
+std::unique_ptr<Hasher> make_library_hasher(HashAlgorithm algorithm, std::string& why) {
   const tls::Loaded& loaded = tls::load_once();
   if (loaded.make_hasher == nullptr) {
     why = loaded.make == nullptr ? "Checksums are not available: " + loaded.error.substr(loaded.error.find(':') + 2)

@@ -98,11 +98,35 @@ TEST(Hasher, PartOfAFileOnDiskIsReadIntoTheDigest) {
   // The same bytes fed straight give the same digest as read from disk.
   write_file(path, big);
   auto from_disk = hasher_for(HashAlgorithm::sha512);
-  auto fed = hasher_for(HashAlgorithm::sha512);
+  std::string why;
+  auto fed = make_library_hasher(HashAlgorithm::sha512, why);
   ASSERT_TRUE(from_disk && fed);
   EXPECT_EQ(hash_file_part(*from_disk, path, static_cast<std::int64_t>(big.size()) - 5), 0);
   fed->update(bytes_of(big).first(big.size() - 5));
   EXPECT_EQ(from_disk->finish(), fed->finish());
+}
+
+TEST(Hasher, ItsThreadDigestsEveryByteInOrderHoweverTheyAreCut) {
+  // Several blocks and a part of one, fed in pieces that straddle blocks.
+  std::string bytes(1024 * 1024 + 3, '\0');
+  for (std::size_t n = 0; n < bytes.size(); ++n) bytes[n] = static_cast<char>((n * 31) ^ (n >> 9));
+  std::string why;
+  auto reference = make_library_hasher(HashAlgorithm::sha256, why);
+  ASSERT_TRUE(reference) << why;
+  reference->update(bytes_of(bytes));
+  const auto expected = reference->finish();
+  for (const std::size_t piece : {std::size_t{1000}, std::size_t{100 * 1024 + 1}, bytes.size()}) {
+    auto hasher = hasher_for(HashAlgorithm::sha256);
+    ASSERT_TRUE(hasher);
+    for (std::size_t at = 0; at < bytes.size(); at += piece)
+      hasher->update(bytes_of(std::string_view(bytes).substr(at, piece)));
+    EXPECT_EQ(hasher->finish(), expected) << piece;
+  }
+  // One dropped before it is finished lets its thread go.
+  auto dropped = hasher_for(HashAlgorithm::sha256);
+  ASSERT_TRUE(dropped);
+  dropped->update(bytes_of(bytes));
+  dropped.reset();
 }
 
 TEST(Hasher, FilesShorterThanAskedOrMissingFailWithoutBeingMade) {

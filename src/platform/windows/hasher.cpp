@@ -63,7 +63,7 @@ LPCWSTR algorithm_id(HashAlgorithm algorithm) {
 
 }  // namespace
 
-std::unique_ptr<Hasher> make_hasher(HashAlgorithm algorithm, std::string& why) {
+std::unique_ptr<Hasher> make_library_hasher(HashAlgorithm algorithm, std::string& why) {
   BCRYPT_ALG_HANDLE provider = nullptr;
   NTSTATUS status = BCryptOpenAlgorithmProvider(&provider, algorithm_id(algorithm), nullptr, 0);
   ULONG length = 0;
