@@ -275,8 +275,12 @@ std::optional<Digest> parse_digest_dictionary(std::string_view value) {
       return std::nullopt;
     }
     // A key given twice counts as its last value.
-    for (std::size_t k = 0; k < checked.size(); ++k)
-      if (*key == checked[k].name) found[k] = std::move(bytes);
+    for (std::size_t k = 0; k < checked.size(); ++k) {
+      if (*key == checked[k].name) {
+        found[k] = std::move(bytes);
+        break;
+      }
+    }
     in.skip_blanks();
     if (in.done()) break;
     if (!in.take(',')) return std::nullopt;
