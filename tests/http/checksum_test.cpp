@@ -176,17 +176,6 @@ TEST_F(Response, AFileWholeOnDiskAlreadyIsReadBackAndChecked) {
   EXPECT_EQ(read_file(path + ".bad-checksum"), d.other);
 }
 
-TEST_F(Response, AChecksumGivenInMidBodyIsStillChecked) {
-  const Digests d;
-  const std::string answer = ok(d.body);
-  connect();
-  respond(answer.substr(0, 500));
-  h.file(1).put("checksum", automation::Variant("sha-256=" + d.words.at("{wrong256}")));
-  respond(answer.substr(500));
-  EXPECT_EQ(c.dErrorDesc(), d.expand(mismatch));
-  EXPECT_FALSE(platform::file_exists(path));
-}
-
 TEST_F(Response, AChecksumThatIsNotAlgoEqualsHexStopsTheFileBeforeItIsWritten) {
   // Written past the member's own check, as the engine's own code could.
   h.file(1).checksum = "sha-256=nothex";
