@@ -13,6 +13,7 @@
 #include "apps/get_session.hpp"
 #include "apps/network_options.hpp"
 #include "apps/report.hpp"
+#include "http/digest.hpp"
 #include "platform/console.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/folder_dialogs.hpp"
@@ -27,8 +28,10 @@ struct GetCommandLine {
   bool steady_ticks = false;
   std::vector<std::string> url_words;
   std::vector<std::string> mirror_words;
+  std::vector<std::string> checksum_words;
   CLI::Option* urls = nullptr;
   CLI::Option* mirrors = nullptr;
+  CLI::Option* checksums = nullptr;
 };
 
 void check_url(const std::string& url, const std::string& what) {
@@ -36,12 +39,14 @@ void check_url(const std::string& url, const std::string& what) {
   if (!parse_download_url(url, why)) throw CLI::ValidationError(what + " " + url, why);
 }
 
-// "-m URL" belongs to the URL just before it, so the order of the words on
-// the command line matters, which the parsed values alone do not keep.
+// "-m URL" and "--checksum ALGO=HEX" belong to the URL just before them, so
+// the order of the words on the command line matters, which the parsed
+// values alone do not keep.
 std::vector<FileRequest> files_in_order(const CLI::App& command, const GetCommandLine& line) {
   std::vector<FileRequest> files;
   std::size_t url = 0;
   std::size_t mirror = 0;
+  std::size_t checksum = 0;
   for (const CLI::Option* option : command.parse_order()) {
     if (option == line.urls) {
       files.push_back({line.urls->results().at(url++), {}});
@@ -49,6 +54,14 @@ std::vector<FileRequest> files_in_order(const CLI::App& command, const GetComman
       const std::string& text = line.mirrors->results().at(mirror++);
       if (files.empty()) throw CLI::ValidationError("--mirror " + text, "a mirror follows the URL it mirrors");
       files.back().mirrors.push_back(text);
+    } else if (option == line.checksums) {
+      const std::string& text = line.checksums->results().at(checksum++);
+      if (files.empty()) throw CLI::ValidationError("--checksum " + text, "a checksum follows the URL it checks");
+      if (!files.back().checksum.empty())
+        throw CLI::ValidationError("--checksum " + text, "a second checksum for " + files.back().url);
+      std::string why;
+      if (!http::parse_checksum(text, why)) throw CLI::ValidationError("--checksum " + text, why);
+      files.back().checksum = text;
     }
   }
   return files;
@@ -62,7 +75,8 @@ Command add_get_command(CLI::App& program) {
   CLI::App* get = program.add_subcommand("get", "Download files into a folder");
   get->footer(
       "A mirror (-m URL) names another server holding the same file as the URL\n"
-      "just before it; the fastest of them is used. Partial files are resumed.\n"
+      "just before it; the fastest of them is used; a checksum (--checksum\n"
+      "ALGO=HEX) belongs to the URL before it too. Partial files are resumed.\n"
       "Any number of files: a control takes 100, so longer lists go through\n"
       "several in turn.\n"
       "Exit status: 0 all files done, 1 some failed, 2 bad usage, 130 interrupted.\n\n"
@@ -73,13 +87,20 @@ Command add_get_command(CLI::App& program) {
       get->add_option("URL", line->url_words, "http:// or https:// address of a file to download")->type_name("");
   get->add_option("-i,--input-file", line->input_file,
                   "Also download the URLs listed in FILE (- for standard input), one file a line: its URL, then "
-                  "its mirrors, separated by blanks; blank lines and lines starting with # are skipped")
+                  "its mirrors, separated by blanks; blank lines and lines starting with # are skipped; an "
+                  "indented line \"checksum=ALGO=HEX\" under a URL gives its checksum")
       ->type_name("FILE");
   get->add_option("-d,--directory", o.directory, "Save into DIR (created when missing) instead of asking for a folder")
       ->type_name("DIR");
   line->mirrors = get->add_option("-m,--mirror", line->mirror_words, "Another server for the URL just before it")
                       ->type_name("URL")
                       ->allow_extra_args(false);
+  line->checksums =
+      get->add_option("--checksum", line->checksum_words,
+                      "The checksum of the URL just before it (sha-256, sha-512, sha-1 or md5); a file that does not "
+                      "match fails and is kept as NAME.bad-checksum")
+          ->type_name("ALGO=HEX")
+          ->allow_extra_args(false);
   get->add_option("--referer", o.referer, "Page address sent as \"Referer:\"")->type_name("URL");
   get->add_option("--cookie", o.cookie, "Cookie text sent as \"Cookie:\"")->type_name("TEXT");
   get->add_option("--title", o.title, "Title of the folder dialog")->type_name("TEXT");
@@ -114,12 +135,16 @@ Command add_get_command(CLI::App& program) {
             options.eager = !line->steady_ticks;
             if (!line->input_file.empty()) {
               std::vector<FileRequest> listed;
-              if (line->input_file == "-") {
-                listed = read_url_list(std::cin);
-              } else {
-                std::ifstream in(line->input_file);
-                if (!in) throw CLI::ValidationError("--input-file " + line->input_file, "cannot be read");
-                listed = read_url_list(in);
+              try {
+                if (line->input_file == "-") {
+                  listed = read_url_list(std::cin);
+                } else {
+                  std::ifstream in(line->input_file);
+                  if (!in) throw CLI::ValidationError("--input-file " + line->input_file, "cannot be read");
+                  listed = read_url_list(in);
+                }
+              } catch (const UrlListError& error) {
+                throw CLI::ValidationError("--input-file " + line->input_file, error.what());
               }
               options.files.insert(options.files.end(), listed.begin(), listed.end());
             }

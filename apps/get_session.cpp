@@ -184,6 +184,8 @@ class GetSession final : public platform::Container, public platform::PageObject
     report_.file_started(n, files(), options_.files[index(n)].url);
     const auto& mirrors = options_.files[index(n)].mirrors;
     call([&] {
+      // Set before the file's first tick, so its bytes are hashed as they come.
+      record(n).checksum = options_.files[index(n)].checksum;
       // Records exist only once the queue has started, and the start ran
       // file 1 with its single server: its mirrors join it now and it is
       // started again, so that it is probed on all of them.

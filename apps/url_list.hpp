@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <istream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,23 @@ namespace vintrel::apps {
 struct FileRequest {
   std::string url;
   std::vector<std::string> mirrors;
+  /// The checksum the file must have, ALGO=HEX; empty for none.
+  std::string checksum = {};
+};
+
+/// A URL list that cannot be read as it is meant: the message names the
+/// line.
+struct UrlListError : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
 /// The files of a URL list as wget -i and aria2 -i read it: one file a
 /// line, its first URL then its mirrors, separated by blanks or tabs; blank
-/// lines and lines starting with '#' are skipped.
+/// lines and lines starting with '#' are skipped. An indented NAME=VALUE
+/// line is an option of the file above it, as in aria2's lists; the one
+/// option read is checksum=ALGO=HEX. Other indented lines are files, as
+/// before. Throws UrlListError for an unknown option, an option before any
+/// file, a second checksum for a file or one that is not ALGO=HEX.
 std::vector<FileRequest> read_url_list(std::istream& in);
 
 /// A control holds at most this many files.

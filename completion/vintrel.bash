@@ -24,8 +24,8 @@ _vintrel() {
   local shared="-h --help --ca-file --insecure --proxy --no-proxy --tick-interval"
   local options
   case $command in
-    get) options="$shared -d --directory -m --mirror -i --input-file --referer --cookie --title -q --quiet -c --continue --tries
-                  --timeout --steady-ticks" ;;
+    get) options="$shared -d --directory -m --mirror --checksum -i --input-file --referer --cookie --title -q --quiet
+                  -c --continue --tries --timeout --steady-ticks" ;;
     host) options="$shared --dialog -d --directory --no-open --eager" ;;
     serve) options="$shared -p --port --allow-origin -d --directory --allow-open --eager" ;;
     *) options="-h --help --version" ;;
@@ -45,6 +45,12 @@ _vintrel() {
         ;;
       --dialog)
         mapfile -t COMPREPLY < <(compgen -W "peer interactive" -- "$cur")
+        return
+        ;;
+      --checksum)
+        # The algorithm can be guessed; the digest cannot.
+        compopt -o nospace 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -W "sha-256= sha-512= sha-1= md5=" -- "$cur")
         return
         ;;
       -m | --mirror | --referer | --cookie | --title | --tries | --timeout | --tick-interval | -p | --port | \

@@ -22,9 +22,11 @@
 #include "automation/slots.hpp"
 #include "files/file_io.hpp"
 #include "http/chunked.hpp"
+#include "http/digest.hpp"
 #include "http/response_header.hpp"
 #include "platform/container.hpp"
 #include "platform/file_system.hpp"
+#include "platform/hasher.hpp"
 #include "platform/numbered_files.hpp"
 #include "platform/platform.hpp"
 #include "queue/part_record.hpp"
@@ -221,8 +223,22 @@ class UserControl1 {
   /// download folder's volume.
   bool roomFor(std::int16_t n, DownloadFile& F, double bytes);
   void retryFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description);
+  // Checksums (transfer/checksum.cpp): the server's digest read from a 200
+  // or 206 head, the hashers started where the writer opens (over the part
+  // on disk first) and fed each written piece, and the check before a file
+  // may be called complete: false, with the file stopped, when it fails.
+  void noteServerDigest(std::int16_t n, const http::ResponseHead& head);
+  bool startChecksums(std::int16_t n, DownloadFile& F, std::int64_t offset);
+  void feedChecksums(std::int16_t n, std::span<const std::uint8_t> bytes);
+  bool checksumsHold(std::int16_t n, DownloadFile& F);
 
  public:
+  /// dErrorNumber of a file whose bytes do not have the checksum the user
+  /// or the server gave; its bytes are moved to its name +
+  /// bad_checksum_suffix.
+  static constexpr std::int16_t checksum_mismatch = 12300;
+  static constexpr const char* bad_checksum_suffix = ".bad-checksum";
+
   /// The value of the header line `name` in `header`, "" when absent
   /// (transfer/response.cpp).
   static std::string getHeaderValue(const std::string& header, const std::string& name);
@@ -295,6 +311,15 @@ class UserControl1 {
   // the fields keep the names the procedures use.
   friend struct UserControl1TestView;
 
+  /// The digests the file on a connection is checked against.
+  struct Checksums {
+    /// The response's digest of the whole file, when it gave one.
+    std::optional<http::ServerDigest> server;
+    /// One hasher per algorithm to check, fed every byte of the file from
+    /// its first, the part on disk included, once the writer is open.
+    std::vector<std::pair<http::DigestAlgorithm, std::unique_ptr<platform::Hasher>>> running;
+  };
+
   /// What the engine knows of the response on a file's current connection.
   struct Transfer {
     enum class Writer : std::uint8_t { none, plain, large };
@@ -307,6 +332,7 @@ class UserControl1 {
     // names the end of the next range exactly where contentlength, a
     // double, cannot.
     std::int64_t exact_total = -1;
+    Checksums checks;
   };
   using Writer = Transfer::Writer;
 

@@ -82,6 +82,28 @@ std::optional<std::string> field_value(std::string_view header, std::string_view
   return std::nullopt;
 }
 
+std::optional<std::string> field_values(std::string_view header, std::string_view name) {
+  std::optional<std::string> joined;
+  std::size_t start = header.find("\r\n");
+  while (start != std::string_view::npos) {
+    start += 2;
+    const auto end = header.find("\r\n", start);
+    const auto line = header.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    const auto colon = line.find(':');
+    if (colon != std::string_view::npos && text::iequals(text::trim(line.substr(0, colon)), name)) {
+      const auto value = text::trim(line.substr(colon + 1));
+      if (!joined) {
+        joined = std::string(value);
+      } else if (!value.empty()) {
+        if (!joined->empty()) *joined += ", ";
+        *joined += value;
+      }
+    }
+    start = end;
+  }
+  return joined;
+}
+
 HeadScan scan_head(std::string_view gathered, std::size_t arrived) {
   HeadScan scan;
   const auto end = find_header_end(gathered, arrived >= 3 ? arrived - 3 : 0);
@@ -126,6 +148,10 @@ ResponseHead read_response_head(std::string_view head) {
   if (value.etag && value.etag->empty()) value.etag.reset();
   value.last_modified = field_value(head, "Last-Modified");
   if (value.last_modified && value.last_modified->empty()) value.last_modified.reset();
+  value.repr_digest = field_values(head, "Repr-Digest");
+  value.content_digest = field_values(head, "Content-Digest");
+  value.digest = field_values(head, "Digest");
+  value.content_encoding = field_values(head, "Content-Encoding");
   return value;
 }
 

@@ -31,6 +31,9 @@ std::string reason_phrase(std::string_view status_line);
 /// blanks around it; nothing when the header has no such field. The header
 /// is the text before its blank line, status line first.
 std::optional<std::string> field_value(std::string_view header, std::string_view name);
+/// Every field `name` (any letter case) joined into one list value with
+/// ", ", as a field sent on several lines is meant; nothing when absent.
+std::optional<std::string> field_values(std::string_view header, std::string_view name);
 /// True when the body is sent in chunks ("Transfer-Encoding: chunked").
 bool is_chunked(std::string_view header);
 
@@ -100,6 +103,14 @@ struct ResponseHead {
   /// "W/"); nothing when absent or empty.
   std::optional<std::string> etag;
   std::optional<std::string> last_modified;
+
+  /// The digest fields of the file ("Repr-Digest", "Content-Digest",
+  /// "Digest") and "Content-Encoding", each as field_values reads it;
+  /// nothing when absent.
+  std::optional<std::string> repr_digest;
+  std::optional<std::string> content_digest;
+  std::optional<std::string> digest;
+  std::optional<std::string> content_encoding;
 
   bool operator==(const ResponseHead&) const = default;
 };

@@ -1,7 +1,7 @@
-// Finds and loads libvintrel_tls.so. It is looked for beside the file that
-// holds this code (the program, or the automation module a host loaded),
-// then where an install puts it relative to that file, then where the build
-// put it.
+// Finds and loads libvintrel_tls.so, for TLS or for digests, whichever is
+// needed first. It is looked for beside the file that holds this code (the
+// program, or the automation module a host loaded), then where an install
+// puts it relative to that file, then where the build put it.
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/hash_module.hpp"
 #include "platform/tls_module.hpp"
 
 namespace vintrel::platform::tls {
@@ -56,6 +57,7 @@ std::vector<std::string> candidates() {
 
 struct Loaded {
   MakeContext make = nullptr;
+  MakeHasher make_hasher = nullptr;
   std::string error;
 };
 
@@ -76,6 +78,7 @@ const Loaded& load_once() {
       }
       if (void* symbol = dlsym(handle, make_context_symbol)) {
         loaded.make = reinterpret_cast<MakeContext>(symbol);
+        loaded.make_hasher = reinterpret_cast<MakeHasher>(dlsym(handle, make_hasher_symbol));
         return;
       }
       tried += (tried.empty() ? "" : "; ") + path + ": no entry point";
@@ -105,3 +108,17 @@ bool module_available() {
 }
 
 }  // namespace vintrel::platform::tls
+
+namespace vintrel::platform {
+
+std::unique_ptr<Hasher> make_library_hasher(HashAlgorithm algorithm, std::string& why) {
+  const tls::Loaded& loaded = tls::load_once();
+  if (loaded.make_hasher == nullptr) {
+    why = loaded.make == nullptr ? "Checksums are not available: " + loaded.error.substr(loaded.error.find(':') + 2)
+                                 : "Checksums are not available: the TLS module has no digests";
+    return nullptr;
+  }
+  return std::unique_ptr<Hasher>(loaded.make_hasher(algorithm, why));
+}
+
+}  // namespace vintrel::platform

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "automation/members.hpp"
+#include "http/digest.hpp"
 #include "platform/file_system.hpp"
 
 namespace vintrel::queue {
@@ -31,7 +32,7 @@ const std::array<Member<remoteServerLoc>, 14> server_members{
     member<remoteServerLoc, &remoteServerLoc::isSecure>("isSecure"),
 };
 
-const std::array<Member<DownloadFile>, 26> file_members{
+const std::array<Member<DownloadFile>, 27> file_members{
     member<DownloadFile, &DownloadFile::remainingTime>("remainingTime"),
     member<DownloadFile, &DownloadFile::TotalTime>("TotalTime"),
     member<DownloadFile, &DownloadFile::therate>("therate"),
@@ -58,6 +59,17 @@ const std::array<Member<DownloadFile>, 26> file_members{
     member<DownloadFile, &DownloadFile::isSent>("isSent"),
     member<DownloadFile, &DownloadFile::isSizeKnown>("isSizeKnown"),
     member<DownloadFile, &DownloadFile::isLarge>("isLarge"),
+    // Checked when written, so that a mistyped checksum fails where script
+    // wrote it rather than after a whole download.
+    Member<DownloadFile>{"checksum", [](const DownloadFile& f) { return Variant(f.checksum); },
+                         [](DownloadFile& f, const Variant& value) {
+                           std::string text = automation::to_bstr(value);
+                           std::string why;
+                           if (!text.empty() && !http::parse_checksum(text, why))
+                             automation::raise(automation::err::type_mismatch, "Vintrel",
+                                               "Type mismatch: the checksum is not ALGO=HEX: " + why);
+                           f.checksum = std::move(text);
+                         }},
 };
 
 template <class C, std::size_t N>

@@ -75,6 +75,10 @@ class DownloadFile final : public automation::Object {
   bool isSent = false;
   bool isSizeKnown = false;
   bool isLarge = false;
+  /// The checksum the finished file must have, ALGO=HEX ("sha-256=9f86...");
+  /// empty for none. Writing text of another form fails with 13. Appended
+  /// last so that the members before it keep their places.
+  std::string checksum;
 
   /// Size in bytes of the local file `localfilename` (0 when missing);
   /// an empty name fails with 13.

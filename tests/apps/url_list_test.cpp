@@ -36,6 +36,31 @@ TEST(UrlList, OneFileALineWithItsMirrorsSkippingBlanksAndComments) {
   EXPECT_EQ(files[2].url, "http://a/three.iso");
 }
 
+TEST(UrlList, IndentedOptionLinesBelongToTheFileAboveThem) {
+  const std::string sum = "sha-256=" + std::string(64, 'a');
+  std::istringstream in(
+      "http://a/one.iso http://b/one.iso\n"
+      "  checksum=" +
+      sum +
+      "\r\n"
+      "http://a/two.iso\n"
+      "# a comment between a file and its option\n"
+      "\tchecksum=MD5=" +
+      std::string(32, 'F') +
+      "\n"
+      "  http://a/three.iso?x=1\n"
+      "http://a/four.iso\n");
+  const auto files = read_url_list(in);
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0].mirrors, std::vector<std::string>{"http://b/one.iso"});
+  EXPECT_EQ(files[0].checksum, sum);
+  EXPECT_EQ(files[1].checksum, "MD5=" + std::string(32, 'F'));
+  // An indented URL is a file, as it always was, even with a '=' in it.
+  EXPECT_EQ(files[2].url, "http://a/three.iso?x=1");
+  EXPECT_EQ(files[2].checksum, "");
+  EXPECT_EQ(files[3].checksum, "");
+}
+
 TEST(UrlList, EmptyInputHasNoFiles) {
   std::istringstream in("\n# nothing\n");
   EXPECT_TRUE(read_url_list(in).empty());

@@ -180,6 +180,8 @@ TEST(ResponseHead, ItsFieldsAreTheNamedParsersReadings) {
       EXPECT_EQ(head.reason, reason_phrase(status_line)) << name;
       EXPECT_EQ(head.chunked, is_chunked(text)) << name;
       EXPECT_EQ(head.location, field_value(text, "Location")) << name;
+      EXPECT_EQ(head.repr_digest, field_values(text, "Repr-Digest")) << name;
+      EXPECT_EQ(head.digest, field_values(text, "Digest")) << name;
       const auto range = field_value(text, "Content-Range");
       EXPECT_EQ(head.content_range, range ? parse_content_range(*range) : std::nullopt) << name;
     }

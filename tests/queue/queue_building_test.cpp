@@ -223,7 +223,31 @@ TEST(QueueRecords, MembersAreReachedByNameWithTheirTypes) {
   EXPECT_EQ(s.PortNum, 8080);
   EXPECT_EQ(error_of([&] { s.put("PortNum", automation::Variant("80a")); }), automation::err::type_mismatch);
   EXPECT_EQ(s.member_names().front(), "remoteFilePath");
-  EXPECT_EQ(f.member_names().size(), 26u);
+  EXPECT_EQ(f.member_names().size(), 27u);
+  EXPECT_EQ(f.member_names().back(), "checksum");
+}
+
+TEST(QueueRecords, ChecksumTakesAlgoEqualsHexOrNothingAndRefusesTheRest) {
+  const std::string sha1 = "sha-1=a9993e364706816aba3e25717850c26c9cd0d89d";
+  const struct {
+    automation::Variant value;
+    std::int32_t error;  // 0: taken as given
+  } cases[] = {
+      {automation::Variant(sha1), 0},
+      {automation::Variant("MD5=900150983CD24FB0D6963F7D28E17F72"), 0},
+      {automation::Variant(""), 0},
+      {automation::Variant("sha-1=a9993e36"), automation::err::type_mismatch},
+      {automation::Variant("a9993e364706816aba3e25717850c26c9cd0d89d"), automation::err::type_mismatch},
+      {automation::Variant("crc32=352441c2"), automation::err::type_mismatch},
+      {automation::Variant(256), automation::err::type_mismatch},
+  };
+  for (const auto& [value, error] : cases) {
+    queue::DownloadFile f;
+    f.checksum = sha1;
+    EXPECT_EQ(error_of([&] { f.put("checksum", value); }), error) << automation::to_bstr(value);
+    EXPECT_EQ(f.checksum, error ? sha1 : automation::to_bstr(value));
+    EXPECT_EQ(f.get("checksum").bstr(), f.checksum);
+  }
 }
 
 TEST(QueueRecords, IsInQueueComparesLocalNamesExactly) {

@@ -64,7 +64,7 @@ bool UserControl1::openWriter(std::int16_t n, DownloadFile& F, double offset) {
       return false;
     }
     T.writer = Writer::large;
-    return true;
+    return startChecksums(n, F, position);
   }
   int error = localFiles.Open(n, path);
   if (!error) error = localFiles.Truncate(n, position);
@@ -75,7 +75,7 @@ bool UserControl1::openWriter(std::int16_t n, DownloadFile& F, double offset) {
     return false;
   }
   T.writer = Writer::plain;
-  return true;
+  return startChecksums(n, F, position);
 }
 
 bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
@@ -94,6 +94,7 @@ bool UserControl1::writeBody(std::int16_t n, DownloadFile& F, Bytes bytes) {
       return false;
     }
   }
+  feedChecksums(n, bytes);
   F.downloadedbytes += static_cast<double>(bytes.size());
   return true;
 }
@@ -110,6 +111,7 @@ void UserControl1::completeFile(std::int16_t n, DownloadFile& F) {
   // A body that ended at its last chunk or at the close had no length up
   // front; now it has one.
   if (!fileSlots_[n].dlTransfer.length_known) F.contentlength = F.downloadedbytes;
+  if (!checksumsHold(n, F)) return;
   recordComplete(n, F.contentlength);
   Winsock1->Close(n);
   F.downloadStatus = completed;

@@ -130,6 +130,7 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::Res
   if (!F.isSizeKnown && !checkLocalFile(n, F, code, head)) return;
   const std::optional<double> offset = bodyOffset(n, F, code, head);
   if (!offset) return;
+  noteServerDigest(n, head);
 
   Transfer& T = fileSlots_[n].dlTransfer;
   T.chunked = head.chunked;
@@ -151,6 +152,7 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::Res
     if (*offset != F.bytesondisk) return stopFile(n, F, code, "The server's range ends inside the part on disk");
     // Everything is on disk already.
     if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
+    if (!checksumsHold(n, F)) return;
     recordComplete(n, F.bytesondisk);
     F.downloadStatus = completed;
     F.strHTTPResponse.clear();
@@ -211,11 +213,13 @@ bool UserControl1::checkLocalFile(std::int16_t n, DownloadFile& F, int code, con
         if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
         closeWriter(n);
         D.dlRecord = record ? *record : queue::PartRecord{url, answer.etag, answer.last_modified, answer.length, false};
-        recordComplete(n, static_cast<double>(size));
         F.bytesondisk = static_cast<double>(size);
         F.contentlength = static_cast<double>(size);
         F.downloadedbytes = static_cast<double>(size);
         F.strHTTPResponse.clear();
+        // A checksum is held to the file on disk too.
+        if (!checksumsHold(n, F)) return false;
+        recordComplete(n, static_cast<double>(size));
         StatusChange(already_complete_text);
         F.downloadStatus = completed;
         return false;
@@ -397,9 +401,10 @@ void UserControl1::rangeNotSatisfiable(std::int16_t n, DownloadFile& F, const ht
   const std::optional<std::int64_t> total = head.content_range ? head.content_range->total : std::nullopt;
   if (!total || *total == local) {
     // The part on disk is the whole file: nothing left to fetch.
-    recordComplete(n, static_cast<double>(local));
     F.contentlength = static_cast<double>(local);
     F.downloadedbytes = static_cast<double>(local);
+    if (!checksumsHold(n, F)) return;
+    recordComplete(n, static_cast<double>(local));
     F.downloadStatus = completed;
     return;
   }

@@ -143,6 +143,17 @@ std::string identity_of(const std::string& path) {
          std::to_string((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
 }
 
+// Whether the volume holding `name` keeps named streams (NTFS, ReFS). A
+// volume that does not may still take "name:stream" as a plain file name
+// (Wine's folders do): its notes would outlive their file.
+bool keeps_streams(const std::wstring& name) {
+  wchar_t root[MAX_PATH + 1] = {};
+  if (!GetVolumePathNameW(name.c_str(), root, MAX_PATH)) return false;
+  DWORD flags = 0;
+  if (!GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return false;
+  return (flags & FILE_NAMED_STREAMS) != 0;
+}
+
 // Streams a file system does not keep fail with these.
 bool streams_unsupported(DWORD error) {
   return error == ERROR_INVALID_NAME || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
@@ -162,7 +173,7 @@ void use_file_metadata_for_notes(bool use) { note_metadata = use; }
 std::optional<std::string> read_file_note(const std::string& path) {
   const std::wstring name = windows::to_wide(path);
   if (name.empty()) return std::nullopt;
-  if (note_metadata) {
+  if (note_metadata && keeps_streams(name)) {
     DWORD error = 0;
     if (auto value = read_all(name + note_stream, error)) return value;
     if (!streams_unsupported(error)) return std::nullopt;
@@ -180,7 +191,7 @@ int write_file_note(const std::string& path, const std::string& text) {
   const std::wstring name = windows::to_wide(path);
   // Opening a stream of a missing file would create the file.
   if (name.empty() || !file_exists(path)) return ENOENT;
-  if (note_metadata) {
+  if (note_metadata && keeps_streams(name)) {
     const DWORD error = write_all(name + note_stream, text, FILE_ATTRIBUTE_NORMAL);
     if (error == 0) return 0;
     if (!streams_unsupported(error)) return windows::errno_from_win32(error);
