@@ -100,5 +100,35 @@ TEST_F(RequestBuilding, ThroughAProxyAPlainRequestNamesItsServer) {
   EXPECT_EQ(engine.file(1).dlRequest.find("Proxy-"), std::string::npos);
 }
 
+// What reaches the wire for a URL: path and query with spaces and bytes
+// from 0x80 up encoded, the Host field with every port that is not the
+// scheme's default; the local file keeps the name as written.
+TEST(RequestLine, SpacesAndHighBytesAreEncodedAndTheHostNamesItsPort) {
+  const struct {
+    const char* url;
+    const char* line;
+    const char* host;
+    const char* name;
+  } cases[] = {
+      {"http://srv/a b/c d.zip?q=1 2", "GET /a%20b/c%20d.zip?q=1%202", "srv", "c d.zip"},
+      {"http://srv:8080/caf\xC3\xA9/\xE2\x82\xAC.txt", "GET /caf%C3%A9/%E2%82%AC.txt", "srv:8080", "\xE2\x82\xAC.txt"},
+      {"http://srv/x%20y.bin?a=%41", "GET /x%20y.bin?a=%41", "srv", "x%20y.bin"},
+      {"http://srv:80/x?u=http://b/y", "GET /x?u=http://b/y", "srv", "y"},
+      {"srv:81/plain.bin", "GET /plain.bin", "srv:81", "plain.bin"},
+      {"http://127.0.0.1:8080/f", "GET /f", "127.0.0.1:8080", "f"},
+      {"https://srv:443/s p.bin", "GET /s%20p.bin", "srv", "s p.bin"},
+      {"https://srv:8443/t.bin", "GET /t.bin", "srv:8443", "t.bin"},
+      {"http://[::1]:8080/v6 x", "GET /v6%20x", "[::1]:8080", "v6 x"},
+  };
+  for (const auto& c : cases) {
+    testing::ControlHarness h;
+    h.start({c.url}, "/dl");
+    const std::string request = h.send_request();
+    EXPECT_EQ(request.rfind(std::string(c.line) + " HTTP/1.1\r\n", 0), 0u) << c.url << "\n" << request;
+    EXPECT_NE(request.find(std::string("\r\nHost: ") + c.host + "\r\n"), std::string::npos) << c.url << "\n" << request;
+    EXPECT_EQ(h.file(1).localfilename, std::string("/dl/") + c.name) << c.url;
+  }
+}
+
 }  // namespace
 }  // namespace vintrel

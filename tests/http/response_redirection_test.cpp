@@ -117,6 +117,21 @@ TEST_F(Response, RedirectionCarryingALineEndIntoTheNextRequestStops) {
   EXPECT_EQ(c.theerrnumber, 302);
 }
 
+TEST_F(Response, RedirectedRequestsNameTheNewPortInTheirHostField) {
+  const std::pair<std::string, std::string> hops[] = {
+      {"http://mirror:8081/a b.bin",
+       "GET /a%20b.bin HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: mirror:8081"},
+      {"/c.bin", "GET /c.bin HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: mirror:8081"},
+      {"http://other/d.bin", "GET /d.bin HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: other\r"},
+      {"https://other:8443/e.bin", "GET /e.bin HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: other:8443"},
+  };
+  connect();
+  for (const auto& [location, request] : hops) {
+    respond("HTTP/1.1 307 Temporary\r\nLocation: " + location + "\r\n\r\n");
+    EXPECT_EQ(connect().rfind(request, 0), 0u) << location;
+  }
+}
+
 TEST_F(Response, TwentyFirstRedirectionStops) {
   for (int n = 1; n <= 20; ++n) {
     connect();

@@ -1,6 +1,7 @@
 // The two requests the control sends, composed as text byte for byte.
 
 #include "control/user_control1.hpp"
+#include "http/url.hpp"
 
 namespace vintrel::control {
 
@@ -21,8 +22,8 @@ struct RequestLine {
 RequestLine request_line(const platform::Platform& platform, const std::string& server, std::int32_t port, bool secure,
                          const std::string& path) {
   const platform::ProxyServer* proxy = secure ? nullptr : platform.proxy_for(server, port, false);
-  if (proxy == nullptr) return {path, {}};
-  RequestLine line{"http://" + platform::host_and_port(server, port) + path, {}};
+  if (proxy == nullptr) return {http::request_target(path), {}};
+  RequestLine line{"http://" + platform::host_and_port(server, port) + http::request_target(path), {}};
   if (const std::string credentials = proxy->authorization(); !credentials.empty()) {
     line.proxy_fields = "Proxy-Authorization: " + credentials + crlf;
   }
@@ -61,7 +62,7 @@ void UserControl1::buildPingRequest(std::int16_t probeIndex, const std::string& 
                                     const remoteServerLoc* server) {
   const RequestLine line = server != nullptr
                                ? request_line(platform_, server->servName, server->PortNum, server->isSecure, path)
-                               : RequestLine{path, {}};
+                               : RequestLine{http::request_target(path), {}};
   probeSlots_[probeIndex].psRequest = "GET " + line.target + " HTTP/1.1" + crlf + "Host: " + host + crlf +
                                       line.proxy_fields + "Connection: close" + crlf + "Accept: */*" + crlf + crlf;
 }
