@@ -16,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "automation/automation.hpp"
@@ -36,6 +37,11 @@ using automation::SlotArray;
 using automation::Variant;
 using queue::DownloadFile;
 using queue::remoteServerLoc;
+
+/// Raises `number` with the description "<what> holds control character
+/// 0xNN" when `value` holds a byte below 0x20 or DEL: such text never goes
+/// into a request, where a line end would start a header of its own.
+void refuse_control_characters(std::string_view value, std::int32_t number, std::string_view what);
 
 /// The download control.
 class UserControl1 {

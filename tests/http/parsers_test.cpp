@@ -199,5 +199,14 @@ TEST(Url, RequestTargetEncodesSpacesAndHighBytesOnly) {
   for (const auto& [path, target] : cases) EXPECT_EQ(request_target(path), target) << path;
 }
 
+TEST(Url, EveryControlByteInAnAbsoluteUrlRefusesIt) {
+  for (int byte = 0; byte < 0x80; ++byte) {
+    if (byte >= 0x20 && byte != 0x7F && byte != '~') continue;
+    const std::string c(1, static_cast<char>(byte));
+    for (const std::string& url : {"http://s" + c + "rv/x", "http://srv/x" + c + "y", "http://srv/x?q=" + c})
+      EXPECT_EQ(parse_http_url(url).has_value(), byte == '~') << "byte " << byte << " in " << url;
+  }
+}
+
 }  // namespace
 }  // namespace vintrel::http

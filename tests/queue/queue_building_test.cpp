@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "support/control_bytes.hpp"
 #include "support/control_harness.hpp"
 #include "support/temp_folder.hpp"
 #include "support/user_control1_test_view.hpp"
@@ -120,6 +121,31 @@ TEST_F(QueueBuilding, OnlyTheLeadingHttpSchemeIsRemoved) {
     EXPECT_EQ(server(n).PortNum, url.port) << url.url;
     EXPECT_EQ(server(n).remoteFilePath, url.path) << url.url;
     EXPECT_EQ(h.file(n).localfilename, std::string("/dl/") + url.name) << url.url;
+  }
+}
+
+// A control byte anywhere in a URL fails its record as a port that is not
+// a number does: earlier records stay, the pass ends there.
+TEST_F(QueueBuilding, AUrlWithAControlByteFailsItsRecordWithTypeMismatch) {
+  for (const std::string& byte : testing::control_bytes()) {
+    for (const std::string& bad : {"http://s" + byte + "rv/f.bin", "http://srv/f" + byte + ".bin",
+                                   "http://srv/f.bin?q=" + byte, "srv:80" + byte + "/f.bin"}) {
+      ControlHarness fresh;
+      auto& control = fresh.control;
+      for (const std::string& url : {std::string("http://srv/ok.bin"), bad, std::string("http://srv/later.bin")})
+        control.AddFile(url);
+      control.sBuffer = "/dl";
+      try {
+        control.createRecords();
+        ADD_FAILURE() << "accepted " << testing::control_name(byte) << " in " << bad;
+      } catch (const automation::AutomationError& e) {
+        EXPECT_EQ(e.number(), automation::err::type_mismatch);
+        EXPECT_EQ(e.description().rfind("The URL holds " + testing::control_name(byte) + ": ", 0), 0u)
+            << e.description();
+        EXPECT_EQ(e.description().find(byte), std::string::npos) << "shown raw: " << e.description();
+      }
+      EXPECT_EQ(control.DownloadFiles->Count(), 1);
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 #include "http/url.hpp"
 #include "platform/file_system.hpp"
 #include "queue/local_path.hpp"
+#include "text/text.hpp"
 
 namespace vintrel::control {
 
@@ -230,6 +231,12 @@ void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const htt
   if (++T.redirects > 20) return stopFile(n, F, code, "Too many redirections");
   const auto& location = head.location;
   if (!location || location->empty()) return stopFile(n, F, code, "Redirection without a location");
+  // It would become the next request line and Host field, where a line
+  // end starts a header of the server's choosing.
+  if (const auto at = text::find_control(*location); at != std::string::npos)
+    return stopFile(n, F, code,
+                    "Redirection refused: the Location holds " + text::control_name((*location)[at]) + ": " +
+                        text::show_controls(*location));
   // A relative Location keeps the scheme of the request it answers.
   const FileSlot& D = fileSlots_[n];
   const std::string base = http::request_url(D.dlServName, D.dlPortNum, D.dlSecure, D.dlRemotePath);
