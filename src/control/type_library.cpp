@@ -208,6 +208,8 @@ constexpr std::array member_table{
            }),
     method("CheckFreeSpace", 43, thedrive_param, Type::variant,
            [](UserControl1& c, Args& a) { return c.CheckFreeSpace(a[0].bstr()); }),
+    // Added after the interface's last member, so no identifier moves.
+    data<&UserControl1::maxTries>("maxTries", 47),
 };
 
 constexpr Event event_table[] = {

@@ -38,8 +38,10 @@ void UserControl1::downloadQueue() {
   F.isResumingDownload = false;
   F.isCon = false;
   F.isSent = false;
-  // Redirections are counted from each start of the file.
+  // Redirections and failed attempts are counted from each start of the
+  // file.
   fileSlots_[n].dlTransfer.redirects = 0;
+  fileSlots_[n].dlFailedAttempts = 0;
   launchProbes(n);
   // A single server needs no probing: the file is ready to connect now.
   if (DownloadFiles->Item(n).downloadStatus == pinged) request_tick(n, pinged);

@@ -91,10 +91,13 @@ void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
   DownloadFile& F = *record;
   F.isSent = true;
   const Bytes data = Winsock1->GetData(Index);
-  if (F.IsHeaderReceived)
+  if (F.IsHeaderReceived) {
+    // Bytes of the body: the server works, whatever ends this attempt.
+    if (!data.empty()) fileSlots_[Index].dlFailedAttempts = 0;
     receiveBody(Index, F, data);
-  else
+  } else {
     gatherHeader(Index, F, data);
+  }
 }
 
 void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
@@ -162,6 +165,7 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::Res
   F.downloadedbytes = *offset;
   F.strHTTPResponse.clear();
   if (T.length_known && F.downloadedbytes >= F.contentlength) return completeFile(n, F);
+  if (!body.empty()) fileSlots_[n].dlFailedAttempts = 0;
   receiveBody(n, F, body);
 }
 
@@ -301,7 +305,8 @@ void UserControl1::stopFile(std::int16_t n, DownloadFile& F, std::int64_t number
 
 void UserControl1::retryFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description) {
   // Handled like a failed connection: keep what is on disk and connect again
-  // on the next tick.
+  // on the next tick, unless too many attempts in a row brought nothing.
+  if (giveUp(n, F, number, description)) return;
   closeWriter(n);
   if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
   F.IsHeaderReceived = false;
