@@ -4,6 +4,7 @@
 
 #include "http/url.hpp"
 #include "queue/added_url.hpp"
+#include "text/text.hpp"
 
 namespace vintrel::apps {
 
@@ -12,6 +13,12 @@ std::optional<DownloadUrl> parse_download_url(std::string_view url, std::string&
   // would reach it as a host name.
   if (!url.starts_with("http://") && !url.starts_with("https://")) {
     why = "only http:// and https:// URLs can be downloaded";
+    return std::nullopt;
+  }
+  // It would reach the request line and the Host field, where a line end
+  // starts a header of its own.
+  if (const auto at = text::find_control(url); at != std::string_view::npos) {
+    why = "the URL holds a " + text::control_name(url[at]);
     return std::nullopt;
   }
   const queue::AddedUrl parts = queue::split_added_url(std::string(url), true);

@@ -17,6 +17,7 @@
 #include "platform/console.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/folder_dialogs.hpp"
+#include "text/text.hpp"
 
 namespace vintrel::apps {
 
@@ -36,7 +37,13 @@ struct GetCommandLine {
 
 void check_url(const std::string& url, const std::string& what) {
   std::string why;
-  if (!parse_download_url(url, why)) throw CLI::ValidationError(what + " " + url, why);
+  if (!parse_download_url(url, why)) throw CLI::ValidationError(what + " " + text::show_controls(url), why);
+}
+
+// The page address and cookie go out as header lines of every request.
+std::string header_text(const std::string& value) {
+  const auto at = text::find_control(value);
+  return at == std::string::npos ? std::string() : "holds a " + text::control_name(value[at]);
 }
 
 // "-m URL" and "--checksum ALGO=HEX" belong to the URL just before them, so
@@ -101,8 +108,12 @@ Command add_get_command(CLI::App& program) {
                       "match fails and is kept as NAME.bad-checksum")
           ->type_name("ALGO=HEX")
           ->allow_extra_args(false);
-  get->add_option("--referer", o.referer, "Page address sent as \"Referer:\"")->type_name("URL");
-  get->add_option("--cookie", o.cookie, "Cookie text sent as \"Cookie:\"")->type_name("TEXT");
+  get->add_option("--referer", o.referer, "Page address sent as \"Referer:\"")
+      ->type_name("URL")
+      ->check(CLI::Validator(header_text, ""));
+  get->add_option("--cookie", o.cookie, "Cookie text sent as \"Cookie:\"")
+      ->type_name("TEXT")
+      ->check(CLI::Validator(header_text, ""));
   get->add_option("--title", o.title, "Title of the folder dialog")->type_name("TEXT");
   get->add_flag("-q,--quiet", o.quiet, "Print only failures and the summary");
   get->add_flag("-c,--continue", o.continue_foreign,

@@ -73,7 +73,11 @@ class GetSession final : public platform::Container, public platform::PageObject
     show_progress();
     if (Text == "File Not Found") {
       loop_.post([this, n] {
-        if (pending(n)) fail(n, last_error());
+        if (!pending(n)) return;
+        std::string why = last_error();
+        // Said in the words of this program's own failures.
+        if (why.starts_with("Gave up after ")) why[0] = 'g';
+        fail(n, why);
       });
     }
   }
@@ -154,6 +158,8 @@ class GetSession final : public platform::Container, public platform::PageObject
     control_ = std::make_unique<control::UserControl1>(machine_, this);
     const bool started = call([&] {
       for (int n = first + 1; n <= first + count; ++n) control_->AddFile(options_.files[index(n)].url);
+      // The control gives a file up after this many fruitless attempts.
+      control_->maxTries = static_cast<std::int16_t>(options_.tries);
       control_->Timer1->set_interval(options_.tick_interval);
       control_->set_eager_ticks(options_.eager);
       control_->set_adopt_foreign_parts(options_.continue_foreign);
@@ -178,7 +184,6 @@ class GetSession final : public platform::Container, public platform::PageObject
     current_ = n;
     began_ = true;
     already_complete_ = false;
-    attempts_ = 0;
     last_size_ = size_on_disk(n);
     file_clock_.restart();
     report_.file_started(n, files(), options_.files[index(n)].url);
@@ -205,24 +210,19 @@ class GetSession final : public platform::Container, public platform::PageObject
     });
   }
 
+  // Another attempt follows: the control counts them and gives the file up
+  // itself ("File Not Found") once --tries in a row brought nothing.
   void attempt_failed(int n) {
     if (!pending(n)) return;
     const double size = size_on_disk(n);
     if (size > last_size_) {
       // The attempt brought bytes: the server works, only the connection
-      // broke. Count afresh from here.
+      // broke. The control counts afresh from here.
       last_size_ = size;
-      attempts_ = 0;
       report_.status(n, files(), "Waiting for a connection: " + last_error());
       return;
     }
-    const std::string why = last_error();
-    if (++attempts_ < options_.tries) {
-      report_.retrying(n, files(), attempts_, options_.tries, why);
-      return;
-    }
-    if (!call([this] { control_->CancelQueue(); })) return;
-    fail(n, "gave up after " + std::to_string(attempts_) + (attempts_ == 1 ? " attempt" : " attempts") + ": " + why);
+    report_.retrying(n, files(), control_->failed_attempts(local(n)), options_.tries, last_error());
   }
 
   void complete(int n, const std::string& path) {
@@ -340,7 +340,6 @@ class GetSession final : public platform::Container, public platform::PageObject
   std::vector<Outcome> outcomes_;
   int current_ = 0;                 // the file being fetched; files() + 1 once all are done
   platform::Stopwatch file_clock_;  // since the current file began
-  int attempts_ = 0;
   bool already_complete_ = false;  // the current file was found whole on disk
   double last_size_ = 0;
   double received_ = 0;

@@ -50,6 +50,20 @@ constexpr Member data(std::string_view name, std::uint16_t low) {
   };
 }
 
+// The page's cookie text and address go into every request as header
+// lines: a write holding a control byte fails with 5 and keeps the value.
+template <std::string UserControl1::*Ptr>
+constexpr Member header_text(std::string_view name, std::uint16_t low) {
+  Member m = data<Ptr>(name, low);
+  m.write = [](UserControl1& c, const Variant& v) {
+    std::string text = automation::from_value<std::string>(v);
+    refuse_control_characters(text, automation::err::invalid_call,
+                              Ptr == &UserControl1::cookielist ? "The cookie text" : "The page address");
+    c.*Ptr = std::move(text);
+  };
+  return m;
+}
+
 constexpr Member method(std::string_view name, std::uint16_t low, std::span<const Parameter> parameters, Type result,
                         Variant (*call)(UserControl1&, Args&)) {
   return Member{name, method_id(low), Kind::method, parameters, result, call, nullptr};
@@ -91,8 +105,8 @@ constexpr std::array member_table{
     data<&UserControl1::sBuffer>("sBuffer", 40),
     data<&UserControl1::dldirectory>("dldirectory", 41),
     data<&UserControl1::dlBrowseTitle>("dlBrowseTitle", 42),
-    data<&UserControl1::cookielist>("cookielist", 43),
-    data<&UserControl1::containerURL>("containerURL", 44),
+    header_text<&UserControl1::cookielist>("cookielist", 43),
+    header_text<&UserControl1::containerURL>("containerURL", 44),
     data<&UserControl1::theerrnumber>("theerrnumber", 45),
     data<&UserControl1::theerrdesc>("theerrdesc", 46),
 
@@ -194,6 +208,8 @@ constexpr std::array member_table{
            }),
     method("CheckFreeSpace", 43, thedrive_param, Type::variant,
            [](UserControl1& c, Args& a) { return c.CheckFreeSpace(a[0].bstr()); }),
+    // Added after the interface's last member, so no identifier moves.
+    data<&UserControl1::maxTries>("maxTries", 47),
 };
 
 constexpr Event event_table[] = {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "automation/automation.hpp"
@@ -39,6 +40,11 @@ using automation::SlotArray;
 using automation::Variant;
 using queue::DownloadFile;
 using queue::remoteServerLoc;
+
+/// Raises `number` with the description "<what> holds control character
+/// 0xNN" when `value` holds a byte below 0x20 or DEL: such text never goes
+/// into a request, where a line end would start a header of its own.
+void refuse_control_characters(std::string_view value, std::int32_t number, std::string_view what);
 
 /// The download control.
 class UserControl1 {
@@ -96,6 +102,9 @@ class UserControl1 {
   std::string containerURL;
   std::int16_t theerrnumber = 0;
   std::string theerrdesc = "No Error";
+  /// Connection attempts in a row that bring no byte before a file is
+  /// given up; 0 or less tries for ever.
+  std::int16_t maxTries = 20;
 
   // ---- Engine state that script does not see ------------------------------
   // Hosts and tests read these; the per-file and per-probe state is private
@@ -128,6 +137,11 @@ class UserControl1 {
     std::int32_t PortNum = 0;
   };
   std::optional<ChosenServer> chosen_server(std::int64_t n) const;
+  /// How many attempts in a row of file `n` have failed without a byte of
+  /// its body (the count maxTries is held against), for hosts that show
+  /// it; 0 for an index outside the slots. Defined in
+  /// transfer/transfer_errors.cpp, where it is counted.
+  std::int32_t failed_attempts(std::int64_t n) const;
 
   // ---- Queue building (queue/queue_building.cpp) ----------------------------
   /// Appends a URL to the list; the 101st fails with 9.
@@ -231,6 +245,10 @@ class UserControl1 {
   bool startChecksums(std::int16_t n, DownloadFile& F, std::int64_t offset);
   void feedChecksums(std::int16_t n, std::span<const std::uint8_t> bytes);
   bool checksumsHold(std::int16_t n, DownloadFile& F);
+  /// Counts a failed attempt of file `n`; at maxTries in a row the file is
+  /// stopped as a missing one, with "Gave up after N attempts: " before
+  /// `description`, and true is returned.
+  bool giveUp(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description);
 
  public:
   /// dErrorNumber of a file whose bytes do not have the checksum the user
@@ -345,6 +363,9 @@ class UserControl1 {
     std::string dlHost;  // the Host field
     std::string dlRemotePath;
     bool dlSecure = false;  // reached over TLS
+    // Attempts in a row that failed before a byte of the body came; set
+    // back to 0 by a body byte and by each start of the file.
+    std::int32_t dlFailedAttempts = 0;
     std::string dlRequest;  // the request buildRequest made, sent by sendRequest
     // The last arrival while the head is gathered, and the 1-based position
     // of the blank line that ends the head once it has come (0 before);

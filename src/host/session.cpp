@@ -19,6 +19,7 @@
 #include "platform/file_system.hpp"
 #include "platform/platform.hpp"
 #include "queue/records.hpp"
+#include "text/text.hpp"
 
 namespace vintrel::host {
 
@@ -274,9 +275,23 @@ struct Session::Impl final : platform::Container, platform::PageObject {
     return to_json(servers->get("Count"));
   }
 
+  // Both become header lines of every request; a control byte in either
+  // refuses the whole request, so nothing of it is kept.
   void page_data(const json& request) {
-    if (request.contains("url")) page_url = text_field(request, "url");
-    if (request.contains("cookie")) page_cookie = text_field(request, "cookie");
+    const auto header_text = [&](const char* name, std::string& into) {
+      if (!request.contains(name)) return false;
+      into = text_field(request, name);
+      if (const auto at = text::find_control(into); at != std::string::npos)
+        fail(protocol_error::bad_request,
+             std::string("\"") + name + "\" holds " + text::control_name(into[at]) + ", which no request may carry");
+      return true;
+    };
+    std::string url;
+    std::string cookie;
+    const bool has_url = header_text("url", url);
+    const bool has_cookie = header_text("cookie", cookie);
+    if (has_url) page_url = std::move(url);
+    if (has_cookie) page_cookie = std::move(cookie);
   }
 
   void folder(const json& request) {

@@ -174,7 +174,24 @@ std::string authority(const std::string& host, std::int32_t port, bool secure) {
 }  // namespace
 
 std::string host_field(const std::string& host, std::int32_t port, bool secure) {
-  return secure || is_ipv6(host) ? authority(host, port, secure) : host;
+  return authority(host, port, secure);
+}
+
+std::string request_target(std::string_view path) {
+  constexpr const char* digits = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(path.size());
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == ' ' || byte >= 0x80) {
+      out += '%';
+      out += digits[byte >> 4];
+      out += digits[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 std::string request_url(const std::string& host, std::int32_t port, bool secure, const std::string& path) {

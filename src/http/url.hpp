@@ -24,10 +24,15 @@ struct HttpUrl {
 /// port is 80 for http and 443 for https.
 std::optional<HttpUrl> parse_http_url(std::string_view url);
 
-/// The Host field for a server. An IPv6 address goes in brackets; the port
-/// follows when it is not the scheme's default. A plain-http name or IPv4
-/// address keeps the form the control has always sent: the name alone.
+/// The Host field for a server: the host, an IPv6 address in brackets, and
+/// the port when it is not the scheme's default. Servers build absolute
+/// redirections from it, so a port left out sends the client to another
+/// server.
 std::string host_field(const std::string& host, std::int32_t port, bool secure);
+
+/// `path` (path and query) as a request line carries it: spaces and bytes
+/// from 0x80 up percent-encoded, everything else, "%XX" included, as it is.
+std::string request_target(std::string_view path);
 
 /// The URL a request went to, as the base of a redirection's Location.
 std::string request_url(const std::string& host, std::int32_t port, bool secure, const std::string& path);

@@ -7,6 +7,7 @@ namespace vintrel::queue {
 
 namespace {
 
+constexpr std::string_view http_prefix = "http://";
 constexpr std::string_view https_prefix = "https://";
 
 bool starts_with_https(const std::string& url) {
@@ -24,7 +25,9 @@ AddedUrl split_added_url(const std::string& url, bool tls) {
     parts.secure = true;
     U = url.substr(https_prefix.size());
   } else {
-    U = text::replace_all(url, "http://", "");
+    // Only the scheme goes: an "http://" further on is part of the path
+    // or query ("/x?u=http://b/y").
+    U = url.starts_with(http_prefix) ? url.substr(http_prefix.size()) : url;
   }
   const auto segments = text::split(U, "/");
   if (segments.empty()) return parts;

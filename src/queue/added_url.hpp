@@ -18,8 +18,8 @@ struct AddedUrl {
 };
 
 /// Splits `url` as the queue start does. Plain URLs keep the control's old
-/// reading: every "http://" is removed, the first segment is the server and
-/// a ":" in it starts the port. An
+/// reading, but for the scheme: a leading "http://" is removed (exact
+/// case), the first segment is the server and a ":" in it starts the port. An
 /// "https://" prefix (any letter case, only when `tls`) is removed once and
 /// gives the port 443. A bracketed IPv6 address ("[::1]:8080") is read in
 /// either scheme. The Host field follows from these (http::host_field).

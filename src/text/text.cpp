@@ -92,4 +92,27 @@ std::string percent_decode(std::string_view text) { return decoded(text, false);
 
 std::string form_decode(std::string_view text) { return decoded(text, true); }
 
+std::size_t find_control(std::string_view text) noexcept {
+  for (std::size_t at = 0; at < text.size(); ++at)
+    if (is_control(text[at])) return at;
+  return std::string_view::npos;
+}
+
+namespace {
+std::string hex_byte(char c) {
+  constexpr const char* digits = "0123456789ABCDEF";
+  const auto byte = static_cast<unsigned char>(c);
+  return {digits[byte >> 4], digits[byte & 0xF]};
+}
+}  // namespace
+
+std::string control_name(char c) { return "control character 0x" + hex_byte(c); }
+
+std::string show_controls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) out += is_control(c) ? "\\x" + hex_byte(c) : std::string(1, c);
+  return out;
+}
+
 }  // namespace vintrel::text

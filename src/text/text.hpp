@@ -31,4 +31,15 @@ std::string percent_decode(std::string_view text);
 /// percent_decode for a form's fields, where "+" stands for a space.
 std::string form_decode(std::string_view text);
 
+/// True for the bytes no header line or request line may carry: those
+/// below 0x20 (CR and LF end a line, so they would start a header of
+/// their own) and DEL.
+constexpr bool is_control(char c) noexcept { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+/// The position of the first control byte of `text`; npos when none.
+std::size_t find_control(std::string_view text) noexcept;
+/// "control character 0x0A": how a message names the control byte `c`.
+std::string control_name(char c);
+/// `text` with every control byte written as "\xNN", fit to be shown.
+std::string show_controls(std::string_view text);
+
 }  // namespace vintrel::text

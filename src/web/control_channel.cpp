@@ -77,8 +77,6 @@ struct Missed {
   int retries = 0;
 };
 
-constexpr int default_tries = 20;
-
 class ControlChannel final : public Channel {
  public:
   ControlChannel(platform::Platform& platform, Outlet outlet, const ControlChannelOptions& options, std::string session)
@@ -143,10 +141,10 @@ class ControlChannel final : public Channel {
     if (op == request.end() || !op->is_string() || (*op != "drive" && *op != "session")) return false;
     Json answer{{"id", request.contains("id") ? request["id"] : Json(nullptr)}};
     if (*op == "drive") {
-      const auto tries = request.find("tries");
-      tries_ = tries != request.end() && tries->is_number_integer()
-                   ? static_cast<int>(std::clamp<std::int64_t>(tries->get<std::int64_t>(), 1, 1000))
-                   : default_tries;
+      // The control itself gives a file up after that many fruitless
+      // attempts (20 unless told), with its own "File Not Found".
+      if (const auto tries = request.find("tries"); tries != request.end() && tries->is_number_integer())
+        engine().maxTries = static_cast<std::int16_t>(std::clamp<std::int64_t>(tries->get<std::int64_t>(), 1, 1000));
       driving_ = true;
       answer["result"] = nullptr;
     } else {
@@ -198,7 +196,11 @@ class ControlChannel final : public Channel {
       if (known(n) && outcomes_[n].size < 0 && status_ != "Waiting for a connection")
         outcomes_[n].size = platform::file_size_of(engine().DownloadFiles->Item(n).localfilename);
       if (status_ == "File Not Found") {
-        finish(n, "failed", "", engine().theerrnumber, engine().theerrdesc);
+        // A file the control gave up: its last attempt failed as well.
+        const control::UserControl1& c = engine();
+        if (known(n) && outcomes_[n].state.empty() && c.maxTries > 0 && c.failed_attempts(n) >= c.maxTries)
+          ++outcomes_[n].tries;
+        finish(n, "failed", "", c.theerrnumber, c.theerrdesc);
       } else if (status_ == "Waiting for a connection") {
         retried(n);
       }
@@ -218,8 +220,7 @@ class ControlChannel final : public Channel {
 
   bool known(std::int16_t n) { return n >= 1 && n <= engine().DownloadFiles->Count(); }
 
-  void finish(std::int16_t n, const char* state, std::string path, std::int64_t number, std::string description,
-              bool given_up = false) {
+  void finish(std::int16_t n, const char* state, std::string path, std::int64_t number, std::string description) {
     if (!known(n)) return;
     Outcome& o = outcomes_[n];
     if (!o.state.empty()) return;
@@ -234,49 +235,33 @@ class ControlChannel final : public Channel {
     if (o.state == "done") detail["size"] = o.size;
     if (o.state == "failed") detail["error"] = Json{{"number", o.number}, {"description", o.description}};
     event("FileOutcome", std::move(detail));
-    if (driving_) move_on(n, given_up);
+    if (driving_) move_on(n);
   }
 
-  // An attempt that left the file on disk no larger than before brought
-  // nothing; a file that keeps growing is never given up.
+  // Every reconnection is told with the control's count of the attempts in
+  // a row that brought nothing, which it gives the file up at.
   void retried(std::int16_t n) {
     if (!known(n)) return;
     Outcome& o = outcomes_[n];
     if (!o.state.empty()) return;
     ++o.tries;
     if (!attached_) ++missed_.retries;
-    const std::int64_t size = platform::file_size_of(engine().DownloadFiles->Item(n).localfilename);
-    if (size > o.size) {
-      o.size = size;
-    } else {
-      ++o.fruitless;
-    }
-    const std::int64_t number = engine().theerrnumber;
-    const std::string description = engine().theerrdesc;
+    o.size = std::max(o.size, platform::file_size_of(engine().DownloadFiles->Item(n).localfilename));
+    o.fruitless = engine().failed_attempts(n);
     event("FileRetry", Json{{"file", n},
                             {"server", server_of(n)},
                             {"tries", o.tries},
                             {"fruitless", o.fruitless},
-                            {"limit", tries_},
-                            {"error", {{"number", number}, {"description", description}}}});
-    if (driving_ && o.fruitless >= tries_)
-      finish(n, "failed", "", number,
-             "Gave up after " + std::to_string(o.tries) + (o.tries == 1 ? " try: " : " tries: ") + description, true);
+                            {"limit", engine().maxTries},
+                            {"error", {{"number", engine().theerrnumber}, {"description", engine().theerrdesc}}}});
   }
 
   // After the event that ended file n, never inside it: the control is
-  // still in the middle of that file's step. A file given up is stopped
-  // first: the control itself would go on reconnecting, also once the queue
-  // has ended with it as its last file.
-  void move_on(std::int16_t n, bool stop) {
-    auto step = [this, alive = std::weak_ptr<bool>(alive_), n, stop] {
+  // still in the middle of that file's step.
+  void move_on(std::int16_t n) {
+    auto step = [this, alive = std::weak_ptr<bool>(alive_), n] {
       const auto still = alive.lock();
       if (!still || !*still || session_.closed() || engine().CurFile != n) return;
-      control::UserControl1& c = engine();
-      if (stop && known(n)) {
-        c.DownloadFiles->Item(n).downloadStatus = queue::status::idle;
-        if (c.Winsock1->IsLoaded(n) && c.Winsock1->State(n) != platform::sck::closed) c.Winsock1->Close(n);
-      }
       try {
         engine().GotoFile(static_cast<std::int16_t>(n + 1));
       } catch (const automation::AutomationError&) {
@@ -299,7 +284,6 @@ class ControlChannel final : public Channel {
   bool attached_ = true;
   int attaches_ = 0;
   bool driving_ = false;
-  int tries_ = default_tries;
   std::map<std::int16_t, Outcome> outcomes_;
   Missed missed_;
   std::string status_;

@@ -42,9 +42,10 @@ struct ControlChannelOptions {
 ///
 /// Besides the host protocol's requests a page may send two of its own:
 ///   {"op":"drive","tries":n}  the channel moves the queue on by itself
-///     (GotoFile of the next file) when a file is saved, stops, or did
-///     not grow on disk across n of its reconnections (default 20),
-///     so a queue finishes without its page. Each file's end comes as
+///     (GotoFile of the next file) when a file is saved or stops, also
+///     when the control gives it up after n attempts in a row that
+///     brought no byte (n sets its maxTries; default 20), so a queue
+///     finishes without its page. Each file's end comes as
 ///     {"event":"FileOutcome","args":[{"file","state":"done"|"failed",
 ///     "path","size","server","error":{"number","description"},"tries"}]}, each
 ///     reconnection as {"event":"FileRetry","args":[{"file","tries",

@@ -14,6 +14,7 @@
 
 #include "get_program_rig.hpp"
 #include "get_runs.hpp"
+#include "support/control_bytes.hpp"
 #include "terminal_lines.hpp"
 
 namespace vintrel::testing {
@@ -179,6 +180,35 @@ TEST(GetProgram, BadUsageExitsWith2AndShowsTheUsage) {
     EXPECT_TRUE(run.err.starts_with("vintrel: ")) << shown << "\n" << describe(run);
     EXPECT_NE(run.err.find("Usage:"), std::string::npos) << shown << "\n" << describe(run);
     EXPECT_EQ(run.out, "") << shown;
+  }
+}
+
+// Whatever would reach a request with a control byte in it is a usage
+// error, told without echoing the byte; each byte is tried in one place in
+// turn (an argument cannot hold a NUL, an input file can).
+TEST(GetProgram, ControlBytesInAddressesCookieOrRefererAreUsageErrors) {
+  TempFolder folder;
+  const std::string list = folder.file("list.txt");
+  int turn = 0;
+  for (const std::string& byte : control_bytes()) {
+    const std::string bad = "http://127.0.0.1/a" + byte + "b";
+    const int place = byte == std::string(1, '\0') ? 4 : turn++ % 5;
+    std::vector<std::string> arguments{VINTREL_PROGRAM, "get", "-d", folder.path().string()};
+    if (place == 0) arguments.insert(arguments.end(), {bad});
+    if (place == 1) arguments.insert(arguments.end(), {"http://127.0.0.1/a", "-m", bad});
+    if (place == 2) arguments.insert(arguments.end(), {"--cookie", "s=1" + byte + "X: 1", "http://127.0.0.1/a"});
+    if (place == 3) arguments.insert(arguments.end(), {"--referer", "http://p/" + byte, "http://127.0.0.1/a"});
+    if (place == 4) {
+      write_file(list, "http://127.0.0.1/ok\n" + bad + "\n");
+      arguments.insert(arguments.end(), {"-i", list});
+    }
+    const ProgramRun run = run_program(arguments, {}, 10s);
+    EXPECT_EQ(run.status, 2) << control_name(byte) << " in place " << place << "\n" << describe(run);
+    EXPECT_NE(run.err.find("Usage:"), std::string::npos) << describe(run);
+    if (byte != "\n") {
+      EXPECT_EQ(run.err.find(byte), std::string::npos) << control_name(byte) << " echoed";
+    }
+    EXPECT_EQ(run.out, "");
   }
 }
 

@@ -141,7 +141,7 @@ TEST(GetProxy, RequestNamesTheServerInFullAndCredentialsStaySecret) {
   EXPECT_EQ(read_file(folder.file("file.txt")), "hello");
   ASSERT_EQ(proxy.requests().size(), 1u);
   EXPECT_EQ(proxy.requests()[0],
-            "GET http://127.0.0.1:9/file.txt HTTP/1.1\r\nReferer: \r\nHost: 127.0.0.1\r\n"
+            "GET http://127.0.0.1:9/file.txt HTTP/1.1\r\nReferer: \r\nHost: 127.0.0.1:9\r\n"
             "Proxy-Authorization: Basic dXNlcjpzM2NyZXQ=\r\nConnection: close\r\nAccept: */*\r\nCookie: \r\n\r\n");
   for (const std::string secret : {"s3cret", "dXNlcjpzM2NyZXQ="}) {
     EXPECT_EQ(run.out.find(secret), std::string::npos);

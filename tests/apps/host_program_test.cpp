@@ -14,6 +14,7 @@
 #include "child_process.hpp"
 #include "support/hostile_server.hpp"
 #include "support/nginx_server.hpp"
+#include "support/server_process.hpp"
 #include "support/temp_folder.hpp"
 
 namespace vintrel::testing {
@@ -114,6 +115,37 @@ TEST(HostProgram, GoesThroughTheEnvironmentsProxy) {
     EXPECT_TRUE(has(refused.err(), "--proxy: unsupported proxy scheme")) << refused.err();
     EXPECT_FALSE(has(refused.err(), "s3cret"));
   }
+}
+
+// A script that counts nothing still sees an end: the control gives an
+// unreachable server up after maxTries attempts, as a missing file.
+TEST(HostProgram, AnUnreachableServerIsGivenUpAfterMaxTries) {
+  TempFolder folder;
+  const std::string url = "http://127.0.0.1:" + std::to_string(free_loopback_port()) + "/nobody.bin";
+  ChildProcess host({VINTREL_PROGRAM, "host", "--tick-interval", "20", "-d", folder.path().string()}, with_input());
+  const auto send = [&](const Json& request) { host.write_input(request.dump() + "\n"); };
+  send({{"id", 1}, {"op", "put"}, {"name", "maxTries"}, {"value", 3}});
+  send({{"id", 2}, {"op", "call"}, {"name", "AddFile"}, {"args", {url}}});
+  send({{"id", 3}, {"op", "call"}, {"name", "StartQueue"}});
+  ASSERT_TRUE(host.wait_until([&] { return has(host.out(), "File Not Found"); }, 20s)) << host.out() << host.err();
+  send({{"id", 4}, {"op", "get"}, {"name", "dErrorDesc"}});
+  send({{"id", 5}, {"op", "get"}, {"name", "dErrorNumber"}});
+  ASSERT_TRUE(host.wait_until([&] { return has(host.out(), R"({"id":5,)"); }, 10s)) << host.out();
+  host.close_input();
+  ASSERT_EQ(host.wait_for_exit(10s), 0) << host.out() << host.err();
+
+  std::vector<std::string> statuses;
+  Json description;
+  Json number;
+  for (const Json& line : lines_of(host.out())) {
+    if (line.value("event", "") == "OnStatusChange") statuses.push_back(line["args"][0]);
+    if (line.value("id", 0) == 4) description = line["result"];
+    if (line.value("id", 0) == 5) number = line["result"];
+  }
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Locating File", "Waiting for a connection", "Locating File",
+                                                "Waiting for a connection", "Locating File", "File Not Found"}));
+  EXPECT_EQ(description, "Gave up after 3 attempts: Connection is forcefully rejected") << host.out();
+  EXPECT_EQ(number, "10061");
 }
 
 TEST(HostProgram, QuitEndsTheHostWhileInputStaysOpen) {

@@ -87,6 +87,7 @@ const Row interface_rows[] = {
     {"addFilesToQueue", 0x6003, 39, Is::method, 0, VarType::Empty},
     {"OpenIt", 0x6003, 42, Is::method, 1, VarType::Empty},
     {"CheckFreeSpace", 0x6003, 43, Is::method, 1, VarType::Empty},
+    {"maxTries", 0x4003, 47, Is::member, 0, VarType::I2},
 };
 
 inline DispId id_of(const Row& row) { return static_cast<DispId>(row.high << 16 | row.low); }
@@ -127,6 +128,7 @@ inline std::vector<std::string> state_of(Surface& s) {
           c.containerURL,
           n(c.theerrnumber),
           c.theerrdesc,
+          n(c.maxTries),
           c.urlValue,
           n(c.totalFiles),
           n(c.DownloadFiles->Count()),

@@ -11,6 +11,7 @@
 
 #include "control/dispatch_rig.hpp"
 #include "control/surface.hpp"
+#include "support/control_bytes.hpp"
 
 namespace vintrel {
 namespace {
@@ -138,6 +139,32 @@ TEST(ControlInterface, DataMembersConvertTheAutomationWay) {
   // A plain value has no reference to assign.
   EXPECT_EQ(error_of([&] { s.invoke(cur_file, invoke::property_putref, {Variant("3")}); }), err::no_member);
   EXPECT_EQ(s.c.CurFile, 2);
+}
+
+// The page's cookie text and address go into every request: script may
+// write them, but not with a byte that would end a header line.
+TEST(ControlInterface, CookieAndPageAddressRefuseControlBytesAndKeepTheirValue) {
+  for (const char* member : {"cookielist", "containerURL"}) {
+    for (const std::string& byte : testing::control_bytes()) {
+      Surface s;
+      s.object.put(member, Variant("kept=1"));
+      const DispId id = s.object.GetIDsOfNames(member);
+      for (bool by_name : {true, false}) {
+        const Variant value("a=1" + byte + "X-Injected: 1");
+        try {
+          if (by_name)
+            s.object.put(member, value);
+          else
+            s.invoke(id, invoke::property_put, {value});
+          ADD_FAILURE() << member << " took " << testing::control_name(byte);
+        } catch (const automation::AutomationError& e) {
+          EXPECT_EQ(e.number(), err::invalid_call);
+          EXPECT_NE(e.description().find(testing::control_name(byte)), std::string::npos) << e.description();
+        }
+        EXPECT_EQ(s.object.get(member).bstr(), "kept=1");
+      }
+    }
+  }
 }
 
 TEST(ControlInterface, MethodArgumentsConvertToTheirParameterTypes) {

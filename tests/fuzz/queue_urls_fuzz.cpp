@@ -1,7 +1,8 @@
 // URLs as pages hand them over, one a line: queued, turned into records,
 // readied and started. A URL the control cannot use may fail with the
-// numbered errors script expects (9, 13, 6); nothing may crash, and every
-// record must name a file directly inside the chosen folder.
+// numbered errors script expects (9, 13, 6); nothing may crash, every
+// record must name a file directly inside the chosen folder, and no request
+// sent may hold a control byte but its line ends.
 
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "automation/automation.hpp"
 #include "control/user_control1.hpp"
+#include "support/control_bytes.hpp"
 #include "support/fake_platform.hpp"
 #include "support/recording_container.hpp"
 
@@ -72,11 +74,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const automation::AutomationError& e) {
     if (!expected(e)) fail("readying the queue failed with " + std::to_string(e.number()));
   }
-  // The ticks probe and connect to whatever host and port the URL named.
+  // The ticks probe and connect to whatever host and port the URL named;
+  // every connection is accepted, so every request goes out.
   for (int t = 0; t < 3; ++t) {
     platform.clock_.advance(1);
     platform.timer().tick();
+    for (int array = 0; array < 2; ++array) {
+      auto& sockets = platform.array(array);
+      for (std::int16_t n = 1; n <= 100; ++n)
+        if (sockets.IsLoaded(n) && sockets.State(n) == platform::sck::connecting) sockets.accept(n);
+    }
   }
+  for (int array = 0; array < 2; ++array)
+    for (std::int16_t n = 1; n <= 100; ++n)
+      if (const auto unclean = testing::unclean_request(platform.array(array).element(n).sent))
+        fail("request sent with " + *unclean);
   (void)c.dCurrentFileName();
   (void)c.dPercentComplete();
   return 0;

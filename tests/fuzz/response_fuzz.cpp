@@ -2,7 +2,8 @@
 // them, through the control's real response handling on the scripted
 // platform. Whatever arrives, the control must stay inside its folder, only
 // call a file complete when it holds exactly the length it was promised, and
-// keep answering its properties. Each connection's head, read alone by
+// keep answering its properties, and never send a control byte but the
+// line ends of its requests. Each connection's head, read alone by
 // scan_head and read_response_head (what the control reads it with), must
 // come out the same however its bytes are cut into arrivals.
 //
@@ -34,6 +35,7 @@
 #include "control/user_control1.hpp"
 #include "fuzz/response_heads.hpp"
 #include "platform/file_system.hpp"
+#include "support/control_bytes.hpp"
 #include "support/fake_platform.hpp"
 #include "support/part_files.hpp"
 #include "support/recording_container.hpp"
@@ -223,6 +225,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       run.check_folder();
       run.check_properties();
+      // A Location of the server's becomes the next request: nothing of it
+      // may add a line of its own.
+      if (const auto unclean = testing::unclean_request(el.sent)) fail("request sent with " + *unclean);
     }
     run.tick();
     run.check_folder();

@@ -16,6 +16,7 @@
 #include "fuzz/host_lines.hpp"
 #include "host/session.hpp"
 #include "host/values.hpp"
+#include "support/control_bytes.hpp"
 #include "support/errors.hpp"
 #include "support/fake_platform.hpp"
 #include "support/temp_folder.hpp"

@@ -68,6 +68,29 @@ TEST_F(HostSession, ScriptedSessionDownloadsTwoFilesWithEventsInOrder) {
   EXPECT_EQ(testing::read_file(b), "second!");
 }
 
+// The page's address and cookie become header lines of every request: a
+// control byte in either refuses the whole request, keeping what was set.
+TEST_F(HostSession, PageTextWithAControlByteIsRefusedWhole) {
+  result({{"op", "page"}, {"url", "http://page.test/"}, {"cookie", "s=1"}});
+  for (const char* field : {"url", "cookie"}) {
+    for (const std::string& byte : testing::control_bytes()) {
+      Json request{{"op", "page"}, {"url", "http://page.test/new"}, {"cookie", "s=2"}};
+      request[field] = "x" + byte + "X-Injected: 1";
+      const Json answer = ask(request);
+      EXPECT_EQ(answer["error"]["number"], host::protocol_error::bad_request) << answer.dump();
+      EXPECT_EQ(answer["error"]["source"], "Vintrel.Host");
+      EXPECT_EQ(answer["error"]["description"],
+                std::string("\"") + field + "\" holds " + testing::control_name(byte) + ", which no request may carry");
+    }
+  }
+  start({"http://srv/a.bin"});
+  tick();
+  winsock().accept(1);
+  tick();
+  EXPECT_NE(winsock().element(1).sent.find("\r\nReferer: http://page.test/\r\n"), std::string::npos);
+  EXPECT_NE(winsock().element(1).sent.find("\r\nCookie: s=1\r\n"), std::string::npos);
+}
+
 TEST_F(HostSession, RecordsAreReadAndWrittenByPathAndAMirrorJoinsTheProbing) {
   start({"http://srv:8080/dir/file.bin"});
 

@@ -162,16 +162,50 @@ TEST(Url, HttpUrlsSplitIntoHostPortAndPath) {
   EXPECT_FALSE(parse_http_url(std::string("http://srv/x\0y", 14)));
 }
 
-TEST(Url, HostFieldCarriesTheNonDefaultPortExceptForPlainNames) {
-  // Plain http names keep the control's old field, the name alone.
-  EXPECT_EQ(host_field("srv", 8080, false), "srv");
-  EXPECT_EQ(host_field("srv", 443, true), "srv");
-  EXPECT_EQ(host_field("srv", 8443, true), "srv:8443");
-  EXPECT_EQ(host_field("::1", 80, false), "[::1]");
-  EXPECT_EQ(host_field("::1", 8080, false), "[::1]:8080");
-  EXPECT_EQ(host_field("::1", 443, true), "[::1]");
+TEST(Url, HostFieldCarriesEveryPortThatIsNotTheSchemesDefault) {
+  // Servers build absolute redirections from it: a port left out would
+  // send the client to port 80.
+  const struct {
+    const char* host;
+    std::int32_t port;
+    bool secure;
+    const char* field;
+  } cases[] = {
+      {"srv", 80, false, "srv"},
+      {"srv", 8080, false, "srv:8080"},
+      {"srv", 443, false, "srv:443"},
+      {"srv", 443, true, "srv"},
+      {"srv", 8443, true, "srv:8443"},
+      {"srv", 80, true, "srv:80"},
+      {"127.0.0.1", 81, false, "127.0.0.1:81"},
+      {"::1", 80, false, "[::1]"},
+      {"::1", 8080, false, "[::1]:8080"},
+      {"::1", 443, true, "[::1]"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(host_field(c.host, c.port, c.secure), c.field) << c.host << ":" << c.port;
   EXPECT_EQ(request_url("::1", 8443, true, "/a?b"), "https://[::1]:8443/a?b");
   EXPECT_EQ(request_url("srv", 80, false, "/a"), "http://srv/a");
+}
+
+TEST(Url, RequestTargetEncodesSpacesAndHighBytesOnly) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/a b/c d.zip?q=x y", "/a%20b/c%20d.zip?q=x%20y"},
+      {"/caf\xC3\xA9/\xE2\x82\xAC.txt?n=\xC3\xBC", "/caf%C3%A9/%E2%82%AC.txt?n=%C3%BC"},
+      {"/already%20encoded%C3%A9/%zz%", "/already%20encoded%C3%A9/%zz%"},
+      {"/x?u=http://b/y&a=1#f", "/x?u=http://b/y&a=1#f"},
+      {"/\x80\xFF", "/%80%FF"},
+      {"", ""},
+  };
+  for (const auto& [path, target] : cases) EXPECT_EQ(request_target(path), target) << path;
+}
+
+TEST(Url, EveryControlByteInAnAbsoluteUrlRefusesIt) {
+  for (int byte = 0; byte < 0x80; ++byte) {
+    if (byte >= 0x20 && byte != 0x7F && byte != '~') continue;
+    const std::string c(1, static_cast<char>(byte));
+    for (const std::string& url : {"http://s" + c + "rv/x", "http://srv/x" + c + "y", "http://srv/x?q=" + c})
+      EXPECT_EQ(parse_http_url(url).has_value(), byte == '~') << "byte " << byte << " in " << url;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "support/control_bytes.hpp"
 #include "support/control_harness.hpp"
 #include "support/user_control1_test_view.hpp"
 
@@ -98,6 +101,92 @@ TEST_F(RequestBuilding, ThroughAProxyAPlainRequestNamesItsServer) {
   c.buildRequest(1);
   EXPECT_EQ(engine.file(1).dlRequest.rfind("GET /dir/file.zip?x=1 HTTP/1.1\r\n", 0), 0u);
   EXPECT_EQ(engine.file(1).dlRequest.find("Proxy-"), std::string::npos);
+}
+
+// What reaches the wire for a URL: path and query with spaces and bytes
+// from 0x80 up encoded, the Host field with every port that is not the
+// scheme's default; the local file keeps the name as written.
+TEST(RequestLine, SpacesAndHighBytesAreEncodedAndTheHostNamesItsPort) {
+  const struct {
+    const char* url;
+    const char* line;
+    const char* host;
+    const char* name;
+  } cases[] = {
+      {"http://srv/a b/c d.zip?q=1 2", "GET /a%20b/c%20d.zip?q=1%202", "srv", "c d.zip"},
+      {"http://srv:8080/caf\xC3\xA9/\xE2\x82\xAC.txt", "GET /caf%C3%A9/%E2%82%AC.txt", "srv:8080", "\xE2\x82\xAC.txt"},
+      {"http://srv/x%20y.bin?a=%41", "GET /x%20y.bin?a=%41", "srv", "x%20y.bin"},
+      {"http://srv:80/x?u=http://b/y", "GET /x?u=http://b/y", "srv", "y"},
+      {"srv:81/plain.bin", "GET /plain.bin", "srv:81", "plain.bin"},
+      {"http://127.0.0.1:8080/f", "GET /f", "127.0.0.1:8080", "f"},
+      {"https://srv:443/s p.bin", "GET /s%20p.bin", "srv", "s p.bin"},
+      {"https://srv:8443/t.bin", "GET /t.bin", "srv:8443", "t.bin"},
+      {"http://[::1]:8080/v6 x", "GET /v6%20x", "[::1]:8080", "v6 x"},
+  };
+  for (const auto& c : cases) {
+    testing::ControlHarness h;
+    h.start({c.url}, "/dl");
+    const std::string request = h.send_request();
+    EXPECT_EQ(request.rfind(std::string(c.line) + " HTTP/1.1\r\n", 0), 0u) << c.url << "\n" << request;
+    EXPECT_NE(request.find(std::string("\r\nHost: ") + c.host + "\r\n"), std::string::npos) << c.url << "\n" << request;
+    EXPECT_EQ(h.file(1).localfilename, std::string("/dl/") + c.name) << c.url;
+  }
+}
+
+TEST(RequestLine, ProbesNameThePortAndAProbeWithAControlByteIsNeverSent) {
+  testing::ControlHarness h;
+  const control::UserControl1TestView engine{h.control};
+  h.start({"http://srv:8080/a b.bin"}, "/dl");
+  auto mirror = std::make_shared<queue::remoteServerLoc>();
+  mirror->servName = "m";
+  mirror->PortNum = 80;
+  mirror->host = "m";
+  mirror->remoteFilePath = "/a\r\nX-Injected: 1";
+  h.file(1).remoteServerLocs->Add(mirror);
+  h.control.GotoFile(1);
+  const std::int32_t first = h.file(1).remoteServerLocs->Item(1).pingSock;
+  h.pings().accept(first);
+  EXPECT_EQ(h.pings().element(first).sent,
+            "GET /a%20b.bin HTTP/1.1\r\nHost: srv:8080\r\nConnection: close\r\nAccept: */*\r\n\r\n");
+  const std::int32_t second = mirror->pingSock;
+  EXPECT_EQ(h.pings().element(second).connects, 0);
+  EXPECT_TRUE(engine.probe(second).psRequest.empty());
+}
+
+// Whatever a member holds by the time the request is built, no control
+// byte goes out: the file stops with the reason and nothing is connected.
+TEST(RequestLine, AControlByteInAnyOfItsPartsStopsTheFileUnsent) {
+  using Write = std::function<void(testing::ControlHarness&, const std::string&)>;
+  const auto server = [](testing::ControlHarness& h) -> queue::remoteServerLoc& {
+    return h.file(1).remoteServerLocs->Item(1);
+  };
+  const struct {
+    const char* part;
+    std::int32_t number;
+    Write write;
+  } parts[] = {
+      {"the page address", 5, [](auto& h, const auto& v) { h.control.containerURL = v; }},
+      {"the cookie text", 5, [](auto& h, const auto& v) { h.control.cookielist = v; }},
+      {"the path", 13, [&](auto& h, const auto& v) { server(h).remoteFilePath = "/" + v; }},
+      {"the host", 13, [&](auto& h, const auto& v) { server(h).host = v; }},
+      {"the server name", 13, [&](auto& h, const auto& v) { server(h).servName = v; }},
+  };
+  for (const auto& part : parts) {
+    for (const std::string& byte : testing::control_bytes()) {
+      testing::ControlHarness h;
+      h.start({"http://srv/f.bin"}, "/dl");
+      part.write(h, "a" + byte + "b");
+      h.control.GotoFile(1);  // the chosen server is copied from the record
+      h.host.clear();
+      h.platform.timer().tick();
+      EXPECT_EQ(h.host.statuses(), (std::vector<std::string>{"Locating File", "File Not Found"})) << part.part;
+      EXPECT_EQ(h.control.theerrnumber, part.number) << part.part;
+      EXPECT_EQ(h.control.theerrdesc,
+                std::string("Request not sent: ") + part.part + " holds " + testing::control_name(byte));
+      EXPECT_EQ(h.winsock().element(1).connects, 0) << part.part;
+      EXPECT_TRUE(h.winsock().element(1).sent.empty()) << part.part;
+    }
+  }
 }
 
 }  // namespace

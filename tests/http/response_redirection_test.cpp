@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "http/response_rig.hpp"
+#include "support/control_bytes.hpp"
 #include "support/control_harness.hpp"
 #include "support/temp_folder.hpp"
 #include "support/user_control1_test_view.hpp"
@@ -115,6 +116,45 @@ TEST_F(Response, RedirectionCarryingALineEndIntoTheNextRequestStops) {
   respond("HTTP/1.1 302 Found\r\nLocation: /x\rX-Injected: 1\r\n\r\n");
   EXPECT_EQ(h.host.statuses().back(), "File Not Found");
   EXPECT_EQ(c.theerrnumber, 302);
+}
+
+// A Location becomes the next request line and Host field: with a control
+// byte anywhere in it the file stops, saying so, and nothing is requested.
+TEST(ResponseLocation, EveryControlByteInALocationStopsTheFile) {
+  for (const std::string& byte : testing::control_bytes()) {
+    if (byte == "\r" || byte == "\n") continue;  // they end the header line
+    for (const std::string& location :
+         {"http://mirror:8081/a" + byte + "b.bin", "/a" + byte + "b?q", "http://mi" + byte + "rror/x.bin"}) {
+      testing::TempFolder dir;
+      testing::ControlHarness h;
+      h.start({"http://srv/f.bin"}, dir.path().string());
+      h.send_request();
+      h.winsock().deliver(1, "HTTP/1.1 301 Moved\r\nLocation: " + location + "\r\n\r\n");
+      EXPECT_EQ(h.host.statuses().back(), "File Not Found") << location;
+      EXPECT_EQ(h.control.theerrnumber, 301);
+      EXPECT_EQ(h.control.theerrdesc.rfind("Redirection refused: the Location holds " + testing::control_name(byte), 0),
+                0u)
+          << h.control.theerrdesc;
+      EXPECT_EQ(h.control.theerrdesc.find(byte), std::string::npos) << "shown raw";
+      EXPECT_EQ(h.winsock().element(1).connects, 1);
+      EXPECT_EQ(h.file(1).remoteServerLocs->Item(1).servName, "srv");
+    }
+  }
+}
+
+TEST_F(Response, RedirectedRequestsNameTheNewPortInTheirHostField) {
+  const std::pair<std::string, std::string> hops[] = {
+      {"http://mirror:8081/a b.bin",
+       "GET /a%20b.bin HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: mirror:8081"},
+      {"/c.bin", "GET /c.bin HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: mirror:8081"},
+      {"http://other/d.bin", "GET /d.bin HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: other\r"},
+      {"https://other:8443/e.bin", "GET /e.bin HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: other:8443"},
+  };
+  connect();
+  for (const auto& [location, request] : hops) {
+    respond("HTTP/1.1 307 Temporary\r\nLocation: " + location + "\r\n\r\n");
+    EXPECT_EQ(connect().rfind(request, 0), 0u) << location;
+  }
 }
 
 TEST_F(Response, TwentyFirstRedirectionStops) {

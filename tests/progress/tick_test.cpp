@@ -42,7 +42,7 @@ TEST_F(Tick, SingleServerFileIsLocatedThenDownloadedWithoutConnecting) {
   EXPECT_EQ(h.host.statuses(), (Strings{"Locating File", "Downloading", "Downloading"}));
   // The request goes out once per connection, on the first connected tick.
   EXPECT_EQ(h.winsock().element(1).sent,
-            "GET /dir/file.zip HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: srv\r\n"
+            "GET /dir/file.zip HTTP/1.1\r\nReferer: http://page.test/index.html\r\nHost: srv:8080\r\n"
             "Connection: close\r\nAccept: */*\r\nCookie: session=1\r\n\r\n");
   EXPECT_TRUE(h.file(1).isSent);
   EXPECT_TRUE(h.file(1).isCon);

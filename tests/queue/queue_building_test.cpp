@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "support/control_bytes.hpp"
 #include "support/control_harness.hpp"
 #include "support/temp_folder.hpp"
 #include "support/user_control1_test_view.hpp"
@@ -43,7 +44,7 @@ TEST_F(QueueBuilding, UrlWithQueryKeepsItInThePathButNotInTheFileName) {
 TEST_F(QueueBuilding, UrlWithoutSchemeAndWithPort) {
   create({"srv:8080/a/b.bin"});
   EXPECT_EQ(server(1).servName, "srv");
-  EXPECT_EQ(server(1).host, "srv");
+  EXPECT_EQ(server(1).host, "srv:8080");
   EXPECT_EQ(server(1).PortNum, 8080);
   EXPECT_EQ(server(1).remoteFilePath, "/a/b.bin");
   EXPECT_EQ(h.file(1).localfilename, "/dl/b.bin");
@@ -95,6 +96,57 @@ TEST_F(QueueBuilding, HttpsUrlsAreSecureWithPort443UnlessTheyNameOne) {
   EXPECT_TRUE(server(3).get("isSecure").boolean());
   server(3).put("isSecure", automation::Variant(false));
   EXPECT_FALSE(server(3).isSecure);
+}
+
+TEST_F(QueueBuilding, OnlyTheLeadingHttpSchemeIsRemoved) {
+  const struct {
+    const char* url;
+    const char* server;
+    std::int32_t port;
+    const char* path;
+    const char* name;
+  } cases[] = {
+      {"http://a/x?u=http://b/y", "a", 80, "/x?u=http://b/y", "y"},
+      {"http://a:81/http://b/c.bin", "a", 81, "/http://b/c.bin", "c.bin"},
+      {"a/x.bin?next=http://b/", "a", 80, "/x.bin?next=http://b/", ""},
+      {"http://a/dir/http:/x.bin", "a", 80, "/dir/http:/x.bin", "x.bin"},
+  };
+  for (const auto& url : cases) c.AddFile(url.url);
+  c.sBuffer = "/dl";
+  c.createRecords();
+  ASSERT_EQ(c.DownloadFiles->Count(), static_cast<std::int32_t>(std::size(cases)));
+  for (std::int32_t n = 1; n <= c.DownloadFiles->Count(); ++n) {
+    const auto& url = cases[n - 1];
+    EXPECT_EQ(server(n).servName, url.server) << url.url;
+    EXPECT_EQ(server(n).PortNum, url.port) << url.url;
+    EXPECT_EQ(server(n).remoteFilePath, url.path) << url.url;
+    EXPECT_EQ(h.file(n).localfilename, std::string("/dl/") + url.name) << url.url;
+  }
+}
+
+// A control byte anywhere in a URL fails its record as a port that is not
+// a number does: earlier records stay, the pass ends there.
+TEST_F(QueueBuilding, AUrlWithAControlByteFailsItsRecordWithTypeMismatch) {
+  for (const std::string& byte : testing::control_bytes()) {
+    for (const std::string& bad : {"http://s" + byte + "rv/f.bin", "http://srv/f" + byte + ".bin",
+                                   "http://srv/f.bin?q=" + byte, "srv:80" + byte + "/f.bin"}) {
+      ControlHarness fresh;
+      auto& control = fresh.control;
+      for (const std::string& url : {std::string("http://srv/ok.bin"), bad, std::string("http://srv/later.bin")})
+        control.AddFile(url);
+      control.sBuffer = "/dl";
+      try {
+        control.createRecords();
+        ADD_FAILURE() << "accepted " << testing::control_name(byte) << " in " << bad;
+      } catch (const automation::AutomationError& e) {
+        EXPECT_EQ(e.number(), automation::err::type_mismatch);
+        EXPECT_EQ(e.description().rfind("The URL holds " + testing::control_name(byte) + ": ", 0), 0u)
+            << e.description();
+        EXPECT_EQ(e.description().find(byte), std::string::npos) << "shown raw: " << e.description();
+      }
+      EXPECT_EQ(control.DownloadFiles->Count(), 1);
+    }
+  }
 }
 
 TEST_F(QueueBuilding, BracketedIpv6HostsConnectToTheAddressAndSendItInBrackets) {

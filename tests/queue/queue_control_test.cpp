@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/control_bytes.hpp"
 #include "support/control_harness.hpp"
 
 namespace vintrel {
@@ -35,6 +36,31 @@ TEST_F(QueueControl, HostWithoutPageLeavesPageDataEmpty) {
   EXPECT_EQ(c.cookielist, "");
   EXPECT_EQ(c.containerURL, "");
   EXPECT_EQ(c.totalFiles, 1);
+}
+
+// The page's cookie and address become header lines: with a control byte
+// in either the queue does not start, and nothing of the page is taken.
+TEST(QueueStart, APageWhoseCookieOrAddressHoldsAControlByteIsRefused) {
+  for (const bool in_cookie : {true, false}) {
+    for (const std::string& byte : testing::control_bytes()) {
+      testing::ControlHarness h;
+      (in_cookie ? h.host.page_object.cookie_text : h.host.page_object.address) += byte + "X-Injected: 1";
+      h.control.AddFile("http://srv/a.bin");
+      h.host.dialog.answers.push_back("/dl");
+      try {
+        h.control.StartQueue();
+        ADD_FAILURE() << "started with " << testing::control_name(byte);
+      } catch (const automation::AutomationError& e) {
+        EXPECT_EQ(e.number(), automation::err::invalid_call);
+        EXPECT_EQ(e.description(), std::string(in_cookie ? "The page's cookie text" : "The page's address") +
+                                       " holds " + testing::control_name(byte));
+      }
+      EXPECT_EQ(h.host.dialog.shows, 0);
+      EXPECT_EQ(h.control.DownloadFiles->Count(), 0);
+      EXPECT_EQ(h.control.cookielist, "");
+      EXPECT_EQ(h.control.containerURL, "");
+    }
+  }
 }
 
 TEST_F(QueueControl, EmptyListStillShowsTheDialog) {

@@ -151,7 +151,7 @@ TEST(ServeDriving, FilesThatFailEndWithTheServersReasonAndTheQueueMovesOn) {
   EXPECT_EQ(second["state"], "failed");
   EXPECT_EQ(second["tries"], 3);
   EXPECT_EQ(second["error"]["number"], 500);
-  EXPECT_EQ(second["error"]["description"], "Gave up after 3 tries: Internal Server Error");
+  EXPECT_EQ(second["error"]["description"], "Gave up after 3 attempts: Internal Server Error");
   page.wait_for_event("OnTransferComplete");
 
   const Json state = page.request({{"op", "session"}})["result"];
@@ -192,7 +192,7 @@ TEST(ServeDriving, AQueueGoesOnWithoutItsPageWhichLearnsWhatItMissed) {
   ASSERT_TRUE(state["ended"].get<bool>()) << state;
   ASSERT_EQ(state["files"].size(), 1U);
   EXPECT_EQ(state["files"][0]["state"], "failed");
-  EXPECT_EQ(state["files"][0]["error"]["description"], "Gave up after 4 tries: Service Unavailable");
+  EXPECT_EQ(state["files"][0]["error"]["description"], "Gave up after 4 attempts: Service Unavailable");
   // The failure reaches the page once: in the summary of what it missed
   // when it came back after it, as an event when it came back before.
   int told = 0;

@@ -36,7 +36,11 @@ void UserControl1::launchProbes(std::int16_t n) {
     P.psFirstDataTime = Date{};
     P.psBytes = 0;
     P.psVerdict = ProbeVerdict::none;
-    if (count > 1) {
+    if (count > 1 && P.psRequest.empty()) {
+      // Its request was refused (a control byte in it): it never delivers.
+      P.psVerdict = ProbeVerdict::silent;
+      automation::increment(F.numServersChecked);
+    } else if (count > 1) {
       if (pingWs->State(p) != platform::sck::closed) pingWs->Close(p);
       pingWs->Connect(p, S.servName, S.PortNum, S.isSecure);
     } else {

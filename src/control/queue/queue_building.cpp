@@ -37,6 +37,12 @@ void UserControl1::AddFile(const std::string& URL) {
 void UserControl1::createRecords() {
   const std::int16_t count = numfilesadded;
   for (std::int32_t n = 1; n <= count; ++n) {
+    // A control byte would end up in the request line or the Host field;
+    // the URL fails as one with a port that is not a number does.
+    if (const auto at = text::find_control(addedURLs[n]); at != std::string::npos)
+      automation::raise(
+          automation::err::type_mismatch, "Vintrel",
+          "The URL holds " + text::control_name(addedURLs[n][at]) + ": " + text::show_controls(addedURLs[n]));
     // Without TLS an https URL reads as before: "https:" is its server and
     // its empty port text fails the pass with 13.
     const queue::AddedUrl U = queue::split_added_url(addedURLs[n], platform_.offers_tls());

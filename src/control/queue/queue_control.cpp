@@ -12,8 +12,14 @@ void UserControl1::StartQueue() {
   if (folderDialogOpen_) automation::raise(automation::err::invalid_call);
   // A host without a page object leaves the page data empty.
   platform::PageObject* page = container_ ? container_->page() : nullptr;
-  cookielist = page ? page->cookie() : std::string();
-  containerURL = page ? page->URL() : std::string();
+  std::string cookie = page ? page->cookie() : std::string();
+  std::string address = page ? page->URL() : std::string();
+  // Both go into every request as header lines: text with a line end in it
+  // would add headers of its own, so the queue does not start with it.
+  refuse_control_characters(cookie, automation::err::invalid_call, "The page's cookie text");
+  refuse_control_characters(address, automation::err::invalid_call, "The page's address");
+  cookielist = std::move(cookie);
+  containerURL = std::move(address);
   chooseFolder();
   if (sBuffer.empty()) numfilesadded = 0;
   createRecords();
@@ -32,8 +38,10 @@ void UserControl1::downloadQueue() {
   F.isResumingDownload = false;
   F.isCon = false;
   F.isSent = false;
-  // Redirections are counted from each start of the file.
+  // Redirections and failed attempts are counted from each start of the
+  // file.
   fileSlots_[n].dlTransfer.redirects = 0;
+  fileSlots_[n].dlFailedAttempts = 0;
   launchProbes(n);
   // A single server needs no probing: the file is ready to connect now.
   if (DownloadFiles->Item(n).downloadStatus == pinged) request_tick(n, pinged);

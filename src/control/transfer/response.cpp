@@ -12,6 +12,7 @@
 #include "http/url.hpp"
 #include "platform/file_system.hpp"
 #include "queue/local_path.hpp"
+#include "text/text.hpp"
 
 namespace vintrel::control {
 
@@ -93,10 +94,13 @@ void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
   DownloadFile& F = *record;
   F.isSent = true;
   const Bytes data = Winsock1->GetData(Index);
-  if (F.IsHeaderReceived)
+  if (F.IsHeaderReceived) {
+    // Bytes of the body: the server works, whatever ends this attempt.
+    if (!data.empty()) fileSlots_[Index].dlFailedAttempts = 0;
     receiveBody(Index, F, data);
-  else
+  } else {
     gatherHeader(Index, F, data);
+  }
 }
 
 void UserControl1::gatherHeader(std::int16_t n, DownloadFile& F, Bytes data) {
@@ -165,6 +169,7 @@ void UserControl1::handleHeader(std::int16_t n, DownloadFile& F, const http::Res
   F.downloadedbytes = *offset;
   F.strHTTPResponse.clear();
   if (T.length_known && F.downloadedbytes >= F.contentlength) return completeFile(n, F);
+  if (!body.empty()) fileSlots_[n].dlFailedAttempts = 0;
   receiveBody(n, F, body);
 }
 
@@ -355,6 +360,12 @@ void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const htt
   if (++T.redirects > 20) return stopFile(n, F, code, "Too many redirections");
   const auto& location = head.location;
   if (!location || location->empty()) return stopFile(n, F, code, "Redirection without a location");
+  // It would become the next request line and Host field, where a line
+  // end starts a header of the server's choosing.
+  if (const auto at = text::find_control(*location); at != std::string::npos)
+    return stopFile(n, F, code,
+                    "Redirection refused: the Location holds " + text::control_name((*location)[at]) + ": " +
+                        text::show_controls(*location));
   // A relative Location keeps the scheme of the request it answers.
   const FileSlot& D = fileSlots_[n];
   const std::string base = http::request_url(D.dlServName, D.dlPortNum, D.dlSecure, D.dlRemotePath);
@@ -432,7 +443,8 @@ void UserControl1::stopFile(std::int16_t n, DownloadFile& F, std::int64_t number
 
 void UserControl1::retryFile(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description) {
   // Handled like a failed connection: keep what is on disk and connect again
-  // on the next tick.
+  // on the next tick, unless too many attempts in a row brought nothing.
+  if (giveUp(n, F, number, description)) return;
   closeWriter(n);
   if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
   F.IsHeaderReceived = false;

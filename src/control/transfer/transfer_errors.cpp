@@ -1,9 +1,29 @@
-// Failures of a transfer socket never end the file: the error is kept for
-// the page and the next tick connects again.
+// Failures of a transfer socket end the file only after maxTries attempts
+// in a row that brought nothing: until then the error is kept for the page
+// and the next tick connects again.
+
+#include <limits>
 
 #include "control/user_control1.hpp"
 
 namespace vintrel::control {
+
+bool UserControl1::giveUp(std::int16_t n, DownloadFile& F, std::int64_t number, const std::string& description) {
+  std::int32_t& failed = fileSlots_[n].dlFailedAttempts;
+  if (failed < std::numeric_limits<std::int32_t>::max()) ++failed;
+  // Without a limit a host that does not count for itself (a script, a
+  // page) would watch an unreachable server being asked for ever. Only the
+  // current file is stopped: the host takes "File Not Found" for it, and
+  // another file starts counting afresh when it becomes current again.
+  if (maxTries <= 0 || failed < maxTries || n != CurFile) return false;
+  stopFile(n, F, number,
+           "Gave up after " + std::to_string(failed) + (failed == 1 ? " attempt: " : " attempts: ") + description);
+  return true;
+}
+
+std::int32_t UserControl1::failed_attempts(std::int64_t n) const {
+  return SlotArray<FileSlot>::contains(n) ? fileSlots_[n].dlFailedAttempts : 0;
+}
 
 void UserControl1::Winsock1_Error(std::int16_t Index, platform::SocketError& error) {
   // A socket whose index has no record (script may have replaced the
@@ -19,8 +39,9 @@ void UserControl1::Winsock1_Error(std::int16_t Index, platform::SocketError& err
   // The writer is closed so the part on disk is complete as it stands; the
   // next attempt measures it and asks for the rest.
   closeWriter(Index);
-  StatusChange("Waiting for a connection");
   DownloadFile& R = DownloadFiles->Item(Index);
+  if (giveUp(Index, R, error.Number, error.Description)) return;
+  StatusChange("Waiting for a connection");
   R.IsHeaderReceived = false;
   R.strHTTPResponse.clear();
   R.IsResponseReceived = false;

@@ -1,10 +1,11 @@
 // The download page. Each Start is a batch: a control of its own (one
 // WebSocket), holding the URLs entered then and only those. The server
-// moves each queue on (files saved, stopped, or given up after `tries`
-// reconnections that brought nothing) and keeps it running when the page
-// goes; the page keeps its batches' session identifiers in localStorage
-// and takes them back when it comes back. `?tries=N` in the page's address
-// changes how many fruitless reconnections a file gets (default 20).
+// moves each queue on (files saved or stopped, also given up by the
+// control after `tries` attempts in a row that brought no byte) and keeps
+// it running when the page goes; the page keeps its batches' session
+// identifiers in localStorage and takes them back when it comes back.
+// `?tries=N` in the page's address sets that limit, the control's
+// maxTries (default 20).
 (function () {
   'use strict';
 

@@ -208,9 +208,10 @@
       $call: (name, ...args) => connection.call(name, args),
       $addServer: (file, server) => connection.request({ op: 'add_server', file, server }),
       $page: () => connection.page(),
-      // The server moves the queue on by itself (files saved, stopped, or
-      // given up after `tries` reconnections that brought nothing), and
-      // goes on without the page: 'FileOutcome' and 'FileRetry' events.
+      // The server moves the queue on by itself (files saved or stopped,
+      // also by the control giving a file up after `tries` attempts in a
+      // row that brought no byte: its maxTries), and goes on without the
+      // page: 'FileOutcome' and 'FileRetry' events.
       $drive: (tries) => connection.request(tries ? { op: 'drive', tries } : { op: 'drive' }),
       // The control's session: its identifier (for connect({session})),
       // each file's outcome, and what happened while no page was attached.

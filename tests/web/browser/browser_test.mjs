@@ -190,7 +190,7 @@ async function main() {
           await statusOf(batch1, 'missing.bin'));
     check(/^Failed: Forbidden \(403\)$/.test(await statusOf(batch1, 'forbidden.bin')), 'a 403 is labelled as such',
           await statusOf(batch1, 'forbidden.bin'));
-    check(/^Failed: Gave up after 3 tries: Internal Server Error \(500\)$/.test(await statusOf(batch1, 'broken.bin')),
+    check(/^Failed: Gave up after 3 attempts: Internal Server Error \(500\)$/.test(await statusOf(batch1, 'broken.bin')),
           'a 500 is given up after the tries, with its reason', await statusOf(batch1, 'broken.bin'));
     check(/\(5 failed\)/.test(await batch1.locator('.state').textContent()), 'the batch counts its failures',
           await batch1.locator('.state').textContent());
