@@ -340,7 +340,7 @@ class GetSession final : public platform::Container, public platform::PageObject
   std::vector<Outcome> outcomes_;
   int current_ = 0;                 // the file being fetched; files() + 1 once all are done
   platform::Stopwatch file_clock_;  // since the current file began
-  bool already_complete_ = false;  // the current file was found whole on disk
+  bool already_complete_ = false;   // the current file was found whole on disk
   double last_size_ = 0;
   double received_ = 0;
   platform::Stopwatch stopwatch_;

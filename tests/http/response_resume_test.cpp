@@ -40,7 +40,8 @@ TEST_P(ServerFileChange, PartIsResumedOnlyWhileTheVersionHolds) {
   const ChangeCase& change = GetParam();
   const auto old_version = content(1000);
   const auto now = change.same_version ? content(change.size_now) : content(change.size_now, 'q');
-  testing::write_part(path, old_version.substr(0, 300), PartRecord{url, change.record_etag, change.record_date, 1000, false});
+  testing::write_part(path, old_version.substr(0, 300),
+                      PartRecord{url, change.record_etag, change.record_date, 1000, false});
   connect();
   respond(ok(now, change.answer_fields));
   if (!change.same_version) {
@@ -70,20 +71,19 @@ const std::string tag_a = "ETag: \"a\"\r\n";
 const std::string tag_b = "ETag: \"b\"\r\n";
 INSTANTIATE_TEST_SUITE_P(
     Cases, ServerFileChange,
-    ::testing::Values(
-        ChangeCase{"SameTag", "\"a\"", "", tag_a, 1000, true, "\"a\""},
-        ChangeCase{"SameSizeNewTag", "\"a\"", "", tag_b, 1000, false, ""},
-        ChangeCase{"LargerNewTag", "\"a\"", "", tag_b, 1500, false, ""},
-        ChangeCase{"ShrunkBelowThePart", "\"a\"", "", tag_a, 200, false, ""},
-        ChangeCase{"SameDate", "", date_1, "Last-Modified: " + date_1 + "\r\n", 1000, true, date_1},
-        ChangeCase{"NewDate", "", date_1, "Last-Modified: " + date_2 + "\r\n", 1000, false, ""},
-        ChangeCase{"TagPreferredToDate", "\"a\"", date_1, tag_a + "Last-Modified: " + date_2 + "\r\n", 1000, true,
-                   "\"a\""},
-        ChangeCase{"WeakTagVouchesForNothing", "", date_1, "ETag: W/\"a\"\r\nLast-Modified: " + date_1 + "\r\n", 1000,
-                   true, date_1},
-        ChangeCase{"NoValidatorsSameLength", "", "", "", 1000, true, ""},
-        ChangeCase{"NoValidatorsAnotherLength", "", "", "", 1500, false, ""},
-        ChangeCase{"NoValidatorsShrunk", "", "", "", 250, false, ""}),
+    ::testing::Values(ChangeCase{"SameTag", "\"a\"", "", tag_a, 1000, true, "\"a\""},
+                      ChangeCase{"SameSizeNewTag", "\"a\"", "", tag_b, 1000, false, ""},
+                      ChangeCase{"LargerNewTag", "\"a\"", "", tag_b, 1500, false, ""},
+                      ChangeCase{"ShrunkBelowThePart", "\"a\"", "", tag_a, 200, false, ""},
+                      ChangeCase{"SameDate", "", date_1, "Last-Modified: " + date_1 + "\r\n", 1000, true, date_1},
+                      ChangeCase{"NewDate", "", date_1, "Last-Modified: " + date_2 + "\r\n", 1000, false, ""},
+                      ChangeCase{"TagPreferredToDate", "\"a\"", date_1, tag_a + "Last-Modified: " + date_2 + "\r\n",
+                                 1000, true, "\"a\""},
+                      ChangeCase{"WeakTagVouchesForNothing", "", date_1,
+                                 "ETag: W/\"a\"\r\nLast-Modified: " + date_1 + "\r\n", 1000, true, date_1},
+                      ChangeCase{"NoValidatorsSameLength", "", "", "", 1000, true, ""},
+                      ChangeCase{"NoValidatorsAnotherLength", "", "", "", 1500, false, ""},
+                      ChangeCase{"NoValidatorsShrunk", "", "", "", 250, false, ""}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(Checked, ServerIgnoringIfRangeCannotJoinAnotherVersionToThePart) {

@@ -20,11 +20,10 @@ TEST(PartRecord, TextRoundTripsAndCutOrForeignTextIsNoRecord) {
   EXPECT_FALSE(parse_part_record(format_part_record(forged))->complete);
 
   const std::string text = format_part_record(full);
-  for (const std::string& bad : {std::string(), std::string("hello"), text.substr(0, text.find("complete")),
-                                std::string("vintrel-record 2\ncomplete 1\n"),
-                                std::string("vintrel-record 1\nlength -5\ncomplete 0\n"),
-                                std::string("vintrel-record 1\nlength 12x\ncomplete 0\n"),
-                                std::string("vintrel-record 1\ncomplete yes\n")})
+  for (const std::string& bad :
+       {std::string(), std::string("hello"), text.substr(0, text.find("complete")),
+        std::string("vintrel-record 2\ncomplete 1\n"), std::string("vintrel-record 1\nlength -5\ncomplete 0\n"),
+        std::string("vintrel-record 1\nlength 12x\ncomplete 0\n"), std::string("vintrel-record 1\ncomplete yes\n")})
     EXPECT_FALSE(parse_part_record(bad)) << bad;
   // Names a later version adds are passed over.
   EXPECT_TRUE(parse_part_record("vintrel-record 1\nurl u\nsha-256 00\ncomplete 0\n"));
@@ -56,9 +55,9 @@ TEST(PartRecord, NumberedNamesKeepTheExtension) {
     int n;
     const char* expected;
   } cases[] = {
-      {"/d/file.bin", 1, "/d/file (1).bin"},       {"/d/archive.tar.gz", 2, "/d/archive.tar (2).gz"},
-      {"/d/README", 3, "/d/README (3)"},           {"/d/.hidden", 1, "/d/.hidden (1)"},
-      {"/d.x/noext", 1, "/d.x/noext (1)"},         {"name.", 1, "name (1)."},
+      {"/d/file.bin", 1, "/d/file (1).bin"}, {"/d/archive.tar.gz", 2, "/d/archive.tar (2).gz"},
+      {"/d/README", 3, "/d/README (3)"},     {"/d/.hidden", 1, "/d/.hidden (1)"},
+      {"/d.x/noext", 1, "/d.x/noext (1)"},   {"name.", 1, "name (1)."},
   };
   for (const auto& c : cases) EXPECT_EQ(numbered_name(c.path, c.n, '/'), c.expected) << c.path;
 }
@@ -126,8 +125,7 @@ TEST(PartRecord, VerdictTable) {
       {"adopted empty", std::nullopt, 0, none, true, V::start_over},
       {"own records win over adoption", tagged, 300, new_tag, true, V::changed},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(judge_part(c.record, c.size, c.answer, url, c.adopt), c.expected) << c.what;
+  for (const auto& c : cases) EXPECT_EQ(judge_part(c.record, c.size, c.answer, url, c.adopt), c.expected) << c.what;
 }
 
 }  // namespace
