@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "support/control_harness.hpp"
+#include "support/part_files.hpp"
 #include "support/temp_folder.hpp"
 
 namespace vintrel {
@@ -55,6 +56,34 @@ TEST_F(EagerTicks, SingleServerFileGoesFromStartToCompletionInThreeTicksAndNoTim
   EXPECT_EQ(testing::read_file(dir.file("f.bin")), "0123456789");
   // Nothing more is due: no tick is left waiting.
   EXPECT_EQ(h.platform.posted_count(), 0u);
+}
+
+// The second request of a resume, and a redirection's, follow the first
+// answer at once, with every status in its usual order.
+TEST_F(EagerTicks, ResumeAndRedirectionConnectAgainWithoutATimerTick) {
+  testing::write_part(dir.file("f.bin"), "01234", "http://srv/f.bin");
+  start({"http://srv/f.bin"});
+  const auto next_request = [&] {
+    h.platform.run_posted();
+    h.winsock().accept(1);
+    h.platform.run_posted();
+    std::string sent = h.winsock().element(1).sent;
+    h.winsock().element(1).sent.clear();
+    return sent;
+  };
+  next_request();
+  h.winsock().deliver(1, "HTTP/1.1 302 Found\r\nLocation: /g/f.bin\r\n\r\n");
+  EXPECT_EQ(connects(1), 1);
+  EXPECT_NE(next_request().find("GET /g/f.bin "), std::string::npos);
+  EXPECT_EQ(connects(1), 2);
+  h.winsock().deliver(1, ok("0123456789"));
+  EXPECT_NE(next_request().find("Range: bytes=5-10"), std::string::npos);
+  h.winsock().deliver(1, "HTTP/1.1 206 Partial\r\nContent-Range: bytes 5-9/10\r\nContent-Length: 5\r\n\r\n56789");
+  h.platform.run_posted();
+  EXPECT_EQ(testing::read_file(dir.file("f.bin")), "0123456789");
+  EXPECT_EQ(h.host.statuses(),
+            (Strings{"Locating File", "Downloading", "Redirecting", "Locating File", "Downloading", "Locating File",
+                     "Downloading", "Determining File Size", "Completed Downloading a File"}));
 }
 
 TEST_F(EagerTicks, EarlyTickIsPostedAndNeverRunsInsideTheHandlerThatAskedForIt) {
@@ -114,18 +143,18 @@ TEST_F(EagerTicks, FileAnErrorPutsBackToPingedWaitsForTheRegularTick) {
   EXPECT_EQ(connects(1), 3);
 }
 
-TEST_F(EagerTicks, ResponseAskingForANewAttemptIsNotBroughtForward) {
+// A server that says "not now" is asked again on the regular tick only.
+TEST_F(EagerTicks, TransientAnswerIsNotBroughtForward) {
   start({"http://srv/f"});
   h.platform.run_posted();
   h.winsock().accept(1);
   h.platform.run_posted();
-  h.winsock().deliver(1, "HTTP/1.1 302 Found\r\nLocation: http://other/f\r\nContent-Length: 0\r\n\r\n");
+  h.winsock().deliver(1, "HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(h.file(1).downloadStatus, "pinged");
   h.platform.run_posted();
   EXPECT_EQ(connects(1), 1);
   timer_tick();
   EXPECT_EQ(connects(1), 2);
-  EXPECT_EQ(h.winsock().element(1).host, "other");
 }
 
 TEST_F(EagerTicks, GotoFileFromFileCompleteStartsTheNextFileWithoutWaiting) {

@@ -352,6 +352,9 @@ void UserControl1::newRequest(std::int16_t n, DownloadFile& F) {
   F.strHTTPResponse.clear();
   F.IsResponseReceived = false;
   F.downloadStatus = pinged;
+  // The next request is known now (the rest of a part, a redirection's
+  // target, the whole file again): nothing is gained by waiting for Timer1.
+  request_tick(n, pinged);
 }
 
 void UserControl1::redirect(std::int16_t n, DownloadFile& F, int code, const http::ResponseHead& head) {
