@@ -119,6 +119,12 @@ Command add_get_command(CLI::App& program) {
   get->add_flag("-c,--continue", o.continue_foreign,
                 "Resume a file already in the folder that another program left, instead of saving beside it under "
                 "a free name (a part Vintrel left is always resumed)");
+  get->add_option("-j,--max-concurrent", o.jobs,
+                  "Download up to N files at once, each over its own connection; at most 6 connections go to one "
+                  "server at a time")
+      ->type_name("N")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
   get->add_option("--tries", o.tries, "Give a file up after N connection attempts in a row that bring no byte")
       ->type_name("N")
       ->check(CLI::Range(1, 10000))

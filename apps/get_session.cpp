@@ -1,9 +1,11 @@
 #include "apps/get_session.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
@@ -34,18 +36,104 @@ std::string describe(const AutomationError& error) {
 
 std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-class GetSession final : public platform::Container, public platform::PageObject {
+class GetSession;
+
+// The folder the first control was given: later controls save there,
+// answered at once, so that no control waits on a dialog inside another's.
+class KnownFolder final : public platform::FolderDialog {
+ public:
+  explicit KnownFolder(std::string folder) : folder_(std::move(folder)) {}
+  void show(const std::string&, const std::string&, Answer answer) override { answer(folder_); }
+
+ private:
+  std::string folder_;
+};
+
+// One control at a time, fetching the batches of files the session hands
+// it: the whole run through one control after another with -j 1, one file
+// per control beside the other lanes otherwise.
+class Lane final : public platform::Container, public platform::PageObject {
+ public:
+  Lane(GetSession& session, std::unique_ptr<platform::FolderDialog> dialog, std::string preselect)
+      : s_(session), dialog_(std::move(dialog)), preselect_(std::move(preselect)) {}
+
+  /// Starts batch `b` in a new control; false when the run cannot go on.
+  bool begin_batch(std::size_t b);
+  /// True while a file of this lane is under way.
+  bool busy() const;
+  /// The run has been interrupted: the current file's transfer is closed
+  /// and its part kept. True when a part was reported.
+  bool interrupt();
+  /// Moves the last control past its last file, as a page ends its queue.
+  void end_queue();
+  control::UserControl1* control() const { return control_.get(); }
+
+  // ---- The control's events ---------------------------------------------
+  void OnStatusChange(const std::string& Text) override;
+  void OnFileComplete(const std::string& Text) override;
+  void OnTransferComplete() override;
+
+  // ---- The page and its dialog ---------------------------------------------
+  platform::PageObject* page() override { return this; }
+  platform::FolderDialog* folder_dialog() override { return dialog_.get(); }
+  std::string URL() override;
+  std::string cookie() override;
+
+ private:
+  bool pending(int n) const;
+  // File n of the run is file n - base_ of the current control.
+  std::int16_t local(int n) const { return static_cast<std::int16_t>(n - base_); }
+  queue::DownloadFile& record(int n) { return control_->DownloadFiles->Item(local(n)); }
+  bool call(const std::function<void()>& fn);
+  std::string last_error();
+  double size_on_disk(int n);
+  void begin_file(int n);
+  void attempt_failed(int n);
+  void complete(int n, const std::string& path);
+  void fail(int n, const std::string& why);
+  double count_received(int n);
+  void next();
+  void show_progress();
+
+  GetSession& s_;
+  std::unique_ptr<platform::FolderDialog> dialog_;
+  std::string preselect_;
+  std::unique_ptr<control::UserControl1> control_;
+  std::size_t batch_ = 0;
+  int base_ = 0;                    // files of the run before the current control's
+  int current_ = 0;                 // the file being fetched; 0 between files
+  int last_ = 0;                    // the current control's last file
+  platform::Stopwatch file_clock_;  // since the current file began
+  bool already_complete_ = false;   // the current file was found whole on disk
+  double last_size_ = 0;
+};
+
+class GetSession {
  public:
   GetSession(const GetOptions& options, platform::EventLoop& loop, platform::Platform& machine, Report& report,
              std::unique_ptr<platform::FolderDialog> dialog, std::string preselect)
       : options_(options),
         loop_(loop),
         report_(report),
-        dialog_(std::move(dialog)),
-        preselect_(std::move(preselect)),
         machine_(machine),
-        batches_(split_into_controls(options.files)),
-        outcomes_(options.files.size(), Outcome::pending) {}
+        outcomes_(options.files.size(), Outcome::pending) {
+    // A control takes at most 100 files and 100 server starts in its life,
+    // so with one lane a longer list goes through one control after
+    // another; lanes side by side take a file (and a control) at a time,
+    // so that none waits behind another's long file.
+    const std::size_t jobs = std::max(1, options.jobs);
+    if (jobs == 1) {
+      std::size_t first = 0;
+      for (const std::size_t count : split_into_controls(options.files)) {
+        batches_.push_back({first, count});
+        first += count;
+      }
+    } else {
+      for (std::size_t n = 0; n < options.files.size(); ++n) batches_.push_back({n, 1});
+    }
+    lanes_.push_back(std::make_unique<Lane>(*this, std::move(dialog), std::move(preselect)));
+    for (std::size_t k = 1; k < std::min(jobs, batches_.size()); ++k) lanes_.push_back(nullptr);
+  }
 
   int run() {
     const platform::InterruptHandler interrupts(loop_, [this](int signal) { interrupt(signal); });
@@ -54,260 +142,130 @@ class GetSession final : public platform::Container, public platform::PageObject
     return finish();
   }
 
-  // ---- The control's events ---------------------------------------------
-  void OnStatusChange(const std::string& Text) override {
-    if (current_ < 1 || current_ > files()) {
-      report_.queue_status(Text);
-      return;
-    }
-    const int n = current_;
-    // A socket error's number and text are stored only after its status is
-    // raised, so failures are judged once the event is over; a failed
-    // attempt is shown then too, with its number and reason.
-    if (Text == "Waiting for a connection") {
-      loop_.post([this, n] { attempt_failed(n); });
-      return;
-    }
-    if (Text == control::UserControl1::already_complete_text) already_complete_ = true;
-    report_.status(n, files(), Text);
-    show_progress();
-    if (Text == "File Not Found") {
-      loop_.post([this, n] {
-        if (!pending(n)) return;
-        std::string why = last_error();
-        // Said in the words of this program's own failures.
-        if (why.starts_with("Gave up after ")) why[0] = 'g';
-        fail(n, why);
-      });
-    }
-  }
+  enum class Outcome : std::uint8_t { pending, done, failed };
+  struct Batch {
+    std::size_t first = 0;  // index of its first file in the run
+    std::size_t count = 0;
+  };
 
-  void OnFileComplete(const std::string& Text) override {
-    const int n = current_;
-    show_progress();
-    loop_.post([this, n, path = Text] {
-      if (pending(n)) complete(n, path);
-    });
-  }
+  const GetOptions& options() const { return options_; }
+  platform::EventLoop& loop() { return loop_; }
+  Report& report() { return report_; }
+  platform::Platform& machine() { return machine_; }
+  const Batch& batch(std::size_t b) const { return batches_[b]; }
+  int files() const { return static_cast<int>(options_.files.size()); }
+  static std::size_t index(int n) { return static_cast<std::size_t>(n - 1); }
+  Outcome& outcome(int n) { return outcomes_[index(n)]; }
+  Outcome outcome(int n) const { return outcomes_[index(n)]; }
+  bool stopping() const { return interrupted_ != 0 || ended_ || fatal_; }
+  void add_received(double bytes) { received_ += bytes; }
 
-  void OnTransferComplete() override {
+  /// A control call failed: the queue's state is unknown, the run ends.
+  void fatal(const std::string& why) {
+    report_.error(why);
+    fatal_ = true;
+    loop_.stop();
+  }
+  void began() { began_ = true; }
+  void ended() {
     ended_ = true;
     loop_.stop();
   }
 
-  // ---- The page and its dialog ---------------------------------------------
-  platform::PageObject* page() override { return this; }
-  platform::FolderDialog* folder_dialog() override { return dialog_.get(); }
-  std::string URL() override { return options_.referer; }
-  std::string cookie() override { return options_.cookie; }
+  /// A lane is done with its batch: it takes the next one, or waits, and
+  /// the last lane to finish ends the queue.
+  void lane_free(Lane& lane) {
+    release(lane);
+    // Not from inside a control's call: the lane's control is replaced.
+    loop_.post([this] { dispatch(); });
+  }
 
  private:
-  enum class Outcome : std::uint8_t { pending, done, failed };
+  void start() {
+    // The first control asks for the folder; the others save there without
+    // asking, once it is known.
+    const std::size_t b = next_batch_++;
+    take(0, b);
+    if (!lanes_[0]->begin_batch(b) || stopping()) return;
+    stopwatch_.restart();
+    folder_ = lanes_[0]->control()->sBuffer;
+    dispatch();
+  }
 
-  int files() const { return static_cast<int>(options_.files.size()); }
-  bool pending(int n) const { return !stopping() && n == current_ && outcomes_[index(n)] == Outcome::pending; }
-  bool stopping() const { return interrupted_ != 0 || ended_ || fatal_; }
-  static std::size_t index(int n) { return static_cast<std::size_t>(n - 1); }
-  // File n of the run is file n - base_ of the current control.
-  std::int16_t local(int n) const { return static_cast<std::int16_t>(n - base_); }
-  queue::DownloadFile& record(int n) { return control_->DownloadFiles->Item(local(n)); }
-
-  // A control call that fails ends the run: the queue's state is unknown.
-  bool call(const std::function<void()>& fn) {
-    try {
-      fn();
-      return true;
-    } catch (const AutomationError& error) {
-      report_.error(describe(error));
-      fatal_ = true;
-      loop_.stop();
-      return false;
+  // Hands the next batches to the free lanes, in the list's order, while no
+  // host would get more than its share of connections.
+  void dispatch() {
+    if (stopping()) return;
+    for (std::size_t k = 0; k < lanes_.size() && next_batch_ < batches_.size(); ++k) {
+      if (lanes_[k] && lanes_[k]->busy()) continue;
+      if (!room_for(next_batch_)) break;
+      if (!lanes_[k]) lanes_[k] = std::make_unique<Lane>(*this, std::make_unique<KnownFolder>(folder_), folder_);
+      const std::size_t b = next_batch_++;
+      take(k, b);
+      if (!lanes_[k]->begin_batch(b) || stopping()) return;
     }
+    if (next_batch_ < batches_.size()) return;
+    for (const auto& lane : lanes_)
+      if (lane && lane->busy()) return;
+    // Every file is done: as a page does, moving past the last file of the
+    // last control ends the queue.
+    Lane* last = lane_of_last_batch_ < lanes_.size() ? lanes_[lane_of_last_batch_].get() : nullptr;
+    if (last != nullptr && last->control() != nullptr) last->end_queue();
   }
 
-  std::string last_error() {
-    const std::string number = control_->dErrorNumber();
-    const std::string text = control_->dErrorDesc();
-    return number == "0" ? text : text + " (error " + number + ")";
-  }
-
-  double size_on_disk(int n) {
-    try {
-      return record(n).FileSize();
-    } catch (const AutomationError&) {
-      return 0;
+  // The servers of the files of batch b, as host:port, once per connection
+  // their probes may open.
+  std::vector<std::string> endpoints(std::size_t b) const {
+    std::vector<std::string> all;
+    const Batch& batch = batches_[b];
+    for (std::size_t n = batch.first; n < batch.first + batch.count; ++n) {
+      const FileRequest& file = options_.files[n];
+      std::string why;
+      if (const auto url = parse_download_url(file.url, why))
+        all.push_back(url->server + ":" + std::to_string(url->port));
+      for (const auto& mirror : file.mirrors)
+        if (const auto url = parse_download_url(mirror, why))
+          all.push_back(url->server + ":" + std::to_string(url->port));
     }
+    return all;
   }
 
-  void start() { begin_batch(0); }
-
-  // A control takes at most 100 files and 100 server starts in its life:
-  // a longer list goes through one control after another, numbered as one.
-  void begin_batch(std::size_t b) {
-    const int first = control_ ? base_ + static_cast<int>(batches_[batch_]) : 0;
-    if (control_) {
-      // Later controls save where the first was told to, without asking.
-      dialog_ = std::make_unique<platform::FixedFolderDialog>(loop_, control_->sBuffer);
-      preselect_ = control_->sBuffer;
+  // As browsers do, at most this many connections at once to one server;
+  // a batch that needs more alone is let through when nothing else holds
+  // its servers.
+  bool room_for(std::size_t b) const {
+    std::map<std::string, int> wanted;
+    for (const auto& endpoint : endpoints(b)) ++wanted[endpoint];
+    for (const auto& [endpoint, count] : wanted) {
+      const auto held = claims_.find(endpoint);
+      const int now = held == claims_.end() ? 0 : held->second;
+      if (now > 0 && now + count > max_connections_per_server) return false;
     }
-    batch_ = b;
-    base_ = first;
-    const int count = static_cast<int>(batches_[b]);
-    current_ = 0;
-    control_.reset();
-    control_ = std::make_unique<control::UserControl1>(machine_, this);
-    const bool started = call([&] {
-      for (int n = first + 1; n <= first + count; ++n) control_->AddFile(options_.files[index(n)].url);
-      // The control gives a file up after this many fruitless attempts.
-      control_->maxTries = static_cast<std::int16_t>(options_.tries);
-      control_->Timer1->set_interval(options_.tick_interval);
-      control_->set_eager_ticks(options_.eager);
-      control_->set_adopt_foreign_parts(options_.continue_foreign);
-      control_->SetDLText(options_.title);
-      control_->SetDirectory(preselect_);
-      // Asks for the folder with the loop running, then starts file 1.
-      control_->StartQueue();
-    });
-    if (!started || interrupted_) return;
-    if (control_->DownloadFiles->Count() < count) {
-      report_.error("no folder was chosen; nothing was downloaded");
-      fatal_ = true;
-      loop_.stop();
-      return;
-    }
-    // The run's time is the downloads', not the folder dialog's.
-    if (b == 0) stopwatch_.restart();
-    begin_file(first + 1);
+    return true;
   }
 
-  void begin_file(int n) {
-    current_ = n;
-    began_ = true;
-    already_complete_ = false;
-    last_size_ = size_on_disk(n);
-    file_clock_.restart();
-    report_.file_started(n, files(), options_.files[index(n)].url);
-    const auto& mirrors = options_.files[index(n)].mirrors;
-    call([&] {
-      // Set before the file's first tick, so its bytes are hashed as they come.
-      record(n).checksum = options_.files[index(n)].checksum;
-      // Records exist only once the queue has started, and the start ran
-      // file 1 with its single server: its mirrors join it now and it is
-      // started again, so that it is probed on all of them.
-      for (const auto& mirror : mirrors) {
-        std::string why;
-        const auto parts = parse_download_url(mirror, why);
-        if (!parts) continue;  // checked with the command line
-        auto server = std::make_shared<queue::remoteServerLoc>();
-        server->servName = parts->server;
-        server->host = parts->host;
-        server->PortNum = parts->port;
-        server->remoteFilePath = parts->path;
-        server->isSecure = parts->secure;
-        record(n).remoteServerLocs->Add(server);
-      }
-      if (local(n) > 1 || !mirrors.empty()) control_->GotoFile(local(n));
-    });
+  void take(std::size_t lane, std::size_t b) {
+    held_[lane] = endpoints(b);
+    for (const auto& endpoint : held_[lane]) ++claims_[endpoint];
+    lane_of_last_batch_ = lane;
   }
 
-  // Another attempt follows: the control counts them and gives the file up
-  // itself ("File Not Found") once --tries in a row brought nothing.
-  void attempt_failed(int n) {
-    if (!pending(n)) return;
-    const double size = size_on_disk(n);
-    if (size > last_size_) {
-      // The attempt brought bytes: the server works, only the connection
-      // broke. The control counts afresh from here.
-      last_size_ = size;
-      report_.status(n, files(), "Waiting for a connection: " + last_error());
-      return;
-    }
-    report_.retrying(n, files(), control_->failed_attempts(local(n)), options_.tries, last_error());
-  }
-
-  void complete(int n, const std::string& path) {
-    outcomes_[index(n)] = Outcome::done;
-    const double fetched = count_received(n);
-    if (already_complete_)
-      report_.file_already_complete(n, files(), path, size_on_disk(n));
-    else
-      report_.file_done(n, files(), path, size_on_disk(n), fetched, file_clock_.seconds());
-    next();
-  }
-
-  void fail(int n, const std::string& why) {
-    outcomes_[index(n)] = Outcome::failed;
-    count_received(n);
-    report_.file_failed(n, files(), why);
-    next();
-  }
-
-  // The bytes file n fetched in this run, added to the run's count.
-  double count_received(int n) {
-    const queue::DownloadFile& F = record(n);
-    // What is on disk from before this transfer is not counted again.
-    const double fetched = F.downloadedbytes > F.bytesondisk ? F.downloadedbytes - F.bytesondisk : 0;
-    received_ += fetched;
-    return fetched;
-  }
-
-  void next() {
-    if (current_ < base_ + static_cast<int>(batches_[batch_])) {
-      begin_file(current_ + 1);
-      return;
-    }
-    if (batch_ + 1 < batches_.size()) {
-      // Not from inside a control's call: the control is replaced.
-      loop_.post([this] {
-        if (!stopping()) begin_batch(batch_ + 1);
-      });
-      return;
-    }
-    current_ = files() + 1;
-    // As a page does: moving past the last file ends the queue.
-    call([this] { control_->GotoFile(static_cast<std::int16_t>(control_->dTotalFiles() + 1)); });
-  }
-
-  void show_progress() {
-    if (report_.mode() != OutputMode::terminal) return;
-    try {
-      Progress p;
-      p.file = base_ + std::stoi(control_->dCurrentFile());
-      p.files = files();
-      p.name = base_name(control_->dCurrentFileName());
-      p.done = number(control_->dBytesTransferred());
-      p.size = number(control_->dBytesTotal());
-      p.percent = number(control_->dPercentComplete());
-      p.rate = number(control_->dRate());
-      p.remaining = number(control_->dRemainingTime());
-      report_.progress(p);
-    } catch (const AutomationError&) {
-      // No current record yet: nothing to draw.
-    } catch (const std::logic_error&) {
+  void release(Lane& lane) {
+    for (std::size_t k = 0; k < lanes_.size(); ++k) {
+      if (lanes_[k].get() != &lane) continue;
+      for (const auto& endpoint : held_[k])
+        if (--claims_[endpoint] == 0) claims_.erase(endpoint);
+      held_.erase(k);
     }
   }
 
   void interrupt(int signal) {
     if (interrupted_ != 0) return;
     interrupted_ = signal;
-    const int n = current_;
-    if (n >= 1 && n <= files() && outcomes_[index(n)] == Outcome::pending) {
-      // Closing the transfer keeps the part on disk; the next run with the
-      // same folder resumes it.
-      try {
-        control_->CancelQueue();
-      } catch (const AutomationError&) {
-      }
-      count_received(n);
-      const double size = size_on_disk(n);
-      if (size > 0)
-        report_.error("interrupted; partial file kept for the next run: " + record(n).localfilename + " (" +
-                      format_bytes(size) + ")");
-      else
-        report_.error("interrupted");
-    } else {
-      report_.error("interrupted");
-    }
+    bool told = false;
+    for (const auto& lane : lanes_)
+      if (lane && lane->interrupt()) told = true;
+    if (!told) report_.error("interrupted");
     loop_.stop();
   }
 
@@ -326,22 +284,20 @@ class GetSession final : public platform::Container, public platform::PageObject
     return 0;
   }
 
+  static constexpr int max_connections_per_server = 6;
+
   const GetOptions& options_;
   platform::EventLoop& loop_;
   Report& report_;
-  std::unique_ptr<platform::FolderDialog> dialog_;
-  std::string preselect_;
   platform::Platform& machine_;
-  std::vector<std::size_t> batches_;  // files per control, in order
-  std::size_t batch_ = 0;
-  int base_ = 0;  // files of the run before the current control's
-  std::unique_ptr<control::UserControl1> control_;
-
+  std::vector<Batch> batches_;
+  std::size_t next_batch_ = 0;
+  std::vector<std::unique_ptr<Lane>> lanes_;
+  std::size_t lane_of_last_batch_ = 0;
+  std::string folder_;
+  std::map<std::string, int> claims_;                     // connections a server may get from running files
+  std::map<std::size_t, std::vector<std::string>> held_;  // by lane
   std::vector<Outcome> outcomes_;
-  int current_ = 0;                 // the file being fetched; files() + 1 once all are done
-  platform::Stopwatch file_clock_;  // since the current file began
-  bool already_complete_ = false;   // the current file was found whole on disk
-  double last_size_ = 0;
   double received_ = 0;
   platform::Stopwatch stopwatch_;
   int interrupted_ = 0;  // the signal that ended the run
@@ -349,6 +305,235 @@ class GetSession final : public platform::Container, public platform::PageObject
   bool ended_ = false;
   bool fatal_ = false;
 };
+
+using Outcome = GetSession::Outcome;
+
+std::string Lane::URL() { return s_.options().referer; }
+std::string Lane::cookie() { return s_.options().cookie; }
+
+bool Lane::busy() const { return current_ != 0 && !s_.stopping(); }
+
+bool Lane::pending(int n) const {
+  const GetSession& session = s_;
+  return !session.stopping() && n == current_ && session.outcome(n) == Outcome::pending;
+}
+
+bool Lane::call(const std::function<void()>& fn) {
+  try {
+    fn();
+    return true;
+  } catch (const AutomationError& error) {
+    s_.fatal(describe(error));
+    return false;
+  }
+}
+
+std::string Lane::last_error() {
+  const std::string number = control_->dErrorNumber();
+  const std::string text = control_->dErrorDesc();
+  return number == "0" ? text : text + " (error " + number + ")";
+}
+
+double Lane::size_on_disk(int n) {
+  try {
+    return record(n).FileSize();
+  } catch (const AutomationError&) {
+    return 0;
+  }
+}
+
+void Lane::OnStatusChange(const std::string& Text) {
+  if (current_ < 1 || current_ > s_.files()) {
+    s_.report().queue_status(Text);
+    return;
+  }
+  const int n = current_;
+  // A socket error's number and text are stored only after its status is
+  // raised, so failures are judged once the event is over; a failed
+  // attempt is shown then too, with its number and reason.
+  if (Text == "Waiting for a connection") {
+    s_.loop().post([this, n] { attempt_failed(n); });
+    return;
+  }
+  if (Text == control::UserControl1::already_complete_text) already_complete_ = true;
+  s_.report().status(n, s_.files(), Text);
+  show_progress();
+  if (Text == "File Not Found") {
+    s_.loop().post([this, n] {
+      if (!pending(n)) return;
+      std::string why = last_error();
+      // Said in the words of this program's own failures.
+      if (why.starts_with("Gave up after ")) why[0] = 'g';
+      fail(n, why);
+    });
+  }
+}
+
+void Lane::OnFileComplete(const std::string& Text) {
+  const int n = current_;
+  show_progress();
+  s_.loop().post([this, n, path = Text] {
+    if (pending(n)) complete(n, path);
+  });
+}
+
+void Lane::OnTransferComplete() { s_.ended(); }
+
+bool Lane::begin_batch(std::size_t b) {
+  const GetSession::Batch& batch = s_.batch(b);
+  if (control_) {
+    // Later controls save where the first was told to, without asking.
+    dialog_ = std::make_unique<KnownFolder>(control_->sBuffer);
+    preselect_ = control_->sBuffer;
+  }
+  batch_ = b;
+  base_ = static_cast<int>(batch.first);
+  last_ = base_ + static_cast<int>(batch.count);
+  current_ = 0;
+  control_.reset();
+  control_ = std::make_unique<control::UserControl1>(s_.machine(), this);
+  const GetOptions& o = s_.options();
+  const bool started = call([&] {
+    for (int n = base_ + 1; n <= last_; ++n) control_->AddFile(o.files[GetSession::index(n)].url);
+    // The control gives a file up after this many fruitless attempts.
+    control_->maxTries = static_cast<std::int16_t>(o.tries);
+    control_->Timer1->set_interval(o.tick_interval);
+    control_->set_eager_ticks(o.eager);
+    control_->set_adopt_foreign_parts(o.continue_foreign);
+    control_->SetDLText(o.title);
+    control_->SetDirectory(preselect_);
+    // Asks for the folder with the loop running, then starts file 1.
+    control_->StartQueue();
+  });
+  if (!started || s_.stopping()) return false;
+  if (control_->DownloadFiles->Count() < static_cast<int>(batch.count)) {
+    s_.fatal("no folder was chosen; nothing was downloaded");
+    return false;
+  }
+  begin_file(base_ + 1);
+  return true;
+}
+
+void Lane::begin_file(int n) {
+  current_ = n;
+  s_.began();
+  already_complete_ = false;
+  last_size_ = size_on_disk(n);
+  file_clock_.restart();
+  const FileRequest& file = s_.options().files[GetSession::index(n)];
+  s_.report().file_started(n, s_.files(), file.url);
+  call([&] {
+    // Set before the file's first tick, so its bytes are hashed as they come.
+    record(n).checksum = file.checksum;
+    // Records exist only once the queue has started, and the start ran
+    // file 1 with its single server: its mirrors join it now and it is
+    // started again, so that it is probed on all of them.
+    for (const auto& mirror : file.mirrors) {
+      std::string why;
+      const auto parts = parse_download_url(mirror, why);
+      if (!parts) continue;  // checked with the command line
+      auto server = std::make_shared<queue::remoteServerLoc>();
+      server->servName = parts->server;
+      server->host = parts->host;
+      server->PortNum = parts->port;
+      server->remoteFilePath = parts->path;
+      server->isSecure = parts->secure;
+      record(n).remoteServerLocs->Add(server);
+    }
+    if (local(n) > 1 || !file.mirrors.empty()) control_->GotoFile(local(n));
+  });
+}
+
+// Another attempt follows: the control counts them and gives the file up
+// itself ("File Not Found") once --tries in a row brought nothing.
+void Lane::attempt_failed(int n) {
+  if (!pending(n)) return;
+  const double size = size_on_disk(n);
+  if (size > last_size_) {
+    // The attempt brought bytes: the server works, only the connection
+    // broke. The control counts afresh from here.
+    last_size_ = size;
+    s_.report().status(n, s_.files(), "Waiting for a connection: " + last_error());
+    return;
+  }
+  s_.report().retrying(n, s_.files(), control_->failed_attempts(local(n)), s_.options().tries, last_error());
+}
+
+void Lane::complete(int n, const std::string& path) {
+  s_.outcome(n) = Outcome::done;
+  const double fetched = count_received(n);
+  if (already_complete_)
+    s_.report().file_already_complete(n, s_.files(), path, size_on_disk(n));
+  else
+    s_.report().file_done(n, s_.files(), path, size_on_disk(n), fetched, file_clock_.seconds());
+  next();
+}
+
+void Lane::fail(int n, const std::string& why) {
+  s_.outcome(n) = Outcome::failed;
+  count_received(n);
+  s_.report().file_failed(n, s_.files(), why);
+  next();
+}
+
+// The bytes file n fetched in this run, added to the run's count.
+double Lane::count_received(int n) {
+  const queue::DownloadFile& F = record(n);
+  // What is on disk from before this transfer is not counted again.
+  const double fetched = F.downloadedbytes > F.bytesondisk ? F.downloadedbytes - F.bytesondisk : 0;
+  s_.add_received(fetched);
+  return fetched;
+}
+
+void Lane::next() {
+  if (current_ < last_) {
+    begin_file(current_ + 1);
+    return;
+  }
+  current_ = 0;
+  s_.lane_free(*this);
+}
+
+void Lane::end_queue() {
+  current_ = s_.files() + 1;
+  call([this] { control_->GotoFile(static_cast<std::int16_t>(control_->dTotalFiles() + 1)); });
+}
+
+bool Lane::interrupt() {
+  const int n = current_;
+  if (n < 1 || n > s_.files() || s_.outcome(n) != Outcome::pending) return false;
+  // Closing the transfer keeps the part on disk; the next run with the
+  // same folder resumes it.
+  try {
+    control_->CancelQueue();
+  } catch (const AutomationError&) {
+  }
+  count_received(n);
+  const double size = size_on_disk(n);
+  if (size <= 0) return false;
+  s_.report().error("interrupted; partial file kept for the next run: " + record(n).localfilename + " (" +
+                    format_bytes(size) + ")");
+  return true;
+}
+
+void Lane::show_progress() {
+  if (s_.report().mode() != OutputMode::terminal || current_ < 1 || current_ > s_.files()) return;
+  try {
+    Progress p;
+    p.file = current_;
+    p.files = s_.files();
+    p.name = base_name(control_->dCurrentFileName());
+    p.done = number(control_->dBytesTransferred());
+    p.size = number(control_->dBytesTotal());
+    p.percent = number(control_->dPercentComplete());
+    p.rate = number(control_->dRate());
+    p.remaining = number(control_->dRemainingTime());
+    s_.report().progress(p);
+  } catch (const AutomationError&) {
+    // No current record yet: nothing to draw.
+  } catch (const std::logic_error&) {
+  }
+}
 
 }  // namespace
 

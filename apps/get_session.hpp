@@ -32,6 +32,8 @@ struct GetOptions {
   /// A file already under a download's name that the control did not write
   /// is taken for a part of it (as wget -c), checked by its length.
   bool continue_foreign = false;
+  /// Files fetched at once, each by a control of its own (-j).
+  int jobs = 5;
   /// Connection attempts in a row that gain no byte before a file is given up.
   int tries = 20;
   /// Milliseconds between the control's ticks.

@@ -10,6 +10,7 @@ namespace vintrel::apps {
 namespace {
 
 constexpr const char* clear_line = "\r\x1b[K";
+constexpr const char* cursor_up = "\x1b[1A";
 constexpr int default_columns = 80;
 constexpr int bar_width = 20;
 
@@ -112,52 +113,65 @@ std::string summary_line(const Summary& s) {
 Report::Report(OutputMode mode, std::ostream& out, std::ostream& err, int columns)
     : mode_(mode), out_(out), err_(err), columns_(columns > 0 ? columns : default_columns) {}
 
-void Report::put_line(std::ostream& stream, const std::string& line) {
-  // A line printed over the live line would mix with it: clear it, print,
-  // and draw it again below.
-  const std::optional<Progress> live = live_;
-  if (live_) {
-    out_ << clear_line << std::flush;
-    live_.reset();
+void Report::erase_live_lines() {
+  // Up the block line by line, wiping each: the cursor ends where the
+  // block began.
+  for (int line = 0; line < drawn_; ++line) out_ << (line == 0 ? "" : cursor_up) << clear_line;
+  drawn_ = 0;
+}
+
+void Report::draw_live_lines() {
+  for (const auto& [file, live] : live_) {
+    Progress shown = live.progress;
+    shown.status = live.status;
+    if (shown.name.empty()) shown.name = live.url;
+    out_ << (drawn_ == 0 ? "" : "\n") << progress_line(shown, columns_);
+    ++drawn_;
   }
+  out_ << std::flush;
+}
+
+void Report::put_line(std::ostream& stream, const std::string& line) {
+  // A line printed over the running files' lines would mix with them:
+  // wipe them, print, and draw them again below.
+  if (mode_ == OutputMode::terminal) erase_live_lines();
+  out_ << std::flush;
   stream << line << '\n' << std::flush;
-  if (live) progress(*live);
+  if (mode_ == OutputMode::terminal) draw_live_lines();
 }
 
-void Report::clear_live_line() {
-  if (live_) out_ << clear_line << std::flush;
-  live_.reset();
+void Report::end_live_lines() {
+  // The last drawing stays on screen as the files' record.
+  if (drawn_ > 0) out_ << '\n' << std::flush;
+  drawn_ = 0;
+  live_.clear();
 }
 
-void Report::end_live_line() {
-  // The last drawing stays on screen as the file's record.
-  if (!live_) return;
-  out_ << '\n' << std::flush;
-  live_.reset();
+void Report::redraw() {
+  erase_live_lines();
+  draw_live_lines();
 }
 
 void Report::file_started(int file, int files, const std::string& url) {
-  last_status_.clear();
-  url_ = url;
-  live_status_.clear();
+  last_status_.erase(file);
   if (mode_ == OutputMode::terminal) {
     // The file's line starts as its address; its result ends it.
-    clear_live_line();
-    live_status_ = "Starting";
-    Progress p;
-    p.file = file;
-    p.files = files;
-    progress(p);
+    Live& live = live_[file];
+    live = Live{};
+    live.url = url;
+    live.status = "Starting";
+    live.progress.file = file;
+    live.progress.files = files;
+    redraw();
     return;
   }
-  end_live_line();
   if (mode_ == OutputMode::quiet) return;
   put_line(out_, prefix(file, files) + url);
 }
 
 void Report::status(int file, int files, const std::string& text) {
-  if (text == last_status_) return;
-  last_status_ = text;
+  if (last_status_[file] == text) return;
+  last_status_[file] = text;
   if (mode_ == OutputMode::terminal) return show_status(file, files, text);
   if (mode_ == OutputMode::quiet) return;
   put_line(out_, prefix(file, files) + text);
@@ -166,43 +180,41 @@ void Report::status(int file, int files, const std::string& text) {
 void Report::retrying(int file, int files, int attempt, int attempts, const std::string& why) {
   const std::string text =
       "Waiting for a connection (try " + std::to_string(attempt) + " of " + std::to_string(attempts) + "): " + why;
-  last_status_ = "Waiting for a connection";
+  last_status_[file] = "Waiting for a connection";
   if (mode_ == OutputMode::terminal) return show_status(file, files, text);
   if (mode_ == OutputMode::quiet) return;
   put_line(out_, prefix(file, files) + text);
 }
 
 void Report::show_status(int file, int files, const std::string& text) {
-  live_status_ = text;
-  Progress p;
-  if (live_ && live_->file == file) {
-    p = *live_;
-  } else {
-    p.file = file;
-    p.files = files;
-    p.name = url_;
-  }
-  progress(p);
+  Live& live = live_[file];
+  live.status = text;
+  live.progress.file = file;
+  live.progress.files = files;
+  redraw();
 }
 
 void Report::queue_status(const std::string& text) {
-  end_live_line();
+  end_live_lines();
   if (mode_ == OutputMode::quiet) return;
   put_line(out_, text);
 }
 
 void Report::progress(const Progress& progress) {
   if (mode_ != OutputMode::terminal) return;
-  Progress shown = progress;
-  shown.status = live_status_;
-  if (shown.name.empty()) shown.name = url_;
-  out_ << clear_line << progress_line(shown, columns_) << std::flush;
-  live_ = shown;
+  Live& live = live_[progress.file];
+  live.progress = progress;
+  redraw();
+}
+
+void Report::end_file(int file) {
+  // The result says all the live line did and takes its place.
+  last_status_.erase(file);
+  if (live_.erase(file) > 0 && mode_ == OutputMode::terminal) redraw();
 }
 
 void Report::file_done(int file, int files, const std::string& path, double size, double received, double seconds) {
-  // The result says all the live line did and stays in its place.
-  clear_live_line();
+  end_file(file);
   if (mode_ == OutputMode::quiet) return;
   std::string line = prefix(file, files) + "saved " + path + " (" + format_bytes(size) + ", " +
                      std::to_string(static_cast<std::int64_t>(size)) + " bytes)";
@@ -220,7 +232,7 @@ void Report::file_done(int file, int files, const std::string& path, double size
 }
 
 void Report::file_already_complete(int file, int files, const std::string& path, double size) {
-  clear_live_line();
+  end_file(file);
   if (mode_ == OutputMode::quiet) return;
   put_line(out_, prefix(file, files) + "already complete: " + path + " (" + format_bytes(size) + ", " +
                      std::to_string(static_cast<std::int64_t>(size)) + " bytes)");
@@ -228,17 +240,17 @@ void Report::file_already_complete(int file, int files, const std::string& path,
 
 void Report::file_failed(int file, int files, const std::string& why) {
   // A failed file's last drawing says less than its failure line.
-  clear_live_line();
+  end_file(file);
   put_line(err_, prefix(file, files) + "failed: " + why);
 }
 
 void Report::error(const std::string& text) {
-  end_live_line();
+  end_live_lines();
   put_line(err_, "vintrel: " + text);
 }
 
 void Report::summary(const Summary& summary) {
-  end_live_line();
+  end_live_lines();
   put_line(out_, summary_line(summary));
 }
 

@@ -10,6 +10,7 @@
 // Failures always go to standard error, everything else to standard output.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -85,19 +86,28 @@ class Report {
   void summary(const Summary& summary);
 
  private:
+  /// A running file's line on a terminal.
+  struct Live {
+    Progress progress;
+    std::string url;     // named until its record is
+    std::string status;  // shown instead of the figures until "Downloading"
+  };
+
   void put_line(std::ostream& stream, const std::string& line);
-  void end_live_line();
-  void clear_live_line();
+  void erase_live_lines();
+  void draw_live_lines();
+  void redraw();
+  void end_live_lines();
+  void end_file(int file);
   void show_status(int file, int files, const std::string& text);
 
   OutputMode mode_;
   std::ostream& out_;
   std::ostream& err_;
   int columns_;
-  std::string last_status_;
-  std::string url_;               // the current file's, named until its record is
-  std::string live_status_;       // shown in the live line
-  std::optional<Progress> live_;  // on screen, cursor at its end
+  std::map<int, std::string> last_status_;  // per running file
+  std::map<int, Live> live_;                // the running files, drawn in order
+  int drawn_ = 0;                           // lines of them on screen, cursor at the end of the last
 };
 
 }  // namespace vintrel::apps

@@ -25,7 +25,7 @@ _vintrel() {
   local options
   case $command in
     get) options="$shared -d --directory -m --mirror --checksum -i --input-file --referer --cookie --title -q --quiet
-                  -c --continue --tries --timeout --steady-ticks" ;;
+                  -c --continue -j --max-concurrent --tries --timeout --steady-ticks" ;;
     host) options="$shared --dialog -d --directory --no-open --eager" ;;
     serve) options="$shared -p --port --allow-origin -d --directory --allow-open --eager" ;;
     *) options="-h --help --version" ;;
@@ -53,7 +53,7 @@ _vintrel() {
         mapfile -t COMPREPLY < <(compgen -W "sha-256= sha-512= sha-1= md5=" -- "$cur")
         return
         ;;
-      -m | --mirror | --referer | --cookie | --title | --tries | --timeout | --tick-interval | -p | --port | \
+      -m | --mirror | --referer | --cookie | --title | -j | --max-concurrent | --tries | --timeout | --tick-interval | -p | --port | \
         --allow-origin | --proxy | --no-proxy)
         # A value nothing here can guess.
         COMPREPLY=()

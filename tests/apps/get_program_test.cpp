@@ -136,9 +136,9 @@ TEST(GetProgram, OnATerminalEachFileLeavesOneLineWithItsAverageRate) {
   server.start();
   TempFolder folder;
 
-  const ProgramRun run = run_program(
-      get({"-d", folder.path().string(), server.url("/a.bin"), server.url("/gone.bin"), server.url("/b.bin")}),
-      on_terminal(200));
+  const ProgramRun run = run_program(get({"-j", "1", "-d", folder.path().string(), server.url("/a.bin"),
+                                          server.url("/gone.bin"), server.url("/b.bin")}),
+                                     on_terminal(200));
 
   EXPECT_EQ(run.status, 1) << describe(run);
   const auto kept = lines_kept(run.out);

@@ -25,8 +25,8 @@ TEST(GetRedirections, AChainThroughApacheStaysOnThePortAndEncodedPathsReachTheir
   make_file(server.file("files/caf\xC3\xA9 x.bin"), 3 * KiB, 22);
   TempFolder folder;
 
-  const ProgramRun run = run_program(get(
-      {"--tries", "2", "-d", folder.path().string(), server.url("/one.bin"), server.url("/files/caf\xC3\xA9 x.bin")}));
+  const ProgramRun run = run_program(get({"-j", "1", "--tries", "2", "-d", folder.path().string(),
+                                          server.url("/one.bin"), server.url("/files/caf\xC3\xA9 x.bin")}));
 
   ASSERT_EQ(run.status, 0) << describe(run);
   EXPECT_TRUE(holds(folder.file("final.bin"), read_file(server.file("files/final.bin"))));

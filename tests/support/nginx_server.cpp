@@ -104,7 +104,7 @@ void NginxServer::write_config() const {
        << "  uwsgi_temp_path " << at("uwsgi_temp") << ";\n"
        << "  scgi_temp_path " << at("scgi_temp") << ";\n"
        << "  log_format vintrel \"$request\\t$status\\t$body_bytes_sent\\t$request_time\\t"
-          "$http_referer\\t$http_cookie\\t$http_range\";\n"
+          "$http_referer\\t$http_cookie\\t$http_range\\t$msec\";\n"
        << "  access_log " << at("access.log") << " vintrel;\n"
        << "  default_type application/octet-stream;\n"
        << "  sendfile on;\n"

@@ -32,6 +32,9 @@ struct AccessLogEntry {
   std::string referer;
   std::string cookie;
   std::string range;  ///< The Range header as sent.
+  /// When the response ended, in seconds since the epoch; it began
+  /// `request_time` before.
+  double finished = 0.0;
 };
 
 struct NginxOptions {
