@@ -7,6 +7,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 
@@ -121,7 +122,7 @@ class GetSession {
     // so with one lane a longer list goes through one control after
     // another; lanes side by side take a file (and a control) at a time,
     // so that none waits behind another's long file.
-    const std::size_t jobs = std::max(1, options.jobs);
+    const auto jobs = static_cast<std::size_t>(std::max(1, options.jobs));
     if (jobs == 1) {
       std::size_t first = 0;
       for (const std::size_t count : split_into_controls(options.files)) {
@@ -172,6 +173,14 @@ class GetSession {
     loop_.stop();
   }
 
+  /// The current file of `lane` has had its first answer: its servers have
+  /// handed out their sessions.
+  void answered(const Lane& lane) {
+    bool news = false;
+    for (const auto& endpoint : held_[lane_index(lane)]) news = warm_.insert(endpoint).second || news;
+    if (news) loop_.post([this] { dispatch(); });
+  }
+
   /// A lane is done with its batch: it takes the next one, or waits, and
   /// the last lane to finish ends the queue.
   void lane_free(Lane& lane) {
@@ -214,28 +223,38 @@ class GetSession {
   }
 
   // The servers of the files of batch b, as host:port, once per connection
-  // their probes may open.
-  std::vector<std::string> endpoints(std::size_t b) const {
-    std::vector<std::string> all;
+  // their probes may open; https ones marked.
+  struct Endpoint {
+    std::string key;
+    bool secure = false;
+  };
+  std::vector<Endpoint> endpoints(std::size_t b) const {
+    std::vector<Endpoint> all;
     const Batch& batch = batches_[b];
-    for (std::size_t n = batch.first; n < batch.first + batch.count; ++n) {
-      const FileRequest& file = options_.files[n];
+    const auto add = [&](const std::string& text) {
       std::string why;
-      if (const auto url = parse_download_url(file.url, why))
-        all.push_back(url->server + ":" + std::to_string(url->port));
-      for (const auto& mirror : file.mirrors)
-        if (const auto url = parse_download_url(mirror, why))
-          all.push_back(url->server + ":" + std::to_string(url->port));
+      if (const auto url = parse_download_url(text, why))
+        all.push_back({url->server + ":" + std::to_string(url->port), url->secure});
+    };
+    for (std::size_t n = batch.first; n < batch.first + batch.count; ++n) {
+      add(options_.files[n].url);
+      for (const auto& mirror : options_.files[n].mirrors) add(mirror);
     }
     return all;
   }
 
   // As browsers do, at most this many connections at once to one server;
   // a batch that needs more alone is let through when nothing else holds
-  // its servers.
+  // its servers. An https server gets one connection until its first
+  // answer came: by then it has handed out the session the others resume,
+  // instead of each making a full handshake of its own.
   bool room_for(std::size_t b) const {
     std::map<std::string, int> wanted;
-    for (const auto& endpoint : endpoints(b)) ++wanted[endpoint];
+    for (const auto& endpoint : endpoints(b)) {
+      ++wanted[endpoint.key];
+      const auto held = claims_.find(endpoint.key);
+      if (endpoint.secure && !warm_.contains(endpoint.key) && held != claims_.end()) return false;
+    }
     for (const auto& [endpoint, count] : wanted) {
       const auto held = claims_.find(endpoint);
       const int now = held == claims_.end() ? 0 : held->second;
@@ -245,18 +264,27 @@ class GetSession {
   }
 
   void take(std::size_t lane, std::size_t b) {
-    held_[lane] = endpoints(b);
-    for (const auto& endpoint : held_[lane]) ++claims_[endpoint];
+    held_[lane].clear();
+    for (const auto& endpoint : endpoints(b)) {
+      held_[lane].push_back(endpoint.key);
+      ++claims_[endpoint.key];
+    }
     lane_of_last_batch_ = lane;
   }
 
+  std::size_t lane_index(const Lane& lane) const {
+    for (std::size_t k = 0; k < lanes_.size(); ++k)
+      if (lanes_[k].get() == &lane) return k;
+    return lanes_.size();
+  }
+
   void release(Lane& lane) {
-    for (std::size_t k = 0; k < lanes_.size(); ++k) {
-      if (lanes_[k].get() != &lane) continue;
-      for (const auto& endpoint : held_[k])
-        if (--claims_[endpoint] == 0) claims_.erase(endpoint);
-      held_.erase(k);
+    const std::size_t k = lane_index(lane);
+    for (const auto& endpoint : held_[k]) {
+      warm_.insert(endpoint);
+      if (--claims_[endpoint] == 0) claims_.erase(endpoint);
     }
+    held_.erase(k);
   }
 
   void interrupt(int signal) {
@@ -297,6 +325,7 @@ class GetSession {
   std::string folder_;
   std::map<std::string, int> claims_;                     // connections a server may get from running files
   std::map<std::size_t, std::vector<std::string>> held_;  // by lane
+  std::set<std::string> warm_;                            // servers that have answered
   std::vector<Outcome> outcomes_;
   double received_ = 0;
   platform::Stopwatch stopwatch_;
@@ -356,6 +385,9 @@ void Lane::OnStatusChange(const std::string& Text) {
     return;
   }
   if (Text == control::UserControl1::already_complete_text) already_complete_ = true;
+  if (Text == "Determining File Size" || Text == "Redirecting" || Text == "File Not Found" ||
+      Text == control::UserControl1::already_complete_text)
+    s_.answered(*this);
   s_.report().status(n, s_.files(), Text);
   show_progress();
   if (Text == "File Not Found") {

@@ -59,7 +59,8 @@ TEST(GetConcurrent, NoMoreThanSixConnectionsGoToOneServer) {
   std::vector<std::string> arguments{"-j", "10"};
   TempFolder folder;
   arguments.insert(arguments.end(), {"-d", folder.path().string()});
-  for (int n = 1; n <= 12; ++n) serve(server, "f" + std::to_string(n) + ".bin", 200 * KiB, static_cast<std::uint32_t>(n));
+  for (int n = 1; n <= 12; ++n)
+    serve(server, "f" + std::to_string(n) + ".bin", 200 * KiB, static_cast<std::uint32_t>(n));
   server.start();
   for (int n = 1; n <= 12; ++n) arguments.push_back(server.url("/f" + std::to_string(n) + ".bin"));
 
@@ -121,9 +122,8 @@ TEST(GetConcurrent, TerminalShowsALineForEachRunningFile) {
   ASSERT_EQ(child.wait_for_exit(30s), 0) << child.out() << child.err();
   const auto screen = lines_kept(child.out());
   ASSERT_EQ(screen.size(), 4u) << ::testing::PrintToString(screen);
-  EXPECT_EQ(std::count_if(screen.begin(), screen.end(), [](const std::string& line) {
-              return line.find("] saved ") != std::string::npos;
-            }),
+  EXPECT_EQ(std::count_if(screen.begin(), screen.end(),
+                          [](const std::string& line) { return line.find("] saved ") != std::string::npos; }),
             2);
   EXPECT_EQ(screen[2], "Completed All Transfers");
   EXPECT_TRUE(screen[3].starts_with("Summary: 2 done")) << screen[3];
