@@ -51,7 +51,8 @@ class Session {
 /// The trust settings shared by every session of a platform, and the
 /// sessions servers handed out, kept for the life of the context so that
 /// the next connection to the same server resumes one instead of making a
-/// full handshake. Used from one thread (the platform's loop) only.
+/// full handshake. Used from one thread (the platform's loop) only; its
+/// sessions end before it does.
 class Context {
  public:
   virtual ~Context() = default;
