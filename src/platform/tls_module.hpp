@@ -48,13 +48,19 @@ class Session {
   virtual Outcome write(const std::uint8_t* from, std::size_t size) = 0;
 };
 
-/// The trust settings shared by every session of a platform.
+/// The trust settings shared by every session of a platform, and the
+/// sessions servers handed out, kept for the life of the context so that
+/// the next connection to the same server resumes one instead of making a
+/// full handshake. Used from one thread (the platform's loop) only; its
+/// sessions end before it does.
 class Context {
  public:
   virtual ~Context() = default;
   /// A client session over `fd` for the server named `host` (a name or an
-  /// IP literal without brackets), checked as the options say.
-  virtual std::unique_ptr<Session> open(int fd, const std::string& host) = 0;
+  /// IP literal without brackets) on `port`, checked as the options say.
+  /// Through a proxy's tunnel, `host` and `port` are still the server's:
+  /// together they choose which kept session is offered.
+  virtual std::unique_ptr<Session> open(int fd, const std::string& host, std::uint16_t port) = 0;
 };
 
 /// The module's one entry point: a context for `options`, or null with the

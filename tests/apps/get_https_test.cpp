@@ -115,6 +115,34 @@ TEST(GetHttps, PartialLocalFileIsCompletedWithARangeRequest) {
   EXPECT_TRUE(resumed) << "no request for the rest of the file";
 }
 
+// A queue from one server makes one full handshake: every later connection
+// resumes the session the server handed out, under either protocol.
+TEST(GetHttps, QueueFromOneServerMakesOneFullHandshake) {
+  REQUIRE_TLS_SERVERS();
+  auto file_name = [](std::uint32_t n) { return "f" + std::to_string(n) + ".bin"; };
+  for (const std::string protocol : {"TLSv1.2", "TLSv1.3"}) {
+    SCOPED_TRACE(protocol);
+    NginxOptions options = presenting(ca().server());
+    options.tls_protocols = protocol;
+    NginxServer server(options);
+    std::vector<std::string> contents;
+    for (std::uint32_t n = 0; n < 4; ++n) contents.push_back(serve(server, file_name(n), 64 * KiB + n, 50 + n));
+    server.start();
+    TempFolder folder;
+    std::vector<std::string> arguments = {"-d", folder.path().string()};
+    for (std::uint32_t n = 0; n < 4; ++n) arguments.push_back(server.url("/" + file_name(n)));
+
+    const ProgramRun run = run_program(trusting(arguments));
+
+    ASSERT_EQ(run.status, 0) << describe(run);
+    for (std::uint32_t n = 0; n < 4; ++n) EXPECT_TRUE(holds(folder.file(file_name(n)), contents[n]));
+    std::string marks;
+    for (const auto& entry : server.wait_for_access_log(4)) marks += entry.session_reused ? 'r' : '.';
+    ASSERT_GE(marks.size(), 4u);
+    EXPECT_EQ(marks, "." + std::string(marks.size() - 1, 'r'));
+  }
+}
+
 TEST(GetHttps, RedirectionsCrossFromHttpToHttpsAndBack) {
   REQUIRE_TLS_SERVERS();
   // Each server redirects to the other, so one of them can learn the

@@ -104,7 +104,7 @@ void NginxServer::write_config() const {
        << "  uwsgi_temp_path " << at("uwsgi_temp") << ";\n"
        << "  scgi_temp_path " << at("scgi_temp") << ";\n"
        << "  log_format vintrel \"$request\\t$status\\t$body_bytes_sent\\t$request_time\\t"
-          "$http_referer\\t$http_cookie\\t$http_range\\t$msec\";\n"
+          "$http_referer\\t$http_cookie\\t$http_range\\t$msec\\t$ssl_session_reused\";\n"
        << "  access_log " << at("access.log") << " vintrel;\n"
        << "  default_type application/octet-stream;\n"
        << "  sendfile on;\n"
@@ -117,9 +117,10 @@ void NginxServer::write_config() const {
   if (tls) {
     conf << "    ssl_certificate " << options_.tls_cert << ";\n"
          << "    ssl_certificate_key " << options_.tls_key << ";\n"
-         << "    ssl_protocols TLSv1.2 TLSv1.3;\n";
+         << "    ssl_protocols " << options_.tls_protocols << ";\n";
   }
   if (options_.limit_rate > 0) conf << "    limit_rate " << options_.limit_rate << ";\n";
+  for (const auto& directive : options_.extra_directives) conf << "    " << directive << "\n";
   for (const auto& location : options_.extra_locations) conf << "    " << location << "\n";
   conf << "  }\n"
        << "}\n";

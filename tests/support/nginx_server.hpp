@@ -35,6 +35,9 @@ struct AccessLogEntry {
   /// When the response ended, in seconds since the epoch; it began
   /// `request_time` before.
   double finished = 0.0;
+  /// Whether the TLS connection resumed a session instead of a full
+  /// handshake (nginx's $ssl_session_reused); false over plain http.
+  bool session_reused = false;
 };
 
 struct NginxOptions {
@@ -49,6 +52,11 @@ struct NginxOptions {
   /// key when both are set.
   std::string tls_cert;
   std::string tls_key;
+  /// The TLS versions offered (ssl_protocols).
+  std::string tls_protocols = "TLSv1.2 TLSv1.3";
+  /// Raw directives added to the server block as written, such as
+  /// "ssl_session_tickets off;".
+  std::vector<std::string> extra_directives;
   /// Listens on [::1] as well, on the same port (see url_ipv6()).
   bool listen_ipv6 = false;
 };

@@ -1,11 +1,14 @@
 // libvintrel_tls.so: secure sessions on OpenSSL, over a descriptor that the
 // socket layer connects, makes non-blocking and waits on.
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -84,10 +87,75 @@ void add_system_store(SSL_CTX* context) {
   }
 }
 
+struct SessionFree {
+  void operator()(SSL_SESSION* session) const { SSL_SESSION_free(session); }
+};
+using SessionRef = std::unique_ptr<SSL_SESSION, SessionFree>;
+
+// The sessions servers handed out (TLS 1.2 session ids or tickets, TLS 1.3
+// tickets), the newest one per server, a server being a name (or address)
+// and a port: a session is offered only to the name it was verified for.
+// Each holds the server's certificates, so there are at most `limit`, the
+// one used longest ago going first. One thread only, as the context.
+class SessionCache {
+ public:
+  static constexpr std::size_t limit = 100;
+
+  // What to offer `host`:`port`, or null; it becomes the most recent.
+  SSL_SESSION* find(const std::string& host, std::uint16_t port) {
+    const auto it = locate(host, port);
+    if (it == entries_.end()) return nullptr;
+    // OpenSSL marks a session not to be resumed when a connection using it
+    // failed in TLS itself (a fatal alert either way).
+    if (SSL_SESSION_is_resumable(it->session.get()) == 0) {
+      entries_.erase(it);
+      return nullptr;
+    }
+    std::rotate(it, it + 1, entries_.end());
+    return entries_.back().session.get();
+  }
+
+  // Keeps `session` for `host`:`port`, in place of the one it had.
+  void keep(const std::string& host, std::uint16_t port, SessionRef session) {
+    const auto it = locate(host, port);
+    if (it != entries_.end()) {
+      entries_.erase(it);
+    } else if (entries_.size() >= limit) {
+      entries_.erase(entries_.begin());
+    }
+    entries_.push_back({host, port, std::move(session)});
+  }
+
+ private:
+  struct Entry {
+    std::string host;
+    std::uint16_t port;
+    SessionRef session;
+  };
+
+  std::vector<Entry>::iterator locate(const std::string& host, std::uint16_t port) {
+    return std::find_if(entries_.begin(), entries_.end(),
+                        [&](const Entry& entry) { return entry.port == port && entry.host == host; });
+  }
+
+  std::vector<Entry> entries_;  // least recently used first
+};
+
 class OpenSslSession final : public Session {
  public:
-  OpenSslSession(SSL* ssl, std::string host, bool verify) : ssl_(ssl), host_(std::move(host)), verify_(verify) {}
-  ~OpenSslSession() override { SSL_free(ssl_); }
+  OpenSslSession(SSL* ssl, SessionCache& cache, std::string host, std::uint16_t port, bool verify)
+      : ssl_(ssl), cache_(cache), host_(std::move(host)), port_(port), verify_(verify) {
+    SSL_set_app_data(ssl_, this);
+  }
+  ~OpenSslSession() override {
+    // OpenSSL takes a connection freed without close_notify for a broken
+    // one and marks its session never to be resumed. Ours end on purpose
+    // (the body is in, the element was closed), and one that failed in TLS
+    // itself had its session marked when the alert went; so an established
+    // connection counts as shut down properly.
+    if (established_) SSL_set_shutdown(ssl_, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+    SSL_free(ssl_);
+  }
 
   OpenSslSession(const OpenSslSession&) = delete;
   OpenSslSession& operator=(const OpenSslSession&) = delete;
@@ -97,7 +165,10 @@ class OpenSslSession final : public Session {
     errno = 0;
     const int result = SSL_connect(ssl_);
     const int saved_errno = errno;
-    if (result == 1) return {};
+    if (result == 1) {
+      established();
+      return {};
+    }
     const int error = SSL_get_error(ssl_, result);
     if (error == SSL_ERROR_WANT_READ) return step(Kind::want_read);
     if (error == SSL_ERROR_WANT_WRITE) return step(Kind::want_write);
@@ -149,7 +220,33 @@ class OpenSslSession final : public Session {
     return stopped(SSL_get_error(ssl_, result), saved_errno);
   }
 
+  // OpenSSL's word that the server handed out a session: a TLS 1.2 one at
+  // the end of the handshake, TLS 1.3 tickets after it, with the first
+  // reads. Only a connection whose handshake is complete, the certificate
+  // checked, may have it kept; one that comes earlier waits for that.
+  static int on_new_session(SSL* ssl, SSL_SESSION* handed) {
+    auto* self = static_cast<OpenSslSession*>(SSL_get_app_data(ssl));
+    if (self == nullptr) return 0;
+    SessionRef session(handed);
+    if (self->established_) {
+      self->cache_.keep(self->host_, self->port_, std::move(session));
+    } else {
+      self->pending_ = std::move(session);
+    }
+    return 1;  // the reference is ours
+  }
+
  private:
+  void established() {
+    established_ = true;
+    // With verification on, a complete handshake has passed it; asked
+    // again so that no unchecked session is ever kept under a name.
+    if (pending_ && (!verify_ || SSL_get_verify_result(ssl_) == X509_V_OK)) {
+      cache_.keep(host_, port_, std::move(pending_));
+    }
+    pending_.reset();
+  }
+
   // Why a read or write did not go through. Whether a peer's end completes
   // a body is the engine's call: here an end with close_notify and one
   // without are the same orderly end.
@@ -174,24 +271,37 @@ class OpenSslSession final : public Session {
   }
 
   SSL* ssl_;
+  SessionCache& cache_;
   std::string host_;
+  std::uint16_t port_;
   bool verify_;
+  bool established_ = false;
+  SessionRef pending_;  // handed out before the handshake was over
 };
 
 class OpenSslContext final : public Context {
  public:
   OpenSslContext(SSL_CTX* context, bool verify) : context_(context), verify_(verify) {}
-  ~OpenSslContext() override { SSL_CTX_free(context_); }
+  ~OpenSslContext() override {
+    // The kept sessions go before the context that made them.
+    cache_ = {};
+    SSL_CTX_free(context_);
+  }
 
   OpenSslContext(const OpenSslContext&) = delete;
   OpenSslContext& operator=(const OpenSslContext&) = delete;
 
-  std::unique_ptr<Session> open(int fd, const std::string& host) override {
+  std::unique_ptr<Session> open(int fd, const std::string& host, std::uint16_t port) override {
     SSL* ssl = SSL_new(context_);
     if (ssl == nullptr) return nullptr;
-    auto session = std::make_unique<OpenSslSession>(ssl, host, verify_);
+    auto session = std::make_unique<OpenSslSession>(ssl, cache_, host, port, verify_);
     if (SSL_set_fd(ssl, fd) != 1) return nullptr;
     SSL_set_connect_state(ssl);
+    // A server that no longer knows the session (restarted, new ticket
+    // keys, its cache flushed) answers with a full handshake.
+    if (SSL_SESSION* kept = cache_.find(host, port); kept != nullptr && SSL_set_session(ssl, kept) != 1) {
+      ERR_clear_error();
+    }
     // The name check goes through OpenSSL's verification, so a mismatch
     // shows in SSL_get_verify_result like any other verify failure. IP
     // literals are checked as addresses and never sent as SNI.
@@ -210,6 +320,7 @@ class OpenSslContext final : public Context {
  private:
   SSL_CTX* context_;
   bool verify_;
+  SessionCache cache_;
 };
 
 }  // namespace
@@ -227,6 +338,10 @@ extern "C" Context* vintrel_tls_make_context(const TlsOptions& options, std::str
   // a write over again from another place.
   SSL_CTX_set_read_ahead(context, 1);
   SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Sessions are kept by the context's own cache, by server; OpenSSL's
+  // store keys them by session id, which a client cannot look up by.
+  SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(context, &OpenSslSession::on_new_session);
   add_system_store(context);
   if (!options.ca_file.empty() && SSL_CTX_load_verify_locations(context, options.ca_file.c_str(), nullptr) != 1) {
     error = "Cannot load trusted certificates from " + options.ca_file + ": " + last_reason();

@@ -1,0 +1,144 @@
+// Resumed TLS sessions against nginx, read from its $ssl_session_reused: a
+// platform offers a server the session that server handed out, to that name
+// and port only, copes with a server that has forgotten it, and keeps no
+// more than a hundred.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/proxy.hpp"
+#include "platform/tls_sockets_rig.hpp"
+#include "support/tinyproxy.hpp"
+
+namespace vintrel::platform {
+namespace {
+
+using namespace tls_sockets_rig;
+using testing::NginxOptions;
+using testing::TinyProxy;
+
+// Fetches /file over a new connection of element 1; true when the whole
+// answer came and the element ended without an error.
+::testing::AssertionResult fetch(Rig& rig, const std::string& host, std::uint16_t port) {
+  rig.recorder = std::make_unique<Recorder>(*rig.array);
+  const bool ended = rig.exchange(host, port);
+  const auto& got = *rig.recorder;
+  if (ended && got.errors.empty() && got.received.starts_with("HTTP/1.1 200 OK") &&
+      got.received.ends_with("session body")) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << host << ": " << got.log << " " << got.received
+                                       << (got.errors.empty() ? "" : got.errors.front().Description);
+}
+
+// One mark per connection nginx logged, in order: 'r' resumed, '.' full.
+std::string handshakes(const NginxServer& server, std::size_t count) {
+  std::string marks;
+  for (const auto& entry : server.wait_for_access_log(count)) marks += entry.session_reused ? 'r' : '.';
+  return marks;
+}
+
+class TlsSessions : public TlsSockets {
+ protected:
+  std::unique_ptr<NginxServer> serve_with(const testing::ServerCertificate& identity, std::string protocols,
+                                          std::vector<std::string> directives = {}) {
+    NginxOptions options;
+    options.tls_cert = identity.chain;
+    options.tls_key = identity.key;
+    options.tls_protocols = std::move(protocols);
+    options.extra_directives = std::move(directives);
+    auto server = std::make_unique<NginxServer>(options);
+    testing::write_file(server->file("file"), "session body");
+    server->start();
+    return server;
+  }
+};
+
+struct Kind {
+  std::string name;
+  std::string protocols;
+  std::vector<std::string> directives;
+  std::string marks;  // two connections, nginx restarted, two more
+};
+
+// A restarted nginx has new ticket keys and an empty session cache, so it
+// refuses what it handed out before: that connection makes a full handshake
+// and works, and its new session is resumed next.
+TEST_F(TlsSessions, NextConnectionResumesAndAServerThatForgotGetsAFullHandshake) {
+  const std::vector<std::string> ids = {"ssl_session_tickets off;", "ssl_session_cache builtin:100;"};
+  const std::vector<Kind> kinds = {
+      {"TLS 1.3 tickets", "TLSv1.3", {}, ".r.r"},
+      {"TLS 1.3 stateful tickets", "TLSv1.3", ids, ".r.r"},
+      {"TLS 1.2 tickets", "TLSv1.2", {}, ".r.r"},
+      {"TLS 1.2 session ids", "TLSv1.2", ids, ".r.r"},
+      {"no sessions", "TLSv1.2 TLSv1.3", {"ssl_session_tickets off;", "ssl_session_cache off;"}, "...."},
+  };
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    auto server = serve_with(TestCa::shared().server(), kind.protocols, kind.directives);
+    Rig rig(trusting_test_ca());
+    for (int n = 0; n < 4; ++n) {
+      if (n == 2) server->restart();
+      EXPECT_TRUE(fetch(rig, "localhost", server->port()));
+    }
+    EXPECT_EQ(handshakes(*server, 4), kind.marks);
+  }
+}
+
+// Two names of one server and one name on two servers each have a session
+// of their own; through a proxy the server, not the proxy, is what counts.
+TEST_F(TlsSessions, SessionIsOfferedOnlyToTheNameAndPortItCameFrom) {
+  const bool proxy_available = TinyProxy::available();
+  for (const bool proxied : {false, true}) {
+    if (proxied && !proxy_available) GTEST_SKIP() << TinyProxy::why_unavailable();
+    SCOPED_TRACE(proxied ? "through a proxy" : "direct");
+    std::unique_ptr<TinyProxy> proxy;
+    ProxySettings proxies;
+    if (proxied) {
+      proxy = std::make_unique<TinyProxy>();
+      std::string error;
+      proxies.https = parse_proxy_url(proxy->url(), error);
+    }
+    auto first = serve_with(TestCa::shared().server(), "TLSv1.2 TLSv1.3");
+    auto second = serve_with(TestCa::shared().server(), "TLSv1.2 TLSv1.3");
+    Rig rig(trusting_test_ca(), {}, std::move(proxies));
+    for (int round = 0; round < 2; ++round) {
+      EXPECT_TRUE(fetch(rig, "localhost", first->port()));
+      EXPECT_TRUE(fetch(rig, "127.0.0.1", first->port()));
+      EXPECT_TRUE(fetch(rig, "localhost", second->port()));
+    }
+    EXPECT_EQ(handshakes(*first, 4), "..rr");
+    EXPECT_EQ(handshakes(*second, 2), ".r");
+    if (proxy) {
+      EXPECT_EQ(proxy->requests().size(), 6u);
+    }
+  }
+}
+
+// A hundred servers' sessions are kept; the hundred-and-first drops the one
+// used longest ago, which is not always the one that came first. A resumed
+// TLS 1.2 connection brings no new session, a TLS 1.3 one does.
+TEST_F(TlsSessions, AtMostAHundredSessionsTheOldestDropped) {
+  static const testing::ServerCertificate wildcard =
+      TestCa::shared().issue("sessions-wildcard", {"DNS:*.example.test"});
+  auto name = [](int n) { return "s" + std::to_string(n) + ".example.test"; };
+  constexpr int servers = 101;
+  for (const char* protocol : {"TLSv1.2", "TLSv1.3"}) {
+    SCOPED_TRACE(protocol);
+    auto server = serve_with(wildcard, protocol);
+    Rig rig(trusting_test_ca());
+    for (int n = 0; n < servers; ++n) {
+      rig.resolver.add(name(n), "127.0.0.1");
+      ASSERT_TRUE(fetch(rig, name(n), server->port()));
+    }
+    // s0 went for s100; s1, used again, outlives s2 when s0 comes back.
+    for (const int n : {1, 0, 2}) ASSERT_TRUE(fetch(rig, name(n), server->port()));
+    EXPECT_EQ(handshakes(*server, servers + 3), std::string(servers, '.') + "r..");
+  }
+}
+
+}  // namespace
+}  // namespace vintrel::platform
