@@ -68,39 +68,47 @@ std::string reason_phrase(std::string_view status_line) {
   return std::string(text::trim(status_line.substr(second + 1)));
 }
 
-std::optional<std::string> field_value(std::string_view header, std::string_view name) {
+namespace {
+
+// Calls `each` with the value of every field `name` (any letter case), in
+// order, blanks around it trimmed; stops when it returns false.
+template <class Each>
+void for_each_field(std::string_view header, std::string_view name, Each&& each) {
   std::size_t start = header.find("\r\n");
   while (start != std::string_view::npos) {
     start += 2;
     const auto end = header.find("\r\n", start);
     const auto line = header.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     const auto colon = line.find(':');
-    if (colon != std::string_view::npos && text::iequals(text::trim(line.substr(0, colon)), name))
-      return std::string(text::trim(line.substr(colon + 1)));
+    if (colon != std::string_view::npos && text::iequals(text::trim(line.substr(0, colon)), name) &&
+        !each(text::trim(line.substr(colon + 1))))
+      return;
     start = end;
   }
-  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> field_value(std::string_view header, std::string_view name) {
+  std::optional<std::string> found;
+  for_each_field(header, name, [&](std::string_view value) {
+    found = std::string(value);
+    return false;
+  });
+  return found;
 }
 
 std::optional<std::string> field_values(std::string_view header, std::string_view name) {
   std::optional<std::string> joined;
-  std::size_t start = header.find("\r\n");
-  while (start != std::string_view::npos) {
-    start += 2;
-    const auto end = header.find("\r\n", start);
-    const auto line = header.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    const auto colon = line.find(':');
-    if (colon != std::string_view::npos && text::iequals(text::trim(line.substr(0, colon)), name)) {
-      const auto value = text::trim(line.substr(colon + 1));
-      if (!joined) {
-        joined = std::string(value);
-      } else if (!value.empty()) {
-        if (!joined->empty()) *joined += ", ";
-        *joined += value;
-      }
+  for_each_field(header, name, [&](std::string_view value) {
+    if (!joined) {
+      joined = std::string(value);
+    } else if (!value.empty()) {
+      if (!joined->empty()) *joined += ", ";
+      *joined += value;
     }
-    start = end;
-  }
+    return true;
+  });
   return joined;
 }
 
