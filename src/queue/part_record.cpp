@@ -72,8 +72,11 @@ std::optional<PartRecord> parse_part_record(std::string_view text) {
 
 Validators validators_of(const http::ResponseHead& head, int code) {
   Validators v;
-  if (head.etag && !head.etag->starts_with("W/")) v.etag = *head.etag;
-  if (head.last_modified) v.last_modified = *head.last_modified;
+  // A validator goes back to the server in If-Range: one with a control
+  // byte (a tab or a line end of the server's) is not taken at all.
+  const auto clean = [](const std::string& value) { return text::find_control(value) == std::string::npos; };
+  if (head.etag && !head.etag->starts_with("W/") && clean(*head.etag)) v.etag = *head.etag;
+  if (head.last_modified && clean(*head.last_modified)) v.last_modified = *head.last_modified;
   if (code == 206) {
     if (head.content_range && head.content_range->total) v.length = *head.content_range->total;
   } else if (head.exact_length && !head.chunked) {

@@ -41,6 +41,11 @@ TEST(PartRecord, ValidatorsComeFromTheAnswerWeakTagsLeftOut) {
   EXPECT_EQ(validators_of(partial, 206).etag, "");
   EXPECT_EQ(validators_of(partial, 206).length, 500);
   EXPECT_EQ(validators_of(http::read_response_head("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked"), 200).length, -1);
+  // Validators go back to the server: none with a control byte is taken.
+  const http::ResponseHead tabbed =
+      http::read_response_head("HTTP/1.1 200 OK\r\nETag: \"a\tb\"\r\nLast-Modified: Mon,\x01 07\r\nContent-Length: 5");
+  EXPECT_EQ(validators_of(tabbed, 200).etag, "");
+  EXPECT_EQ(validators_of(tabbed, 200).last_modified, "");
 }
 
 TEST(PartRecord, IfRangeTakesTheTagThenTheDate) {

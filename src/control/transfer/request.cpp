@@ -68,7 +68,8 @@ void UserControl1::buildRequest(std::int16_t fileIndex) {
     // The rest only if the server's file is still the one the part is of;
     // otherwise the server sends it whole.
     if (D.dlRecord) {
-      if (const std::string validator = queue::if_range_value(*D.dlRecord); !validator.empty())
+      const std::string validator = queue::if_range_value(*D.dlRecord);
+      if (!validator.empty() && text::find_control(validator) == std::string::npos)
         request += "If-Range: " + validator + crlf;
     }
   }
