@@ -11,6 +11,7 @@
 
 #include "support/live_control.hpp"
 #include "support/nginx_server.hpp"
+#include "support/part_files.hpp"
 #include "support/temp_folder.hpp"
 
 namespace vintrel {
@@ -53,6 +54,9 @@ TEST(LargeResume, FiveGibibyteFileResumedFromThreeThroughTheFileObject) {
   server.start();
   make_sparse(server.file("huge.bin"), 5 * GiB, 5 * GiB);
   make_sparse(dir.file("huge.bin"), 3 * GiB, 3 * GiB);
+  // The part is this download's own, as a run killed at 3 GiB leaves it.
+  platform::write_file_note(dir.file("huge.bin"),
+                            queue::format_part_record({server.url("/huge.bin"), {}, {}, -1, false}));
 
   testing::LiveControl live;
   live.start({server.url("/huge.bin")}, dir.path().string());
