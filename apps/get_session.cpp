@@ -249,6 +249,11 @@ class GetSession {
   // answer came: by then it has handed out the session the others resume,
   // instead of each making a full handshake of its own.
   bool room_for(std::size_t b) const {
+    // Two files of one name would be written into one local file at once:
+    // the second waits, and then finds the first's file (complete, or
+    // another's, which it saves beside).
+    for (const auto& name : names(b))
+      if (names_held_.contains(name)) return false;
     std::map<std::string, int> wanted;
     for (const auto& endpoint : endpoints(b)) {
       ++wanted[endpoint.key];
@@ -263,7 +268,19 @@ class GetSession {
     return true;
   }
 
+  // The names the files of batch b are saved under, as their URLs give them.
+  std::vector<std::string> names(std::size_t b) const {
+    std::vector<std::string> all;
+    for (std::size_t n = batches_[b].first; n < batches_[b].first + batches_[b].count; ++n) {
+      std::string why;
+      if (const auto url = parse_download_url(options_.files[n].url, why)) all.push_back(url->file_name);
+    }
+    return all;
+  }
+
   void take(std::size_t lane, std::size_t b) {
+    named_[lane] = names(b);
+    for (const auto& name : named_[lane]) ++names_held_[name];
     held_[lane].clear();
     for (const auto& endpoint : endpoints(b)) {
       held_[lane].push_back(endpoint.key);
@@ -285,6 +302,9 @@ class GetSession {
       if (--claims_[endpoint] == 0) claims_.erase(endpoint);
     }
     held_.erase(k);
+    for (const auto& name : named_[k])
+      if (--names_held_[name] == 0) names_held_.erase(name);
+    named_.erase(k);
   }
 
   void interrupt(int signal) {
@@ -323,9 +343,11 @@ class GetSession {
   std::vector<std::unique_ptr<Lane>> lanes_;
   std::size_t lane_of_last_batch_ = 0;
   std::string folder_;
-  std::map<std::string, int> claims_;                     // connections a server may get from running files
-  std::map<std::size_t, std::vector<std::string>> held_;  // by lane
-  std::set<std::string> warm_;                            // servers that have answered
+  std::map<std::string, int> claims_;                      // connections a server may get from running files
+  std::map<std::size_t, std::vector<std::string>> held_;   // by lane
+  std::set<std::string> warm_;                             // servers that have answered
+  std::map<std::string, int> names_held_;                  // local names of running files
+  std::map<std::size_t, std::vector<std::string>> named_;  // by lane
   std::vector<Outcome> outcomes_;
   double received_ = 0;
   platform::Stopwatch stopwatch_;

@@ -51,6 +51,26 @@ TEST(GetConcurrent, FilesEndingOutOfOrderKeepTheirBytesAndNamesAndAFailureStopsO
   EXPECT_EQ(count(run.out, "Completed All Transfers"), 1u) << describe(run);
 }
 
+// The same name twice: the second waits for the first, then finds its file
+// whole; a file of another server under that name goes beside it.
+TEST(GetConcurrent, FilesOfOneNameNeverShareTheLocalFile) {
+  REQUIRE_NGINX();
+  NginxServer server(limited(256 * KiB));
+  NginxServer other;
+  const std::string content = serve(server, "same.bin", 512 * KiB, 5);
+  const std::string elsewhere = serve(other, "same.bin", 3 * KiB, 6);
+  server.start();
+  other.start();
+  TempFolder folder;
+  const ProgramRun run = run_program(get({"-j", "3", "-d", folder.path().string(), server.url("/same.bin"),
+                                          server.url("/same.bin"), other.url("/same.bin")}),
+                                     {}, 60s);
+  ASSERT_EQ(run.status, 0) << describe(run);
+  EXPECT_TRUE(holds(folder.file("same.bin"), content));
+  EXPECT_NE(run.out.find("[2/3] already complete: " + folder.file("same.bin")), std::string::npos) << describe(run);
+  EXPECT_TRUE(holds(folder.file("same (1).bin"), elsewhere));
+}
+
 TEST(GetConcurrent, NoMoreThanSixConnectionsGoToOneServer) {
   REQUIRE_NGINX();
   // nginx lets the first second's bytes go at once, then holds to the rate:
