@@ -27,49 +27,6 @@ const Known& known_of(DigestAlgorithm algorithm) {
   return known[2];
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-int base64_value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-// Standard base64, its padding optional (servers leave it out as often as
-// not); nothing for any other character or a length no encoding gives.
-std::optional<std::vector<std::uint8_t>> base64_decode(std::string_view text) {
-  std::size_t padding = 0;
-  while (text.ends_with('=') && padding < 2) {
-    text.remove_suffix(1);
-    ++padding;
-  }
-  // Padding, when there is some, completes the last group of four.
-  if ((padding > 0 && (text.size() + padding) % 4 != 0) || text.size() % 4 == 1) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(text.size() * 3 / 4);
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (const char c : text) {
-    const int value = base64_value(c);
-    if (value < 0) return std::nullopt;
-    bits = (bits << 6) | static_cast<std::uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      bytes.push_back(static_cast<std::uint8_t>((bits >> count) & 0xFF));
-    }
-  }
-  return bytes;
-}
-
 // ---- Structured-field dictionaries (RFC 8941), as far as a digest needs --
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -145,7 +102,7 @@ bool read_bare_item(Cursor& in, std::optional<std::vector<std::uint8_t>>* bytes)
   if (c == ':') {
     const auto end = in.text.find(':', in.at + 1);
     if (end == std::string_view::npos) return false;
-    auto decoded = base64_decode(in.text.substr(in.at + 1, end - in.at - 1));
+    auto decoded = text::base64_decode(in.text.substr(in.at + 1, end - in.at - 1));
     if (!decoded) return false;
     if (bytes) *bytes = std::move(decoded);
     in.at = end + 1;
@@ -250,8 +207,8 @@ std::optional<Digest> parse_checksum(std::string_view text, std::string& why) {
   Digest digest{algorithm->algorithm, {}};
   digest.value.reserve(algorithm->length);
   for (std::size_t k = 0; k < hex.size(); k += 2) {
-    const int high = hex_value(hex[k]);
-    const int low = hex_value(hex[k + 1]);
+    const int high = text::hex_value(hex[k]);
+    const int low = text::hex_value(hex[k + 1]);
     if (high < 0 || low < 0) {
       why = "\"" + std::string(hex) + "\" is not hexadecimal";
       return std::nullopt;
@@ -299,7 +256,7 @@ std::optional<Digest> parse_instance_digest(std::string_view value) {
     const auto name = text::trim(trimmed.substr(0, equals));
     for (std::size_t k = 0; k < checked.size(); ++k) {
       if (!text::iequals(name, checked[k].name)) continue;
-      if (auto bytes = base64_decode(text::trim(trimmed.substr(equals + 1)))) found[k] = std::move(bytes);
+      if (auto bytes = text::base64_decode(text::trim(trimmed.substr(equals + 1)))) found[k] = std::move(bytes);
     }
   }
   return strongest(checked, found);

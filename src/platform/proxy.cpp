@@ -53,24 +53,6 @@ bool same_prefix(const std::vector<std::uint8_t>& a, const std::vector<std::uint
 // (".example.com") or end it (the root's "example.com.").
 std::string comparable_name(std::string_view name) { return text::lower_ascii(text::trim(name, ".")); }
 
-std::string base64(std::string_view bytes) {
-  static constexpr std::string_view digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const std::size_t left = std::min<std::size_t>(3, bytes.size() - i);
-    std::uint32_t group = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-      group <<= 8;
-      if (k < left) group |= static_cast<unsigned char>(bytes[i + k]);
-    }
-    for (std::size_t k = 0; k < 4; ++k) {
-      out += k <= left ? digits[(group >> (18 - 6 * k)) & 0x3F] : '=';
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string host_and_port(std::string_view host, std::int32_t port) {
@@ -83,7 +65,7 @@ std::string ProxyServer::label() const { return host_and_port(host, port); }
 
 std::string ProxyServer::authorization() const {
   if (!user) return {};
-  return "Basic " + base64(*user + ":" + password);
+  return "Basic " + text::base64_encode(*user + ":" + password);
 }
 
 std::optional<ProxyServer> parse_proxy_url(std::string_view text, std::string& error) {

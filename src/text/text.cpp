@@ -1,5 +1,7 @@
 #include "text/text.hpp"
 
+#include <algorithm>
+
 namespace vintrel::text {
 
 std::vector<std::string> split(std::string_view text, std::string_view separator) {
@@ -59,14 +61,16 @@ bool iequals(std::string_view a, std::string_view b) noexcept {
   return true;
 }
 
-namespace {
-
-int hex_value(char c) {
+int hex_value(char c) noexcept {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
+
+namespace {
+
+constexpr std::string_view base64_digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 std::string decoded(std::string_view text, bool plus_is_space) {
   std::string out;
@@ -113,6 +117,46 @@ std::string show_controls(std::string_view text) {
   out.reserve(text.size());
   for (const char c : text) out += is_control(c) ? "\\x" + hex_byte(c) : std::string(1, c);
   return out;
+}
+
+std::string base64_encode(std::string_view bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t left = std::min<std::size_t>(3, bytes.size() - i);
+    std::uint32_t group = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      group <<= 8;
+      if (k < left) group |= static_cast<unsigned char>(bytes[i + k]);
+    }
+    for (std::size_t k = 0; k < 4; ++k) out += k <= left ? base64_digits[(group >> (18 - 6 * k)) & 0x3F] : '=';
+  }
+  return out;
+}
+
+std::optional<std::vector<std::uint8_t>> base64_decode(std::string_view text) {
+  std::size_t padding = 0;
+  while (text.ends_with('=') && padding < 2) {
+    text.remove_suffix(1);
+    ++padding;
+  }
+  // Padding, when there is some, completes the last group of four.
+  if ((padding > 0 && (text.size() + padding) % 4 != 0) || text.size() % 4 == 1) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(text.size() * 3 / 4);
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    const auto at = base64_digits.find(c);
+    if (at == std::string_view::npos) return std::nullopt;
+    bits = (bits << 6) | static_cast<std::uint32_t>(at);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      bytes.push_back(static_cast<std::uint8_t>((bits >> count) & 0xFF));
+    }
+  }
+  return bytes;
 }
 
 }  // namespace vintrel::text

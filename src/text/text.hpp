@@ -4,6 +4,8 @@
 // right) and the ASCII rules of protocols (header names, host names and
 // member names compare without regard to case; blanks are spaces and tabs).
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,14 @@ char lower_ascii(char c) noexcept;
 std::string lower_ascii(std::string_view text);
 /// True when `a` and `b` differ at most in the case of A-Z.
 bool iequals(std::string_view a, std::string_view b) noexcept;
+
+/// The value of the hex digit `c` (either case); -1 for any other byte.
+int hex_value(char c) noexcept;
+/// `bytes` in standard base64, with its padding.
+std::string base64_encode(std::string_view bytes);
+/// Standard base64 decoded, its padding optional; nothing for any other
+/// character or a length no encoding gives.
+std::optional<std::vector<std::uint8_t>> base64_decode(std::string_view text);
 
 /// `text` with each "%XX" (two hex digits) turned into its byte; a "%" not
 /// followed by two hex digits stays as it is.

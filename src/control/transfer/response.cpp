@@ -206,18 +206,20 @@ bool UserControl1::checkLocalFile(std::int16_t n, DownloadFile& F, int code, con
         exists ? queue::judge_part(record, size, answer, url, adoptForeignParts_ && copy == 0)
                : queue::PartVerdict::start_over;
     if (verdict == queue::PartVerdict::another_file) continue;
+    // A file adopted without a record is of the version this answer names.
+    if (!record) record = queue::PartRecord{url, answer.etag, answer.last_modified, answer.length, false};
     F.localfilename = path;
     D.dlLocalFile = path;
     F.isSizeKnown = true;
     switch (verdict) {
       case queue::PartVerdict::resume:
-        D.dlRecord = record ? *record : queue::PartRecord{url, answer.etag, answer.last_modified, answer.length, false};
+        D.dlRecord = record;
         checkSize(n, F, head);
         return false;
       case queue::PartVerdict::complete: {
         if (Winsock1->State(n) != platform::sck::closed) Winsock1->Close(n);
         closeWriter(n);
-        D.dlRecord = record ? *record : queue::PartRecord{url, answer.etag, answer.last_modified, answer.length, false};
+        D.dlRecord = record;
         F.bytesondisk = static_cast<double>(size);
         F.contentlength = static_cast<double>(size);
         F.downloadedbytes = static_cast<double>(size);
