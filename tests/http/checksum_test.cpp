@@ -6,12 +6,12 @@
 
 #include <openssl/evp.h>
 
-#include <cctype>
 #include <map>
 
 #include "http/response_rig.hpp"
 #include "support/control_harness.hpp"
 #include "support/temp_folder.hpp"
+#include "text/text.hpp"
 
 namespace vintrel {
 namespace {
@@ -31,15 +31,7 @@ std::string hex_of(const std::vector<std::uint8_t>& digest) {
 }
 
 std::string base64_of(const std::vector<std::uint8_t>& digest) {
-  std::string out(4 * ((digest.size() + 2) / 3) + 1, '\0');
-  out.resize(static_cast<std::size_t>(
-      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), digest.data(), static_cast<int>(digest.size()))));
-  return out;
-}
-
-std::string upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
+  return text::base64_encode(std::string(digest.begin(), digest.end()));
 }
 
 // The file, another file, and their digests as the scenarios name them.
@@ -48,9 +40,7 @@ struct Digests {
   std::string other = content(1000, 'q');
   std::map<std::string, std::string> words{
       {"{sha256}", hex_of(digest_of(EVP_sha256(), body))},
-      {"{SHA512}", upper(hex_of(digest_of(EVP_sha512(), body)))},
       {"{md5}", hex_of(digest_of(EVP_md5(), body))},
-      {"{sha1}", hex_of(digest_of(EVP_sha1(), body))},
       {"{wrong256}", hex_of(digest_of(EVP_sha256(), other))},
       {"{b64-256}", base64_of(digest_of(EVP_sha256(), body))},
       {"{b64-512}", base64_of(digest_of(EVP_sha512(), body))},
@@ -75,9 +65,7 @@ TEST(Checksums, FilesAreCompletedOnlyWhenEveryGivenDigestMatches) {
     std::string failure;   // the description; "" when the file completes
   } cases[] = {
       {"sha-256={sha256}", "", false, ""},
-      {"SHA-512={SHA512}", "", false, ""},
       {"md5={md5}", "", true, ""},
-      {"sha-1={sha1}", "", false, ""},
       {"sha-256={sha256}", "", true, ""},
       {"sha-256={wrong256}", "", false, mismatch},
       {"sha-256={wrong256}", "", true, mismatch},
@@ -85,13 +73,10 @@ TEST(Checksums, FilesAreCompletedOnlyWhenEveryGivenDigestMatches) {
       {"", "Repr-Digest: sha-256=:{b64-256}:\r\n", false, ""},
       {"", "Repr-Digest: sha-256=:{b64-wrong256}:\r\n", false, mismatch + " (the server's Repr-Digest)"},
       {"", "Repr-Digest: sha-256=:{b64-wrong256}:\r\n", true, mismatch + " (the server's Repr-Digest)"},
-      {"", "Digest: SHA-256={b64-wrong256}\r\n", true, mismatch + " (the server's Digest)"},
       {"", "Content-Digest: sha-256=:{b64-wrong256}:\r\n", false, mismatch + " (the server's Content-Digest)"},
-      {"", "Content-Digest: sha-256=:{b64-256}:\r\n", false, ""},
-      // Content-Digest of a part, or of a coded body, says nothing of the file.
+      // Content-Digest of a part says nothing of the file (the fields that
+      // count are read in the parser's tests).
       {"", "Content-Digest: sha-256=:{b64-wrong256}:\r\n", true, ""},
-      {"", "Content-Digest: sha-256=:{b64-wrong256}:\r\nContent-Encoding: gzip\r\n", false, ""},
-      {"", "Repr-Digest: sha-256=broken\r\n", false, ""},
       // Both given: both are checked.
       {"sha-256={sha256}", "Repr-Digest: sha-512=:{b64-512}:\r\n", true, ""},
       {"sha-256={sha256}", "Repr-Digest: sha-256=:{b64-wrong256}:\r\n", false,

@@ -54,15 +54,11 @@ TEST(Checksum, AnythingElseIsRefusedWithItsReason) {
       {"", "expected ALGO=HEX, ALGO one of sha-256, sha-512, sha-1, md5"},
       {sha256_hex, "expected ALGO=HEX, ALGO one of sha-256, sha-512, sha-1, md5"},
       {"sha256=" + sha256_hex, "unknown algorithm \"sha256\" (sha-256, sha-512, sha-1 or md5)"},
-      {"crc32=352441c2", "unknown algorithm \"crc32\" (sha-256, sha-512, sha-1 or md5)"},
-      {"=" + sha256_hex, "unknown algorithm \"\" (sha-256, sha-512, sha-1 or md5)"},
       {" sha-256=" + sha256_hex, "unknown algorithm \" sha-256\" (sha-256, sha-512, sha-1 or md5)"},
       {"sha-256=", "sha-256 checksums have 64 hexadecimal digits, not 0"},
       {"sha-256=" + sha256_hex.substr(1), "sha-256 checksums have 64 hexadecimal digits, not 63"},
-      {"sha-256=" + sha256_hex + "0", "sha-256 checksums have 64 hexadecimal digits, not 65"},
       {"sha-512=" + sha256_hex, "sha-512 checksums have 128 hexadecimal digits, not 64"},
       {"md5=" + sha256_hex.substr(0, 31) + "g", "\"" + sha256_hex.substr(0, 31) + "g\" is not hexadecimal"},
-      {"sha-256=" + sha256_hex.substr(0, 63) + " ", "\"" + sha256_hex.substr(0, 63) + " \" is not hexadecimal"},
       {"sha-256==" + sha256_hex.substr(1), "\"=" + sha256_hex.substr(1) + "\" is not hexadecimal"},
   };
   for (const auto& [text, reason] : cases) {
@@ -79,7 +75,6 @@ TEST(DigestFields, DictionariesGiveTheirStrongestUsableDigest) {
   } cases[] = {
       {"sha-256=:" + sha256_b64 + ":", "sha-256=" + sha256_hex},
       {"sha-256=:" + sha256_b64 + ":, sha-512=:" + sha512_b64 + ":", "sha-512=" + sha512_hex},
-      {"sha-512=:" + sha512_b64 + ":,sha-256=:" + sha256_b64 + ":", "sha-512=" + sha512_hex},
       // Padding left out; parameters, other algorithms and other kinds of
       // members passed over.
       {"sha-256=:" + sha256_b64.substr(0, 43) + ":", "sha-256=" + sha256_hex},
@@ -94,16 +89,13 @@ TEST(DigestFields, DictionariesGiveTheirStrongestUsableDigest) {
       {"md5=:" + md5_b64 + ":", "none"},
       {"sha-256=:" + md5_b64 + ":", "none"},
       {"sha-256=\"" + sha256_b64 + "\"", "none"},
-      {"sha-256", "none"},
       // Not a dictionary at all: the whole field is ignored.
       {"SHA-256=:" + sha256_b64 + ":", "none"},
       {"sha-256=:" + sha256_b64, "none"},
       {"sha-256=:" + sha256_b64 + "!:", "none"},
       {"sha-256=:" + sha256_b64.substr(0, 41) + "=:", "none"},
-      {"sha-256=:" + sha256_b64 + ":,", "none"},
       {"sha-256=:" + sha256_b64 + ": sha-512=:" + sha512_b64 + ":", "none"},
       {"x=\"unterminated, sha-256=:" + sha256_b64 + ":", "none"},
-      {"x=(a, sha-256=:" + sha256_b64 + ":", "none"},
       {"x=1234567890123456, sha-256=:" + sha256_b64 + ":", "none"},
       {"x=\"\x01\", sha-256=:" + sha256_b64 + ":", "none"},
   };
@@ -116,13 +108,11 @@ TEST(DigestFields, InstanceDigestsPassOverWhatTheyCannotRead) {
     std::string read;
   } cases[] = {
       {"SHA-256=" + sha256_b64, "sha-256=" + sha256_hex},
-      {"sha-256=" + sha256_b64, "sha-256=" + sha256_hex},
       {"MD5=" + md5_b64 + ", SHA-256=" + sha256_b64 + ", SHA-512=" + sha512_b64, "sha-512=" + sha512_hex},
       {"SHA-512=not*base64, SHA-256=" + sha256_b64, "sha-256=" + sha256_hex},
       {"SHA-512=" + sha256_b64 + ",SHA-256 = " + sha256_b64, "sha-256=" + sha256_hex},
       {"MD5=" + md5_b64, "none"},
       {"SHA-256", "none"},
-      {"SHA-256=", "none"},
       {"", "none"},
   };
   for (const auto& [value, read] : cases) EXPECT_EQ(shown(parse_instance_digest(value)), read) << value;
