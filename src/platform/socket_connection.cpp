@@ -58,7 +58,7 @@ void SocketConnection::connect(const std::string& host, std::int32_t port, bool 
     connect_timer_.expires_after(settings_.timeouts.connect);
     connect_timer_.async_wait([self, gen](const error_code& ec) {
       if (ec || !self->current(gen)) return;
-      if (self->state_ != sck::resolving && self->state_ != sck::connecting) return;
+      if (self->state_ != sck::resolving && self->state_ != sck::connecting && !self->early_) return;
       self->fail(sck_err::timed_out);
     });
   }
@@ -87,7 +87,7 @@ void SocketConnection::connect(const std::string& host, std::int32_t port, bool 
 }
 
 void SocketConnection::send(std::string_view data) {
-  const bool on_the_way = state_ == sck::resolving || state_ == sck::connecting;
+  const bool on_the_way = state_ == sck::resolving || state_ == sck::connecting || early_;
   if (!on_the_way && state_ != sck::connected) {
     automation::raise(wrong_state, "Winsock", socket_error_text(wrong_state));
   }
@@ -131,6 +131,8 @@ void SocketConnection::stop_io() {
   endpoints_.clear();
   next_endpoint_ = 0;
   pending_writes_.clear();
+  early_ = false;
+  std::string().swap(early_writes_);
   writing_ = false;
   std::string().swap(tunnel_answer_);
   sent_ = false;
@@ -311,6 +313,44 @@ void SocketConnection::start_handshake(std::uint64_t gen) {
     fail(tls_err::channel_error, "TLS handshake failed: no session (" + host_ + ")");
     return;
   }
+  if (tls_->early_data_limit() == 0) {
+    handshake_step(gen);
+    return;
+  }
+  // The server takes early data: the element counts as connected now, so
+  // that the request its Connect handler sends (at once or from a tick it
+  // posts) rides with the first flight. The handshake starts a loop turn
+  // later, after what the handler posted; reads wait for its end.
+  early_ = true;
+  state_ = sck::connected;
+  if (SocketEvents* sink = events()) sink->on_connect(index_);
+  if (!current(gen)) return;
+  asio::post(io_, [self = shared_from_this(), gen] {
+    if (!self->current(gen)) return;
+    if (self->pending_writes_.size() <= self->tls_->early_data_limit()) {
+      self->early_writes_.swap(self->pending_writes_);
+      if (!self->early_writes_.empty()) self->note_sent();
+    }
+    self->write_early(gen, 0);
+  });
+}
+
+// Sends `early_writes_` from `offset` on as early data, then completes the
+// handshake.
+void SocketConnection::write_early(std::uint64_t gen, std::size_t offset) {
+  while (offset < early_writes_.size()) {
+    const tls::Outcome step = tls_->write_early(reinterpret_cast<const std::uint8_t*>(early_writes_.data()) + offset,
+                                                early_writes_.size() - offset);
+    if (step.kind == tls::Outcome::Kind::done) {
+      offset += step.count;
+    } else if (step.kind == tls::Outcome::Kind::want_read || step.kind == tls::Outcome::Kind::want_write) {
+      await(gen, step.kind, [gen, offset](SocketConnection& self) { self.write_early(gen, offset); });
+      return;
+    } else {
+      fail_secure(step);
+      return;
+    }
+  }
   handshake_step(gen);
 }
 
@@ -341,6 +381,13 @@ void SocketConnection::fail_secure(const tls::Outcome& step) {
 // The connection is up, secure or not: what waited for it goes out.
 void SocketConnection::go_live(std::uint64_t gen) {
   connect_timer_.cancel();
+  const bool told = early_;
+  if (early_) {
+    early_ = false;
+    // Refused early data is sent again, ahead of anything queued since.
+    if (tls_->early_data_rejected()) pending_writes_.insert(0, early_writes_);
+    std::string().swap(early_writes_);
+  }
   state_ = sck::connected;
   if (!buffer_) buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(receive_buffer_size);
   start_read(gen);
@@ -348,6 +395,7 @@ void SocketConnection::go_live(std::uint64_t gen) {
     note_sent();
     start_write(gen);
   }
+  if (told) return;
   if (SocketEvents* sink = events()) sink->on_connect(index_);
 }
 

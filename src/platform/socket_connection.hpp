@@ -14,7 +14,9 @@
 // own socket, made non-blocking: each step that wants the socket readable or
 // writable waits for it on the loop and is called again. Stopping frees the
 // session before it closes the socket, and waits still pending find
-// themselves stale.
+// themselves stale. A resumed session whose server takes early data
+// reports Connect before the handshake, so that the first request goes with
+// it (see start_handshake()).
 //
 // Through a proxy the connection is made to the proxy instead; a secure one
 // first asks it for a tunnel (CONNECT) and reads its whole answer, byte for
@@ -116,6 +118,7 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   void tunnel_answered(std::uint64_t gen, const TunnelAnswer& answer);
   void start_handshake(std::uint64_t gen);
   void handshake_step(std::uint64_t gen);
+  void write_early(std::uint64_t gen, std::size_t offset);
   // Calls `then` once the socket is ready as `want` asks (a step of the
   // secure session wants it readable or writable); a wait that fails fails
   // the connection.
@@ -172,6 +175,10 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   std::size_t next_endpoint_ = 0;
 
   std::string pending_writes_;  // queued behind the write in flight
+  // Connected to the handler's eyes while the handshake still runs, and
+  // the bytes that went as early data (kept until the server takes them).
+  bool early_ = false;
+  std::string early_writes_;
   bool writing_ = false;
 
   bool sent_ = false;  // the idle limit applies only once data went out

@@ -46,6 +46,23 @@ class Session {
   virtual Outcome read(std::uint8_t* into, std::size_t size) = 0;
   /// Writes some of `from`; the rest is written by later calls.
   virtual Outcome write(const std::uint8_t* from, std::size_t size) = 0;
+
+  // Early data (TLS 1.3 0-RTT): a session resumed from a server that allows
+  // it may carry the first request with its very first flight, saving the
+  // handshake's round trip. Only requests that may safely be replayed go
+  // that way (ours are all GETs); a server may still refuse them, and then
+  // they are sent again once the handshake is over.
+
+  /// How many bytes may go before the handshake; 0 when none may.
+  virtual std::size_t early_data_limit() const { return 0; }
+  /// Writes some of `from` as early data; called before handshake() only.
+  virtual Outcome write_early(const std::uint8_t* /*from*/, std::size_t /*size*/) {
+    Outcome out;
+    out.kind = Outcome::Kind::failed;
+    return out;
+  }
+  /// After the handshake: true when the server refused the early data.
+  virtual bool early_data_rejected() const { return false; }
 };
 
 /// The trust settings shared by every session of a platform, and the

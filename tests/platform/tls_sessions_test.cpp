@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,10 +35,13 @@ using testing::TinyProxy;
                                        << (got.errors.empty() ? "" : got.errors.front().Description);
 }
 
-// One mark per connection nginx logged, in order: 'r' resumed, '.' full.
+// One mark per connection nginx logged, in order: 'r' resumed, 'e' resumed
+// with the request as early data, '.' full.
 std::string handshakes(const NginxServer& server, std::size_t count) {
   std::string marks;
-  for (const auto& entry : server.wait_for_access_log(count)) marks += entry.session_reused ? 'r' : '.';
+  for (const auto& entry : server.wait_for_access_log(count)) {
+    marks += entry.early_data ? 'e' : entry.session_reused ? 'r' : '.';
+  }
   return marks;
 }
 
@@ -66,11 +70,14 @@ struct Kind {
 
 // A restarted nginx has new ticket keys and an empty session cache, so it
 // refuses what it handed out before: that connection makes a full handshake
-// and works, and its new session is resumed next.
+// and works, and its new session is resumed next. A server taking early
+// data gets the request with the resumed handshake's first flight; the one
+// restarted refuses it, and it is sent again after the full handshake.
 TEST_F(TlsSessions, NextConnectionResumesAndAServerThatForgotGetsAFullHandshake) {
   const std::vector<std::string> ids = {"ssl_session_tickets off;", "ssl_session_cache builtin:100;"};
   const std::vector<Kind> kinds = {
       {"TLS 1.3 tickets", "TLSv1.3", {}, ".r.r"},
+      {"TLS 1.3 early data", "TLSv1.3", {"ssl_early_data on;"}, ".e.e"},
       {"TLS 1.3 stateful tickets", "TLSv1.3", ids, ".r.r"},
       {"TLS 1.2 tickets", "TLSv1.2", {}, ".r.r"},
       {"TLS 1.2 session ids", "TLSv1.2", ids, ".r.r"},
@@ -118,26 +125,53 @@ TEST_F(TlsSessions, SessionIsOfferedOnlyToTheNameAndPortItCameFrom) {
   }
 }
 
-// A hundred servers' sessions are kept; the hundred-and-first drops the one
-// used longest ago, which is not always the one that came first. A resumed
-// TLS 1.2 connection brings no new session, a TLS 1.3 one does.
+// A hundred sessions are kept; the hundred-and-first drops the server used
+// longest ago, which is not always the one that came first. A TLS 1.2
+// server keeps its one session (a resumed connection brings no new one); a
+// TLS 1.3 connection brings two tickets, each used once.
 TEST_F(TlsSessions, AtMostAHundredSessionsTheOldestDropped) {
   static const testing::ServerCertificate wildcard =
       TestCa::shared().issue("sessions-wildcard", {"DNS:*.example.test"});
   auto name = [](int n) { return "s" + std::to_string(n) + ".example.test"; };
-  constexpr int servers = 101;
-  for (const char* protocol : {"TLSv1.2", "TLSv1.3"}) {
+  for (const auto& [protocol, per_server] : {std::pair{"TLSv1.2", 1}, std::pair{"TLSv1.3", 2}}) {
     SCOPED_TRACE(protocol);
+    const int servers = 100 / per_server + 1;
     auto server = serve_with(wildcard, protocol);
     Rig rig(trusting_test_ca());
     for (int n = 0; n < servers; ++n) {
       rig.resolver.add(name(n), "127.0.0.1");
       ASSERT_TRUE(fetch(rig, name(n), server->port()));
     }
-    // s0 went for s100; s1, used again, outlives s2 when s0 comes back.
+    // s0 went for the last; s1, used again, outlives s2 when s0 comes back.
     for (const int n : {1, 0, 2}) ASSERT_TRUE(fetch(rig, name(n), server->port()));
-    EXPECT_EQ(handshakes(*server, servers + 3), std::string(servers, '.') + "r..");
+    EXPECT_EQ(handshakes(*server, static_cast<std::size_t>(servers) + 3), std::string(servers, '.') + "r..");
   }
+}
+
+// A TLS 1.3 ticket is used once (a server taking early data refuses one
+// used before). The first handshake hands out two; of three connections
+// opened at once, two resume with a ticket each and the third, finding
+// none left, makes a full handshake.
+TEST_F(TlsSessions, TicketsAreUsedOnceEach) {
+  auto server = serve_with(TestCa::shared().server(), "TLSv1.3", {"ssl_early_data on;"});
+  Rig rig(trusting_test_ca());
+  ASSERT_TRUE(fetch(rig, "localhost", server->port()));
+  std::vector<std::unique_ptr<SocketArray>> arrays;
+  std::vector<std::unique_ptr<Recorder>> recorders;
+  for (int n = 0; n < 3; ++n) {
+    arrays.push_back(rig.platform.make_socket_array());
+    recorders.push_back(std::make_unique<Recorder>(*arrays.back()));
+    arrays.back()->Load(1);
+    arrays.back()->Connect(1, "localhost", server->port(), true);
+    arrays.back()->SendData(1, get_request);
+  }
+  ASSERT_TRUE(rig.loop.run_until(
+      [&] { return std::all_of(recorders.begin(), recorders.end(), [](const auto& r) { return r->ended(); }); },
+      generous));
+  for (const auto& recorder : recorders) EXPECT_TRUE(recorder->received.ends_with("session body")) << recorder->log;
+  std::string marks = handshakes(*server, 4);
+  std::sort(marks.begin(), marks.end());
+  EXPECT_EQ(marks, "..ee");
 }
 
 }  // namespace

@@ -93,37 +93,55 @@ struct SessionFree {
 using SessionRef = std::unique_ptr<SSL_SESSION, SessionFree>;
 
 // The sessions servers handed out (TLS 1.2 session ids or tickets, TLS 1.3
-// tickets), the newest one per server, a server being a name (or address)
-// and a port: a session is offered only to the name it was verified for.
-// Each holds the server's certificates, so there are at most `limit`, the
-// one used longest ago going first. One thread only, as the context.
+// tickets), by server, a server being a name (or address) and a port: a
+// session is offered only to the name it was verified for. A TLS 1.2
+// session serves any number of connections, so a server keeps its newest
+// one. A TLS 1.3 ticket is used once, as the protocol asks of clients:
+// OpenSSL stops resuming one as soon as a connection using it is handed a
+// new ticket, and a server that takes early data refuses it a second time
+// (its guard against replays). So a server keeps up to `per_server` of
+// them, one for each connection a queue may open to it at once, and each
+// is taken when offered; every handshake brings new ones. Each session
+// holds the server's certificates, so there are at most `limit` in all,
+// those of the server used longest ago going first. One thread only, as
+// the context.
 class SessionCache {
  public:
   static constexpr std::size_t limit = 100;
+  static constexpr std::size_t per_server = 6;
 
-  // What to offer `host`:`port`, or null; it becomes the most recent.
-  SSL_SESSION* find(const std::string& host, std::uint16_t port) {
-    const auto it = locate(host, port);
-    if (it == entries_.end()) return nullptr;
+  // What to offer `host`:`port`, or null; the server becomes the most
+  // recent. A single-use session leaves the cache.
+  SessionRef find(const std::string& host, std::uint16_t port) {
+    const auto first = static_cast<std::ptrdiff_t>(touch(host, port) - entries_.begin());
     // OpenSSL marks a session not to be resumed when a connection using it
     // failed in TLS itself (a fatal alert either way).
-    if (SSL_SESSION_is_resumable(it->session.get()) == 0) {
-      entries_.erase(it);
-      return nullptr;
+    entries_.erase(
+        std::remove_if(entries_.begin() + first, entries_.end(),
+                       [](const Entry& entry) { return SSL_SESSION_is_resumable(entry.session.get()) == 0; }),
+        entries_.end());
+    if (static_cast<std::size_t>(first) == entries_.size()) return nullptr;
+    Entry& newest = entries_.back();
+    if (!single_use(newest.session.get())) {
+      SSL_SESSION_up_ref(newest.session.get());
+      return SessionRef(newest.session.get());
     }
-    std::rotate(it, it + 1, entries_.end());
-    return entries_.back().session.get();
+    SessionRef taken = std::move(newest.session);
+    entries_.pop_back();
+    return taken;
   }
 
-  // Keeps `session` for `host`:`port`, in place of the one it had.
+  // Keeps `session` for `host`:`port`: beside its other single-use ones,
+  // else in place of what the server had.
   void keep(const std::string& host, std::uint16_t port, SessionRef session) {
-    const auto it = locate(host, port);
-    if (it != entries_.end()) {
-      entries_.erase(it);
-    } else if (entries_.size() >= limit) {
-      entries_.erase(entries_.begin());
+    const auto first = touch(host, port);
+    if (!single_use(session.get())) {
+      entries_.erase(first, entries_.end());
+    } else if (static_cast<std::size_t>(entries_.end() - first) >= per_server) {
+      entries_.erase(first);
     }
     entries_.push_back({host, port, std::move(session)});
+    if (entries_.size() > limit) entries_.erase(entries_.begin(), entries_.end() - limit);
   }
 
  private:
@@ -133,9 +151,15 @@ class SessionCache {
     SessionRef session;
   };
 
-  std::vector<Entry>::iterator locate(const std::string& host, std::uint16_t port) {
-    return std::find_if(entries_.begin(), entries_.end(),
-                        [&](const Entry& entry) { return entry.port == port && entry.host == host; });
+  static bool single_use(const SSL_SESSION* session) {
+    return SSL_SESSION_get_protocol_version(session) >= TLS1_3_VERSION;
+  }
+
+  // Moves the sessions of `host`:`port` to the recent end, oldest first,
+  // and returns where they begin.
+  std::vector<Entry>::iterator touch(const std::string& host, std::uint16_t port) {
+    return std::stable_partition(entries_.begin(), entries_.end(),
+                                 [&](const Entry& entry) { return entry.port != port || entry.host != host; });
   }
 
   std::vector<Entry> entries_;  // least recently used first
@@ -169,36 +193,25 @@ class OpenSslSession final : public Session {
       established();
       return {};
     }
-    const int error = SSL_get_error(ssl_, result);
-    if (error == SSL_ERROR_WANT_READ) return step(Kind::want_read);
-    if (error == SSL_ERROR_WANT_WRITE) return step(Kind::want_write);
-
-    const long verdict = verify_ ? SSL_get_verify_result(ssl_) : X509_V_OK;
-    if (verdict != X509_V_OK) {
-      const std::string reason = X509_verify_cert_error_string(verdict);
-      switch (verdict) {
-        case X509_V_ERR_HOSTNAME_MISMATCH:
-        case X509_V_ERR_IP_ADDRESS_MISMATCH:
-          return failed(tls_err::name_invalid, "Certificate name mismatch: the certificate is not valid for " + host_);
-        case X509_V_ERR_CERT_HAS_EXPIRED:
-        case X509_V_ERR_CERT_NOT_YET_VALID:
-          return failed(tls_err::date_invalid, "Certificate verify failed: " + reason + " (" + host_ + ")");
-        default:
-          return failed(tls_err::untrusted, "Certificate verify failed: " + reason + " (" + host_ + ")");
-      }
-    }
-    // A connection that breaks mid-handshake is the network's doing and may
-    // go through on another try; anything else the server will say again.
-    if (error == SSL_ERROR_SYSCALL && saved_errno != 0) {
-      Outcome out = failed(0);
-      out.system_error = saved_errno;
-      return out;
-    }
-    if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN || unexpected_eof()) {
-      return failed(sck_err::aborted);
-    }
-    return failed(tls_err::channel_error, "TLS handshake failed: " + last_reason() + " (" + host_ + ")");
+    return handshake_stopped(result, saved_errno);
   }
+
+  std::size_t early_data_limit() const override { return early_limit_; }
+
+  Outcome write_early(const std::uint8_t* from, std::size_t size) override {
+    ERR_clear_error();
+    errno = 0;
+    std::size_t count = 0;
+    const int result = SSL_write_early_data(ssl_, from, size, &count);
+    const int saved_errno = errno;
+    if (result == 1) return step(Kind::done, count);
+    return handshake_stopped(result, saved_errno);
+  }
+
+  bool early_data_rejected() const override { return SSL_get_early_data_status(ssl_) == SSL_EARLY_DATA_REJECTED; }
+
+  // Kept sessions that let the server take early data, and how much.
+  void offer_early_data(std::size_t limit) { early_limit_ = limit; }
 
   Outcome read(std::uint8_t* into, std::size_t size) override {
     ERR_clear_error();
@@ -247,6 +260,40 @@ class OpenSslSession final : public Session {
     pending_.reset();
   }
 
+  // Why a handshake step (or early data, which starts the handshake) did
+  // not go through.
+  Outcome handshake_stopped(int result, int saved_errno) const {
+    const int error = SSL_get_error(ssl_, result);
+    if (error == SSL_ERROR_WANT_READ) return step(Kind::want_read);
+    if (error == SSL_ERROR_WANT_WRITE) return step(Kind::want_write);
+
+    const long verdict = verify_ ? SSL_get_verify_result(ssl_) : X509_V_OK;
+    if (verdict != X509_V_OK) {
+      const std::string reason = X509_verify_cert_error_string(verdict);
+      switch (verdict) {
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+          return failed(tls_err::name_invalid, "Certificate name mismatch: the certificate is not valid for " + host_);
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+          return failed(tls_err::date_invalid, "Certificate verify failed: " + reason + " (" + host_ + ")");
+        default:
+          return failed(tls_err::untrusted, "Certificate verify failed: " + reason + " (" + host_ + ")");
+      }
+    }
+    // A connection that breaks mid-handshake is the network's doing and may
+    // go through on another try; anything else the server will say again.
+    if (error == SSL_ERROR_SYSCALL && saved_errno != 0) {
+      Outcome out = failed(0);
+      out.system_error = saved_errno;
+      return out;
+    }
+    if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN || unexpected_eof()) {
+      return failed(sck_err::aborted);
+    }
+    return failed(tls_err::channel_error, "TLS handshake failed: " + last_reason() + " (" + host_ + ")");
+  }
+
   // Why a read or write did not go through. Whether a peer's end completes
   // a body is the engine's call: here an end with close_notify and one
   // without are the same orderly end.
@@ -276,6 +323,7 @@ class OpenSslSession final : public Session {
   std::uint16_t port_;
   bool verify_;
   bool established_ = false;
+  std::size_t early_limit_ = 0;
   SessionRef pending_;  // handed out before the handshake was over
 };
 
@@ -299,8 +347,12 @@ class OpenSslContext final : public Context {
     SSL_set_connect_state(ssl);
     // A server that no longer knows the session (restarted, new ticket
     // keys, its cache flushed) answers with a full handshake.
-    if (SSL_SESSION* kept = cache_.find(host, port); kept != nullptr && SSL_set_session(ssl, kept) != 1) {
-      ERR_clear_error();
+    if (const SessionRef kept = cache_.find(host, port)) {
+      if (SSL_set_session(ssl, kept.get()) == 1) {
+        session->offer_early_data(SSL_SESSION_get_max_early_data(kept.get()));
+      } else {
+        ERR_clear_error();
+      }
     }
     // The name check goes through OpenSSL's verification, so a mismatch
     // shows in SSL_get_verify_result like any other verify failure. IP
