@@ -24,8 +24,12 @@ struct DownloadUrl {
 
 /// The parts of `url`, or nullopt with `why` set: only
 /// "http://host[:port]/...name" and "https://host[:port]/...name" are
-/// accepted (lowercase scheme, a port from 1 to 65535, IPv6 addresses in
-/// brackets, a path that ends in a file name).
+/// accepted (the scheme in any case, a port from 1 to 65535, IPv6
+/// addresses in brackets, a path that ends in a file name).
 std::optional<DownloadUrl> parse_download_url(std::string_view url, std::string& why);
+
+/// `url` as the control is handed it: the scheme in lower case, the
+/// fragment (which never goes to a server) left out.
+std::string control_url(std::string_view url);
 
 }  // namespace vintrel::apps

@@ -448,7 +448,7 @@ bool Lane::begin_batch(std::size_t b) {
   control_ = std::make_unique<control::UserControl1>(s_.machine(), this);
   const GetOptions& o = s_.options();
   const bool started = call([&] {
-    for (int n = base_ + 1; n <= last_; ++n) control_->AddFile(o.files[GetSession::index(n)].url);
+    for (int n = base_ + 1; n <= last_; ++n) control_->AddFile(control_url(o.files[GetSession::index(n)].url));
     // The control gives a file up after this many fruitless attempts.
     control_->maxTries = static_cast<std::int16_t>(o.tries);
     control_->Timer1->set_interval(o.tick_interval);

@@ -3,7 +3,7 @@
 # (a layer's target exposes only its own folder, so an include of a layer it
 # does not link fails to compile) and so does the `layering` test, which
 # also holds README's architecture table to this list.
-set(VINTREL_LAYERS text automation platform files http queue control com host web apps)
+set(VINTREL_LAYERS text automation http platform files queue control com host web apps)
 
 # Makes `target` a target of `layer`: it, and whatever links it, sees the
 # layer's headers as "<layer>/..." and nothing else of src/.

@@ -1,8 +1,8 @@
 #include "http/url.hpp"
 
 #include <cctype>
-#include <charconv>
 
+#include "http/authority.hpp"
 #include "text/text.hpp"
 
 namespace vintrel::http {
@@ -132,28 +132,15 @@ std::optional<HttpUrl> parse_http_url(std::string_view url) {
   HttpUrl result;
   result.secure = scheme == "https";
   result.port = result.secure ? 443 : 80;
-  std::string_view port_text;
-  if (!authority.empty() && authority[0] == '[') {
-    const auto close = authority.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
-    result.host = std::string(authority.substr(1, close - 1));
-    const auto rest = authority.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest[0] != ':') return std::nullopt;
-      port_text = rest.substr(1);
-    }
-  } else {
-    const auto colon = authority.rfind(':');
-    result.host = std::string(authority.substr(0, colon));
-    if (colon != std::string_view::npos) port_text = authority.substr(colon + 1);
-  }
-  if (result.host.empty()) return std::nullopt;
-  if (!port_text.empty()) {
-    std::int32_t port = 0;
-    const auto [end, ec] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
-    if (ec != std::errc{} || end != port_text.data() + port_text.size() || port < 1 || port > 65535)
-      return std::nullopt;
-    result.port = port;
+  const auto server = split_authority(authority);
+  // A host with a colon is an IPv6 address, which a URL writes in brackets.
+  if (!server || server->host.empty() || (is_ipv6_literal(server->host) && !authority.starts_with('[')))
+    return std::nullopt;
+  result.host = server->host;
+  if (server->port && !server->port->empty()) {
+    const auto port = read_port(*server->port);
+    if (!port) return std::nullopt;
+    result.port = *port;
   }
   result.path = parts.path.empty() ? "/" : parts.path;
   if (parts.query) result.path += "?" + *parts.query;
@@ -162,11 +149,9 @@ std::optional<HttpUrl> parse_http_url(std::string_view url) {
 
 namespace {
 
-bool is_ipv6(const std::string& host) { return host.find(':') != std::string::npos; }
-
 // host[:port] as a URL writes it: IPv6 in brackets, the default port left out.
 std::string authority(const std::string& host, std::int32_t port, bool secure) {
-  std::string text = is_ipv6(host) ? "[" + host + "]" : host;
+  std::string text = bracketed(host);
   if (port != (secure ? 443 : 80)) text += ":" + std::to_string(port);
   return text;
 }

@@ -1,8 +1,8 @@
 #include "platform/proxy.hpp"
 
 #include <algorithm>
-#include <charconv>
 
+#include "http/authority.hpp"
 #include "platform/asio.hpp"
 #include "platform/platform.hpp"
 #include "text/text.hpp"
@@ -11,18 +11,9 @@ namespace vintrel::platform {
 
 namespace {
 
-bool is_v6_literal(std::string_view host) { return host.find(':') != std::string_view::npos; }
-
 std::string_view unbracketed(std::string_view host) {
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') return host.substr(1, host.size() - 2);
   return host;
-}
-
-std::optional<std::int32_t> read_port(std::string_view text) {
-  std::int32_t port = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
-  if (ec != std::errc() || end != text.data() + text.size() || port < 1 || port > 65535) return std::nullopt;
-  return port;
 }
 
 // The address's bytes in network order: 4 for IPv4, 16 for IPv6.
@@ -55,13 +46,7 @@ std::string comparable_name(std::string_view name) { return text::lower_ascii(te
 
 }  // namespace
 
-std::string host_and_port(std::string_view host, std::int32_t port) {
-  const std::string_view bare = unbracketed(host);
-  std::string out = is_v6_literal(bare) ? "[" + std::string(bare) + "]" : std::string(bare);
-  return out + ":" + std::to_string(port);
-}
-
-std::string ProxyServer::label() const { return host_and_port(host, port); }
+std::string ProxyServer::label() const { return http::host_and_port(host, port); }
 
 std::string ProxyServer::authorization() const {
   if (!user) return {};
@@ -89,34 +74,18 @@ std::optional<ProxyServer> parse_proxy_url(std::string_view text, std::string& e
     if (colon != std::string_view::npos) proxy.password = text::percent_decode(info.substr(colon + 1));
     text.remove_prefix(at + 1);
   }
-  std::string_view host = text;
-  std::string_view port;
-  if (text.starts_with('[')) {
-    const auto close = text.find(']');
-    if (close == std::string_view::npos) {
-      error = "proxy address has an unclosed \"[\"";
-      return std::nullopt;
-    }
-    host = text.substr(1, close - 1);
-    const std::string_view rest = text.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') {
-        error = "proxy address has text after \"]\"";
-        return std::nullopt;
-      }
-      port = rest.substr(1);
-    }
-  } else if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
-    host = text.substr(0, colon);
-    port = text.substr(colon + 1);
+  const auto server = http::split_authority(text);
+  if (!server) {
+    error = "proxy address has an unclosed \"[\" or text after \"]\"";
+    return std::nullopt;
   }
-  if (host.empty()) {
+  if (server->host.empty()) {
     error = "proxy URL names no host";
     return std::nullopt;
   }
-  proxy.host = std::string(host);
-  if (!port.empty()) {
-    const auto number = read_port(port);
+  proxy.host = server->host;
+  if (server->port && !server->port->empty()) {
+    const auto number = http::read_port(*server->port);
     if (!number) {
       error = "proxy port is not a number from 1 to 65535";
       return std::nullopt;
@@ -135,25 +104,15 @@ NoProxy::NoProxy(std::string_view list) {
       continue;
     }
     Entry entry;
-    // A port follows the last colon, unless that colon is part of a bare
-    // IPv6 address (which has more than one).
-    if (item.starts_with('[')) {
-      const auto close = item.find(']');
-      if (close == std::string_view::npos) continue;
-      const std::string_view rest = item.substr(close + 1);
-      if (!rest.empty()) {
-        if (rest.front() != ':' || !(entry.port = read_port(rest.substr(1)))) continue;
-      }
-      item = item.substr(1, close - 1);
-    } else if (std::count(item.begin(), item.end(), ':') == 1) {
-      const auto colon = item.find(':');
-      if (!(entry.port = read_port(item.substr(colon + 1)))) continue;
-      item = item.substr(0, colon);
-    }
+    const auto server = http::split_authority(item);
+    if (!server) continue;
+    if (server->port && !(entry.port = http::read_port(*server->port))) continue;
+    const std::string host = server->host;
+    item = host;
     std::string_view address = item;
     if (const auto slash = item.find('/'); slash != std::string_view::npos) {
       address = item.substr(0, slash);
-      const auto bits = read_port(item.substr(slash + 1));
+      const auto bits = http::read_port(item.substr(slash + 1));
       const std::string_view length = item.substr(slash + 1);
       if (length == "0") {
         entry.prefix = 0;
@@ -232,37 +191,6 @@ std::optional<ProxySettings> read_proxy_settings(const ProxyOptions& options,
   const std::string list = options.no_proxy ? *options.no_proxy : variable({"no_proxy", "NO_PROXY"}).first;
   settings.direct = NoProxy(list);
   return settings;
-}
-
-std::string connect_request(const ProxyServer& proxy, std::string_view host, std::int32_t port) {
-  const std::string target = host_and_port(host, port);
-  std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
-  if (const std::string credentials = proxy.authorization(); !credentials.empty()) {
-    request += "Proxy-Authorization: " + credentials + "\r\n";
-  }
-  return request + "\r\n";
-}
-
-TunnelAnswer read_tunnel_answer(std::string_view gathered) {
-  TunnelAnswer answer;
-  const auto end = gathered.find("\r\n\r\n");
-  if (end == std::string_view::npos) {
-    answer.too_large = gathered.size() > max_tunnel_answer;
-    return answer;
-  }
-  answer.length = end + 4;
-  answer.too_large = *answer.length > max_tunnel_answer;
-  const std::string_view line = gathered.substr(0, gathered.find("\r\n"));
-  const auto space = line.find(' ');
-  if (!line.starts_with("HTTP/") || space == std::string_view::npos) return answer;
-  const std::string_view rest = line.substr(space + 1);
-  const bool three_digits =
-      rest.size() >= 3 && std::all_of(rest.begin(), rest.begin() + 3, [](char c) { return c >= '0' && c <= '9'; });
-  if (!three_digits || (rest.size() > 3 && rest[3] != ' ')) return answer;
-  answer.status = (rest[0] - '0') * 100 + (rest[1] - '0') * 10 + (rest[2] - '0');
-  constexpr std::size_t shown = 200;
-  answer.reason = std::string(text::trim(rest.substr(std::min<std::size_t>(rest.size(), 4)).substr(0, shown)));
-  return answer;
 }
 
 const ProxyServer* Platform::proxy_for(std::string_view, std::int32_t, bool) const { return nullptr; }

@@ -92,31 +92,6 @@ std::optional<ProxySettings> read_proxy_settings(const ProxyOptions& options,
                                                  const std::function<const char*(const char*)>& lookup,
                                                  std::string& error);
 
-/// "host:port" as a request names a server ("[v6]:port").
-std::string host_and_port(std::string_view host, std::int32_t port);
-
-/// The request that asks `proxy` for a tunnel to `host`:`port`.
-std::string connect_request(const ProxyServer& proxy, std::string_view host, std::int32_t port);
-
-/// The largest answer head a proxy may send to CONNECT, blank line
-/// included: the limit a server's response head has.
-inline constexpr std::size_t max_tunnel_answer = std::size_t{256} * 1024;
-
-/// Where a proxy's answer to CONNECT stands, given its bytes so far.
-struct TunnelAnswer {
-  /// The head's length with its blank line; nothing while it has not
-  /// arrived.
-  std::optional<std::size_t> length;
-  /// More than max_tunnel_answer without the blank line, or with it.
-  bool too_large = false;
-  /// The status code, once the head is complete and its status line reads
-  /// "HTTP/<version> <three digits>..."; nothing for anything else.
-  std::optional<int> status;
-  /// The text after the code, cut to a readable length.
-  std::string reason;
-};
-TunnelAnswer read_tunnel_answer(std::string_view gathered);
-
 /// Error numbers of a tunnel the proxy did not open (besides the proxy's
 /// own status codes, 100 to 599): its answer could not be read.
 inline constexpr std::int16_t proxy_answer_unreadable = 12152;

@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "automation/automation.hpp"
+#include "http/authority.hpp"
+#include "http/tunnel.hpp"
 #include "platform/asio_platform.hpp"
 #include "platform/resolver.hpp"
 #include "platform/tls_context.hpp"
@@ -230,7 +232,7 @@ void SocketConnection::open_tunnel(std::uint64_t gen) {
     fail(socket_error_number(ec));
     return;
   }
-  auto request = std::make_shared<std::string>(connect_request(*proxy_, host_, server_port_));
+  auto request = std::make_shared<std::string>(http::connect_request(host_, server_port_, proxy_->authorization()));
   asio::async_write(socket_, asio::buffer(*request),
                     [self = shared_from_this(), gen, request](const error_code& error, std::size_t) {
                       if (!self->current(gen)) return;
@@ -264,7 +266,7 @@ void SocketConnection::take_tunnel_answer(std::uint64_t gen) {
     }
     std::string gathered = tunnel_answer_;
     gathered.append(peeked.data(), count);
-    const TunnelAnswer answer = read_tunnel_answer(gathered);
+    const http::TunnelAnswer answer = http::read_tunnel_answer(gathered);
     const bool over = answer.length.has_value() || answer.too_large;
     const std::size_t share = answer.length && !answer.too_large ? *answer.length - tunnel_answer_.size() : count;
     const std::size_t taken = socket_.receive(asio::buffer(peeked.data(), share), 0, ec);
@@ -280,10 +282,10 @@ void SocketConnection::take_tunnel_answer(std::uint64_t gen) {
   }
 }
 
-void SocketConnection::tunnel_answered(std::uint64_t gen, const TunnelAnswer& answer) {
+void SocketConnection::tunnel_answered(std::uint64_t gen, const http::TunnelAnswer& answer) {
   std::string().swap(tunnel_answer_);
   const std::string who = "Proxy " + proxy_->label();
-  const std::string target = host_and_port(host_, server_port_);
+  const std::string target = http::host_and_port(host_, server_port_);
   if (answer.too_large || !answer.status) {
     fail(proxy_answer_unreadable, who + " gave an unreadable answer to the tunnel request for " + target);
     return;

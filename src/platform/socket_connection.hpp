@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "http/tunnel.hpp"
 #include "platform/asio.hpp"
 #include "platform/proxy.hpp"
 #include "platform/sockets.hpp"
@@ -115,7 +116,7 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   void connected(std::uint64_t gen, const error_code& ec);
   void open_tunnel(std::uint64_t gen);
   void take_tunnel_answer(std::uint64_t gen);
-  void tunnel_answered(std::uint64_t gen, const TunnelAnswer& answer);
+  void tunnel_answered(std::uint64_t gen, const http::TunnelAnswer& answer);
   void start_handshake(std::uint64_t gen);
   void handshake_step(std::uint64_t gen);
   void write_early(std::uint64_t gen, std::size_t offset);

@@ -1,6 +1,7 @@
 #include "queue/added_url.hpp"
 
 #include "automation/automation.hpp"
+#include "http/authority.hpp"
 #include "text/text.hpp"
 
 namespace vintrel::queue {
@@ -37,20 +38,13 @@ AddedUrl split_added_url(const std::string& url, bool tls) {
   parts.remotePath = U.substr(F.size());
   const char* default_port = parts.secure ? "443" : "80";
 
-  if (F.starts_with('[') && F.find(']') != std::string::npos) {
-    // An IPv6 literal: its colons are the address's, the port follows "]:".
-    const auto close = F.find(']');
-    parts.servName = F.substr(1, close - 1);
-    const std::string rest = F.substr(close + 1);
-    // Anything else after "]" keeps the bracket, so it never reads as a port.
-    parts.portText = rest.empty() ? default_port : rest.starts_with(':') ? rest.substr(1) : F.substr(close);
-  } else if (F.find(':') != std::string::npos) {
-    const auto pieces = text::split(F, ":");
-    parts.servName = pieces.at(0);
-    parts.portText = pieces.size() > 1 ? pieces[1] : std::string();
+  if (const auto server = http::split_authority(F)) {
+    parts.servName = server->host;
+    parts.portText = server->port ? *server->port : default_port;
   } else {
+    // An unclosed "[" or text after "]": no port can be read, and the
+    // queue start fails the URL as one whose port is not a number.
     parts.servName = F;
-    parts.portText = default_port;
   }
   return parts;
 }

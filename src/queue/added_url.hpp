@@ -19,10 +19,10 @@ struct AddedUrl {
 
 /// Splits `url` as the queue start does. Plain URLs keep the control's old
 /// reading, but for the scheme: a leading "http://" is removed (exact
-/// case), the first segment is the server and a ":" in it starts the port. An
+/// case), the first segment is the server and its port as
+/// http::split_authority reads them ("[::1]:8080" in brackets). An
 /// "https://" prefix (any letter case, only when `tls`) is removed once and
-/// gives the port 443. A bracketed IPv6 address ("[::1]:8080") is read in
-/// either scheme. The Host field follows from these (http::host_field).
+/// gives the port 443. The Host field follows from these (http::host_field).
 AddedUrl split_added_url(const std::string& url, bool tls);
 
 }  // namespace vintrel::queue

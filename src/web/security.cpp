@@ -7,6 +7,7 @@
 #include <random>
 #include <utility>
 
+#include "http/authority.hpp"
 #include "text/text.hpp"
 
 namespace vintrel::web {
@@ -41,33 +42,31 @@ std::optional<std::string> normalize_origin(std::string_view text) {
   const std::string origin = text::lower_ascii(text);
   std::string_view rest(origin);
   std::string scheme;
-  for (const char* candidate : {"http", "https"}) {
+  // One scheme only: "http://https://evil.example" names no server.
+  for (const char* candidate : {"https", "http"}) {
     const std::string prefix = std::string(candidate) + "://";
-    if (rest.substr(0, prefix.size()) == prefix) {
+    if (rest.starts_with(prefix)) {
       scheme = candidate;
       rest.remove_prefix(prefix.size());
+      break;
     }
   }
   if (scheme.empty()) return std::nullopt;
   if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
   if (rest.empty() || !std::all_of(rest.begin(), rest.end(), valid_host_char)) return std::nullopt;
-  // The port is what follows the last colon outside an IPv6 literal.
-  std::string_view host = rest;
-  std::string_view port;
-  const auto colon = rest.rfind(':');
-  const auto bracket = rest.rfind(']');
-  if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
-    host = rest.substr(0, colon);
-    port = rest.substr(colon + 1);
-    if (port.empty() || port.size() > 5 ||
-        !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
-      return std::nullopt;
-    if (std::stoi(std::string(port)) > 65535) return std::nullopt;
+  const auto server = http::split_authority(rest);
+  // An IPv6 address comes in brackets in an origin.
+  if (!server || server->host.empty() || (http::is_ipv6_literal(server->host) && !rest.starts_with('[')))
+    return std::nullopt;
+  std::int32_t port = scheme == "http" ? 80 : 443;
+  if (server->port) {
+    const auto number = http::read_port(*server->port);
+    if (!number) return std::nullopt;
+    port = *number;
   }
-  if (host.empty() || (host.find(':') != std::string_view::npos && host.front() != '[')) return std::nullopt;
-  if ((scheme == "http" && port == "80") || (scheme == "https" && port == "443")) port = {};
-  std::string out = scheme + "://" + std::string(host);
-  if (!port.empty()) out += ":" + std::string(port);
+  std::string out = scheme + "://" + http::bracketed(server->host);
+  // The scheme's own port is left out, as browsers send the origin.
+  if (port != (scheme == "http" ? 80 : 443)) out += ":" + std::to_string(port);
   return out;
 }
 

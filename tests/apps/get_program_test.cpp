@@ -163,7 +163,7 @@ TEST(GetProgram, BadUsageExitsWith2AndShowsTheUsage) {
       {"get", "--no-such-option", "http://127.0.0.1/a"},
       {"get", "--tries", "0", "http://127.0.0.1/a"},
       {"get", "--tries", "many", "http://127.0.0.1/a"},
-      {"get", "HTTPS://127.0.0.1/a"},
+      {"get", "http://127.0.0.1:/a"},
       {"get", "--ca-file", "/no/such/file.pem", "https://127.0.0.1/a"},
       {"get", "http://127.0.0.1/dir/"},
       {"get", "-m", "http://127.0.0.2/a", "http://127.0.0.1/a"},

@@ -213,10 +213,18 @@ TEST(DownloadUrl, AcceptsHttpAndHttpsFilesAndSaysWhyOthersAreRefused) {
   EXPECT_EQ(v6->server, "::1");
   EXPECT_EQ(v6->host, "[::1]:8080");
 
+  // The scheme in any case, as the control takes it; the control is handed
+  // it in lower case, without the fragment that never goes to a server.
+  const auto capitals = parse_download_url("HTTPS://example.org/a.bin#part", why);
+  ASSERT_TRUE(capitals);
+  EXPECT_TRUE(capitals->secure);
+  EXPECT_EQ(capitals->file_name, "a.bin");
+  EXPECT_EQ(control_url("HTTP://Example.org/A#x"), "http://Example.org/A");
+
   for (const char* refused :
-       {"HTTPS://example.org/a", "HTTP://example.org/a", "https://h:0/a", "http://[::1]x/a", "ftp://x/a",
-        "example.org/a", "http:///a", "http://h:0/a", "http://h:65536/a", "http://h:8x/a", "http://h", "http://h/",
-        "http://h/dir/", "http://h/..", "http://user@h/a"}) {
+       {"https://h:0/a", "http://[::1]x/a", "http://::1/a", "http://h:/a", "ftp://x/a", "example.org/a", "http:///a",
+        "http://h:0/a", "http://h:65536/a", "http://h:8x/a", "http://h", "http://h/", "http://h/dir/", "http://h/..",
+        "http://user@h/a", "http://h?x/a"}) {
     why.clear();
     EXPECT_FALSE(parse_download_url(refused, why)) << refused;
     EXPECT_FALSE(why.empty()) << refused;

@@ -24,8 +24,8 @@ TEST(ServeGate, OriginsAreComparedInTheFormBrowsersSend) {
   EXPECT_EQ(web::normalize_origin("HTTP://LocalHost:8080/"), "http://localhost:8080");
   EXPECT_EQ(web::normalize_origin("http://127.0.0.1:80"), "http://127.0.0.1");
   EXPECT_EQ(web::normalize_origin("https://[::1]:443"), "https://[::1]");
-  for (const char* bad :
-       {"null", "file://", "http://", "http://a.b/path", "ftp://a", "http://u@a", "http://a:99999", "http://a:"})
+  for (const char* bad : {"null", "file://", "http://", "http://a.b/path", "ftp://a", "http://u@a", "http://a:99999",
+                          "http://a:", "http://https://evil.example", "http://::1", "http://[::1"})
     EXPECT_FALSE(web::normalize_origin(bad)) << bad;
   EXPECT_EQ(web::query_parameter("/control?x=1&token=a%2Bb", "token"), "a+b");
   EXPECT_FALSE(web::query_parameter("/control?tokens=1", "token"));

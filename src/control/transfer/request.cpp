@@ -1,6 +1,7 @@
 // The two requests the control sends, composed as text byte for byte.
 
 #include "control/user_control1.hpp"
+#include "http/authority.hpp"
 #include "http/url.hpp"
 #include "text/text.hpp"
 
@@ -30,7 +31,7 @@ RequestLine request_line(const platform::Platform& platform, const std::string& 
                          const std::string& path) {
   const platform::ProxyServer* proxy = secure ? nullptr : platform.proxy_for(server, port, false);
   if (proxy == nullptr) return {http::request_target(path), {}};
-  RequestLine line{"http://" + platform::host_and_port(server, port) + http::request_target(path), {}};
+  RequestLine line{"http://" + http::host_and_port(server, port) + http::request_target(path), {}};
   if (const std::string credentials = proxy->authorization(); !credentials.empty()) {
     line.proxy_fields = "Proxy-Authorization: " + credentials + crlf;
   }
