@@ -3,6 +3,12 @@
 # DLL to link. Programs, hosts, the web container and the Linux tests are not
 # built for it.
 
+# A build that names no type is the DLL users install: optimised and
+# stripped (see src/com), not the unoptimised default.
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE Release CACHE STRING "Debug, Release, RelWithDebInfo or MinSizeRel" FORCE)
+endif()
+
 # Boost is used for its headers only. Debian's copy in /usr/include serves the
 # cross compiler too, but /usr/include itself must never be on its search
 # path (glibc's headers would shadow mingw-w64's), so the build sees Boost

@@ -27,6 +27,8 @@ std::string standard_description(std::int32_t number) {
       return "Overflow";
     case err::subscript:
       return "Subscript out of range";
+    case err::path_not_found:
+      return "Path not found";
     case err::division_by_zero:
       return "Division by zero";
     case err::type_mismatch:

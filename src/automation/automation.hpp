@@ -15,9 +15,10 @@ namespace vintrel::automation {
 
 /// Numbers of the runtime errors that the control raises.
 namespace err {
-inline constexpr std::int32_t invalid_call = 5;  // "Invalid procedure call or argument"
-inline constexpr std::int32_t overflow = 6;      // "Overflow"
-inline constexpr std::int32_t subscript = 9;     // "Subscript out of range"
+inline constexpr std::int32_t invalid_call = 5;     // "Invalid procedure call or argument"
+inline constexpr std::int32_t overflow = 6;         // "Overflow"
+inline constexpr std::int32_t subscript = 9;        // "Subscript out of range"
+inline constexpr std::int32_t path_not_found = 76;  // "Path not found"
 inline constexpr std::int32_t division_by_zero = 11;
 inline constexpr std::int32_t type_mismatch = 13;
 inline constexpr std::int32_t invalid_use_of_null = 94;  // "Invalid use of Null"

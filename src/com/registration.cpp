@@ -31,14 +31,40 @@ std::wstring typelib_key() {
 
 std::wstring classes_key() { return L"Software\\Classes"; }
 
+// The library's locale as its key names it: "409".
+std::wstring lcid_text() {
+  wchar_t lcid[9];
+  std::swprintf(lcid, 9, L"%x", static_cast<unsigned>(typelib::library().lcid));
+  return lcid;
+}
+
+// Opens `path` below `root` in `view`; null when it is not there.
+HKEY open_key(HKEY root, const std::wstring& path, REGSAM access, REGSAM view) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, access | view, &key) != ERROR_SUCCESS) return nullptr;
+  return key;
+}
+
+bool key_exists(HKEY root, const std::wstring& path, REGSAM view) {
+  HKEY key = open_key(root, path, KEY_READ, view);
+  if (key == nullptr) return false;
+  RegCloseKey(key);
+  return true;
+}
+
 }  // namespace
+
+const wchar_t* typelib_platform() { return sizeof(void*) == 8 ? L"win64" : L"win32"; }
+
+REGSAM own_view() { return sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+
+REGSAM other_view() { return sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
 
 std::vector<RegistryValue> registry_values(const std::wstring& module_path) {
   const typelib::Library& lib = typelib::library();
   const std::wstring libid = text_of(lib.id);
   const std::wstring version = wide(typelib::version_text());
-  wchar_t lcid[9];
-  std::swprintf(lcid, 9, L"%x", static_cast<unsigned>(lib.lcid));
+  const std::wstring lcid = lcid_text();
 
   std::vector<RegistryValue> values;
   auto add = [&](std::wstring key, std::wstring name, std::wstring value) {
@@ -47,7 +73,7 @@ std::vector<RegistryValue> registry_values(const std::wstring& module_path) {
 
   const std::wstring tl = typelib_key();
   add(tl, L"", wide(lib.description));
-  add(tl + L"\\" + lcid + L"\\win64", L"", module_path);
+  add(tl + L"\\" + lcid + L"\\" + typelib_platform(), L"", module_path);
   add(tl + L"\\FLAGS", L"", L"0");
   add(tl + L"\\HELPDIR", L"", folder_of(module_path));
 
@@ -84,15 +110,18 @@ std::vector<RegistryValue> registry_values(const std::wstring& module_path) {
 }
 
 std::vector<std::wstring> registry_keys() {
+  std::vector<std::wstring> keys = own_view_keys();
+  for (const typelib::Class& cls : typelib::classes()) keys.push_back(wide(typelib::progid(cls)));
+  keys.push_back(typelib_key());
+  return keys;
+}
+
+std::vector<std::wstring> own_view_keys() {
   const typelib::Library& lib = typelib::library();
   std::vector<std::wstring> keys;
-  for (const typelib::Class& cls : typelib::classes()) {
-    keys.push_back(wide(typelib::progid(cls)));
-    keys.push_back(L"CLSID\\" + text_of(cls.id));
-  }
+  for (const typelib::Class& cls : typelib::classes()) keys.push_back(L"CLSID\\" + text_of(cls.id));
   keys.push_back(L"Interface\\" + text_of(lib.interface_id));
   keys.push_back(L"Interface\\" + text_of(lib.events_id));
-  keys.push_back(typelib_key());
   return keys;
 }
 
@@ -110,7 +139,8 @@ HRESULT register_server(HKEY root, const std::wstring& module_path) {
   for (const RegistryValue& v : registry_values(module_path)) {
     HKEY key = nullptr;
     const std::wstring path = classes_key() + L"\\" + v.key;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | own_view(), nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
       return SELFREG_E_CLASS;
     const auto bytes = static_cast<DWORD>((v.value.size() + 1) * sizeof(wchar_t));
     const LSTATUS status = RegSetValueExW(key, v.name.empty() ? nullptr : v.name.c_str(), 0, REG_SZ,
@@ -123,32 +153,52 @@ HRESULT register_server(HKEY root, const std::wstring& module_path) {
 
 namespace {
 
-// The default value of `path` below `root`, or nothing.
-bool read_default(HKEY root, const std::wstring& path, std::wstring& value) {
+// The default value of `path` below `root` in `view`, or nothing.
+bool read_default(HKEY root, const std::wstring& path, REGSAM view, std::wstring& value) {
+  HKEY key = open_key(root, path, KEY_QUERY_VALUE, view);
+  if (key == nullptr) return false;
   wchar_t buffer[2048];
-  DWORD size = sizeof buffer;
-  if (RegGetValueW(root, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) return false;
+  DWORD size = sizeof buffer - sizeof(wchar_t);
+  DWORD type = 0;
+  const LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+  buffer[size / sizeof(wchar_t)] = L'\0';
   value = buffer;
   return true;
 }
 
-// Removes `path` and what is below it; absent is fine.
-bool remove_tree(HKEY root, const std::wstring& path) {
-  const LSTATUS status = RegDeleteTreeW(root, path.c_str());
-  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+// Removes `path` and what is below it, in `view`; absent is fine.
+// RegDeleteTreeW takes no view: a 64-bit registration must never remove a
+// 32-bit one's keys, nor the other way round.
+bool remove_tree(HKEY root, const std::wstring& path, REGSAM view) {
+  HKEY key = open_key(root, path, KEY_READ, view);
+  if (key == nullptr) return !key_exists(root, path, view);
+  std::vector<std::wstring> children;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 256;
+    if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    children.emplace_back(name, length);
+  }
+  RegCloseKey(key);
+  bool ok = true;
+  for (const std::wstring& child : children) ok = remove_tree(root, path + L"\\" + child, view) && ok;
+  const LSTATUS status = RegDeleteKeyExW(root, path.c_str(), view, 0);
+  return ok && (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND);
 }
 
 // Removes `path` when nothing is left in it.
-void remove_if_empty(HKEY root, const std::wstring& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+void remove_if_empty(HKEY root, const std::wstring& path, REGSAM view) {
+  HKEY key = open_key(root, path, KEY_READ, view);
+  if (key == nullptr) return;
   DWORD subkeys = 0;
   DWORD values = 0;
   const bool empty = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                                       nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
                      subkeys == 0 && values == 0;
   RegCloseKey(key);
-  if (empty) RegDeleteKeyW(root, path.c_str());
+  if (empty) RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
 
 }  // namespace
@@ -158,11 +208,23 @@ HRESULT unregister_server(HKEY root, const std::wstring& module_path) {
   const std::wstring server = classes + L"CLSID\\" + text_of(typelib::classes().front().id) + L"\\InprocServer32";
   std::wstring registered;
   // Another copy of the module registered since: the registration is its.
-  if (read_default(root, server, registered) && _wcsicmp(registered.c_str(), module_path.c_str()) != 0) return S_OK;
+  if (read_default(root, server, own_view(), registered) && _wcsicmp(registered.c_str(), module_path.c_str()) != 0)
+    return S_OK;
   bool ok = true;
-  for (const std::wstring& key : registry_keys()) ok = remove_tree(root, classes + key) && ok;
+  for (const std::wstring& key : own_view_keys()) ok = remove_tree(root, classes + key, own_view()) && ok;
+  // The programmatic identifiers and the type library's key are one for
+  // both views on 64-bit Windows: while the other kind of the module is
+  // registered they stay, less this kind's entry of the library.
+  const std::wstring library = classes + typelib_key();
+  if (key_exists(root, server, other_view())) {
+    ok = remove_tree(root, library + L"\\" + lcid_text() + L"\\" + typelib_platform(), own_view()) && ok;
+    return ok ? S_OK : SELFREG_E_CLASS;
+  }
+  for (const typelib::Class& cls : typelib::classes())
+    ok = remove_tree(root, classes + wide(typelib::progid(cls)), own_view()) && ok;
+  ok = remove_tree(root, library, own_view()) && ok;
   // The library's key goes when no other version is left in it.
-  remove_if_empty(root, classes + L"TypeLib\\" + text_of(typelib::library().id));
+  remove_if_empty(root, classes + L"TypeLib\\" + text_of(typelib::library().id), own_view());
   return ok ? S_OK : SELFREG_E_CLASS;
 }
 

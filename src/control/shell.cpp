@@ -33,7 +33,23 @@ void UserControl1::chooseFolder() {
   });
   // Ticks and socket events of files already queued go on meanwhile.
   platform_.wait_until([answer] { return answer->given; });
-  if (answer->given && answer->folder) sBuffer = *answer->folder;
+  if (!answer->given) return;
+  if (answer->folder) {
+    sBuffer = *answer->folder;
+    return;
+  }
+  // Only the user's cancel keeps quiet: a folder answer that names nothing,
+  // or nobody to ask, is raised before the queue goes on, so the URL list
+  // is not dropped for a choice nobody made.
+  const platform::FolderFailure failure = dialog->failure();
+  switch (failure.kind) {
+    case platform::FolderFailure::Kind::none:
+      break;
+    case platform::FolderFailure::Kind::unusable_answer:
+      automation::raise(automation::err::path_not_found, "Vintrel", failure.description);
+    case platform::FolderFailure::Kind::cannot_ask:
+      automation::raise(automation::err::invalid_call, "Vintrel", failure.description);
+  }
 }
 
 std::int32_t UserControl1::BrowseCallbackProcStr(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {

@@ -39,6 +39,13 @@ enum class Kind : std::uint8_t {
   property,  // a property procedure: read, and write where it has a writer
 };
 
+/// Who a member is for.
+enum class Use : std::uint8_t {
+  script,    // what scripts drive and watch the control with
+  internal,  // the engine's own state or step, reachable only because the
+             // interface has always shown it
+};
+
 struct Parameter {
   std::string_view name;
   Type type;
@@ -61,12 +68,17 @@ struct Member {
   automation::Variant (*read)(UserControl1& control, Args& args);
   /// Writes the property with a value of its type; null when read-only.
   void (*write)(UserControl1& control, const automation::Variant& value);
+  Use use = Use::script;
+  /// What it is for, in a sentence for script authors (the member
+  /// reference prints it).
+  std::string_view purpose;
 };
 
 struct Event {
   std::string_view name;
   DispId id;
   std::span<const Parameter> parameters;
+  std::string_view purpose;
 };
 
 /// A creatable class of the module.
@@ -115,6 +127,11 @@ const Event& event(std::string_view name);
 /// The interface as text, one member a line with identifier, kind,
 /// parameters and type: for people reading what script can reach.
 std::string listing();
+
+/// The member reference for script authors, as Markdown: every member
+/// with its identifier, kind, type, access and purpose, the internal ones
+/// marked, then the events. doc/members.md holds it as the build writes it.
+std::string reference();
 
 /// The library as IDL, for widl to compile into the type library Windows
 /// script hosts read: the same identifiers, names and dispatch identifiers,

@@ -85,6 +85,49 @@ TEST_F(QueueControl, FirstDialogCancelledDropsTheListLaterCancelReusesTheFolder)
   EXPECT_EQ(h.file(2).localfilename, "/dl/b.bin");
 }
 
+// A dialog that fails is no cancel: StartQueue raises its description and
+// neither the URL list nor the folder chosen before is touched.
+TEST(QueueStart, AFolderDialogThatFailsRaisesAndKeepsTheList) {
+  using Kind = platform::FolderFailure::Kind;
+  const struct {
+    Kind kind;
+    std::int32_t number;
+    bool chosen_before;
+  } cases[] = {
+      {Kind::unusable_answer, automation::err::path_not_found, false},
+      {Kind::unusable_answer, automation::err::path_not_found, true},
+      {Kind::cannot_ask, automation::err::invalid_call, false},
+      {Kind::cannot_ask, automation::err::invalid_call, true},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(static_cast<int>(t.kind) * 10 + t.chosen_before);
+    testing::ControlHarness h;
+    control::UserControl1& c = h.control;
+    if (t.chosen_before) h.start({"http://srv/a.bin"}, "/dl");
+    const auto records = c.DownloadFiles->Count();
+    c.AddFile("http://srv/b.bin");
+    const auto added = c.numfilesadded;
+    h.host.dialog.answers.push_back(std::nullopt);
+    h.host.dialog.failing = {t.kind, "why it failed"};
+    try {
+      c.StartQueue();
+      ADD_FAILURE() << "StartQueue returned";
+    } catch (const automation::AutomationError& e) {
+      EXPECT_EQ(e.number(), t.number);
+      EXPECT_EQ(e.description(), "why it failed");
+    }
+    EXPECT_EQ(c.numfilesadded, added);
+    EXPECT_EQ(c.DownloadFiles->Count(), records);
+    EXPECT_EQ(c.sBuffer, t.chosen_before ? "/dl" : "");
+    // Once a folder is answered, the same list starts.
+    h.host.dialog.failing = {};
+    h.host.dialog.answers.push_back("/dl2");
+    c.StartQueue();
+    ASSERT_EQ(c.DownloadFiles->Count(), records + added);
+    EXPECT_EQ(h.file(records + added).localfilename, "/dl2/b.bin");
+  }
+}
+
 TEST_F(QueueControl, TickAndSocketEventRunWhileTheDialogWaits) {
   h.start({"http://srv/a.bin"}, "/dl");
   h.tick();  // file 1 connecting

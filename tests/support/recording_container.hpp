@@ -31,8 +31,12 @@ class ScriptedDialog final : public platform::FolderDialog {
   int shows = 0;
   std::string last_title;
   std::string last_preselect;
+  /// What failure() reports: set with a nullopt answer, a failure instead
+  /// of a cancel.
+  platform::FolderFailure failing;
 
   void show(const std::string& title, const std::string& preselect, Answer answer) override;
+  platform::FolderFailure failure() const override { return failing; }
 };
 
 /// Records the control's events as "OnStatusChange:<text>", "OnFileComplete:<text>"

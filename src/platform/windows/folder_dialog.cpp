@@ -7,6 +7,7 @@
 #include <shobjidl.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -74,14 +75,35 @@ struct Released {
   }
 };
 
+std::string hresult_text(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+// A service or a task run without a logged-on desktop has a window station
+// nobody sees: a dialog there would wait for ever for nobody.
+bool desktop_visible() {
+  HWINSTA station = GetProcessWindowStation();
+  USEROBJECTFLAGS flags{};
+  if (station == nullptr || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) return true;
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 // Shows the chooser and waits for the person; the answer as a file-system
-// path, or nothing when cancelled or when it cannot be shown.
-std::optional<std::string> ask_desktop(EventLoop& loop, const std::string& title, const std::string& preselect) {
-  Released<IFileOpenDialog> dialog;
-  if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
-                              reinterpret_cast<void**>(&dialog.pointer)))) {
+// path, or nothing when cancelled or when it cannot be shown (then
+// `failure` says why).
+std::optional<std::string> ask_desktop(EventLoop& loop, const std::string& title, const std::string& preselect,
+                                       FolderFailure& failure) {
+  const auto cannot_ask = [&failure](std::string why) {
+    failure = {FolderFailure::Kind::cannot_ask, "The folder dialog cannot be shown: " + std::move(why)};
     return std::nullopt;
-  }
+  };
+  if (!desktop_visible()) return cannot_ask("the process has no interactive desktop");
+  Released<IFileOpenDialog> dialog;
+  const HRESULT made = CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
+                                        reinterpret_cast<void**>(&dialog.pointer));
+  if (FAILED(made)) return cannot_ask("the shell's folder chooser is not available (" + hresult_text(made) + ")");
   FILEOPENDIALOGOPTIONS options = 0;
   dialog.pointer->GetOptions(&options);
   dialog.pointer->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
@@ -95,14 +117,18 @@ std::optional<std::string> ask_desktop(EventLoop& loop, const std::string& title
   }
   HRESULT shown = E_FAIL;
   deliver_during(loop, [&] { shown = dialog.pointer->Show(GetActiveWindow()); });
-  if (FAILED(shown)) return std::nullopt;
+  // The person's cancel is no failure; any other refusal to show is.
+  if (shown == HRESULT_FROM_WIN32(ERROR_CANCELLED)) return std::nullopt;
+  if (FAILED(shown)) return cannot_ask("the shell's folder chooser failed (" + hresult_text(shown) + ")");
   Released<IShellItem> result;
   if (FAILED(dialog.pointer->GetResult(&result.pointer))) return std::nullopt;
   wchar_t* path = nullptr;
   if (FAILED(result.pointer->GetDisplayName(SIGDN_FILESYSPATH, &path)) || path == nullptr) return std::nullopt;
   std::string chosen = to_utf8(path);
   CoTaskMemFree(path);
-  return existing_folder(chosen);
+  auto folder = existing_folder(chosen);
+  if (!folder) failure = {FolderFailure::Kind::unusable_answer, "The chosen folder " + chosen + " does not exist"};
+  return folder;
 }
 
 }  // namespace
@@ -133,6 +159,7 @@ std::optional<std::string> existing_folder(const std::string& text) {
 
 struct ShellFolderDialog::State {
   bool showing = false;
+  FolderFailure failure;
 };
 
 ShellFolderDialog::ShellFolderDialog(EventLoop& loop) : loop_(loop), state_(std::make_shared<State>()) {}
@@ -145,16 +172,30 @@ void ShellFolderDialog::show(const std::string& title, const std::string& presel
     return;
   }
   state_->showing = true;
+  state_->failure = {};
   loop_.post([&loop = loop_, state = state_, title, preselect, answer = std::move(answer)] {
     std::optional<std::string> folder;
+    FolderFailure failure;
     if (const auto configured = windows::configured_folder_answer()) {
-      if (*configured != windows::folder_answer_cancel) folder = windows::existing_folder(*configured);
+      if (*configured != windows::folder_answer_cancel) {
+        folder = windows::existing_folder(*configured);
+        // A mistyped answer must not pass for a cancel: the host would go
+        // on as though someone had said no.
+        if (!folder)
+          failure = {FolderFailure::Kind::unusable_answer,
+                     "The folder answer \"" + *configured + "\" (" + windows::folder_answer_variable + " or HKCU\\" +
+                         windows::to_utf8(windows::folder_answer_key) + "\\" +
+                         windows::to_utf8(windows::folder_answer_value) + ") is not an existing folder"};
+      }
     } else {
-      folder = windows::ask_desktop(loop, title, preselect);
+      folder = windows::ask_desktop(loop, title, preselect, failure);
     }
     state->showing = false;
+    state->failure = std::move(failure);
     if (answer) answer(std::move(folder));
   });
 }
+
+FolderFailure ShellFolderDialog::failure() const { return state_->failure; }
 
 }  // namespace vintrel::platform

@@ -39,10 +39,12 @@ std::optional<std::string> existing_folder(const std::string& text);
 /// opened at the preselected folder when it exists. It shows from the loop
 /// (show() returns at once) and, while it is up, ticks and socket events go
 /// on. A configured answer (see windows::configured_folder_answer) is given
-/// instead of showing: an existing folder answers with that folder, anything
-/// else cancels. The thread must have COM set up (the control's apartment);
-/// without it the dialog cancels. One show at a time: a show while another
-/// waits is cancelled.
+/// instead of showing: an existing folder answers with that folder,
+/// `folder_answer_cancel` cancels, anything else answers nothing with an
+/// unusable-answer failure. A dialog that cannot be shown (no interactive
+/// desktop, no shell dialog, no COM on the thread) answers nothing with a
+/// cannot-ask failure. One show at a time: a show while another waits is
+/// cancelled.
 class ShellFolderDialog final : public FolderDialog {
  public:
   explicit ShellFolderDialog(EventLoop& loop);
@@ -51,6 +53,7 @@ class ShellFolderDialog final : public FolderDialog {
   ShellFolderDialog& operator=(const ShellFolderDialog&) = delete;
 
   void show(const std::string& title, const std::string& preselect, Answer answer) override;
+  FolderFailure failure() const override;
 
  private:
   struct State;

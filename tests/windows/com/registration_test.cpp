@@ -107,5 +107,56 @@ TEST_F(Registered, ACopyRegisteredSinceKeepsItsRegistration) {
   EXPECT_FALSE(exists(L"CLSID\\{C14EF994-D5AA-417A-84B1-46DCB9ECAC02}"));
 }
 
+// The 32-bit and the 64-bit DLL registered side by side, in the machine's
+// classes (the per-user ones have one view under Wine): removing this kind
+// leaves the other's classes, the shared identifiers and its entry of the
+// type library.
+TEST(RegisteredBesideTheOtherKind, UnregisteringKeepsWhatTheOtherKindUses) {
+  if (!elevated()) GTEST_SKIP() << "the machine's classes need an elevated process";
+  const std::wstring server = classes + L"CLSID\\{C14EF994-D5AA-417A-84B1-46DCB9ECAC02}\\InprocServer32";
+  const std::wstring library = classes + L"TypeLib\\{DEA46A7F-7C3D-4EBE-8A45-CBEC16A43765}";
+  const std::wstring other = std::wstring(L"446.0\\409\\") + (own_view() == KEY_WOW64_64KEY ? L"win32" : L"win64");
+  const std::wstring other_module = L"C:\\vintrel-other\\Vintrel.dll";
+  auto write = [](const std::wstring& key, REGSAM view, const std::wstring& value) {
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &handle,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+  };
+  auto present = [](const std::wstring& key, REGSAM view) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+  };
+  write(server, other_view(), other_module);
+  write(library + L"\\" + other, own_view(), other_module);
+  ASSERT_EQ(register_server(HKEY_LOCAL_MACHINE, module), S_OK);
+  ASSERT_EQ(unregister_server(HKEY_LOCAL_MACHINE, module), S_OK);
+  const struct {
+    std::wstring key;
+    REGSAM view;
+    bool kept;
+  } keys[] = {
+      {server, own_view(), false},
+      {server, other_view(), true},
+      {classes + L"Vintrel.UserControl1", own_view(), true},
+      {classes + L"Vintrel.remoteServerLoc", own_view(), true},
+      {library + L"\\" + other, own_view(), true},
+      {library + L"\\446.0\\409\\" + typelib_platform(), own_view(), false},
+  };
+  for (const auto& k : keys) EXPECT_EQ(present(k.key, k.view), k.kept) << std::string(k.key.begin(), k.key.end());
+  // The other kind's removal, simulated, then this kind's again: all gone.
+  const std::wstring other_class = server.substr(0, server.rfind(L'\\'));
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, server.c_str(), other_view(), 0);
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, other_class.c_str(), other_view(), 0);
+  ASSERT_EQ(unregister_server(HKEY_LOCAL_MACHINE, module), S_OK);
+  for (const auto& k : keys) EXPECT_FALSE(present(k.key, k.view)) << std::string(k.key.begin(), k.key.end());
+  EXPECT_FALSE(present(library, own_view()));
+}
+
 }  // namespace
 }  // namespace vintrel::com

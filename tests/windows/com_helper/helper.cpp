@@ -307,6 +307,7 @@ enum Member : DISPID {
   m_dirty,
   m_unwatch_on,
   m_points,
+  m_set_variable,
 };
 
 struct Name {
@@ -334,6 +335,7 @@ constexpr Name member_names[] = {
     {L"IsDirty", m_dirty},
     {L"UnwatchOn", m_unwatch_on},
     {L"ConnectionPoints", m_points},
+    {L"SetVariable", m_set_variable},
 };
 
 class Helper final : public Untyped<> {
@@ -499,6 +501,15 @@ class Helper final : public Untyped<> {
         // container lists, separated by blanks.
         if (!need(1) || !object_arg(arg(0))) return DISP_E_TYPEMISMATCH;
         set_text(result, points_of(object_arg(arg(0))));
+        return S_OK;
+      }
+      case m_set_variable: {
+        // SetVariable(name, value): the script's own process environment
+        // (the folder answer), which Wine's script host cannot change;
+        // an empty value removes the variable.
+        if (!need(2)) return DISP_E_BADPARAMCOUNT;
+        const std::wstring value = text_arg(arg(1));
+        SetEnvironmentVariableW(text_arg(arg(0)).c_str(), value.empty() ? nullptr : value.c_str());
         return S_OK;
       }
       default:

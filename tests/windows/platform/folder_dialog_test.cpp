@@ -92,27 +92,39 @@ TEST(WindowsFolderDialog, TheVariableAnswersWithTheFolderMadeAbsolute) {
   }
 }
 
-TEST(WindowsFolderDialog, CancelsForTheCancelAnswerAMissingFolderOrAFile) {
+// The cancel answer is a person saying no; an answer naming a missing
+// folder or a file is a mistake the host must hear of, not a cancel.
+TEST(WindowsFolderDialog, TheCancelAnswerCancelsAMissingFolderOrAFileFails) {
   TempFolder folder;
+  const std::string file = folder.file("file.txt");
+  HANDLE handle = CreateFileW(to_wide(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  CloseHandle(handle);
+  using Kind = platform::FolderFailure::Kind;
+  const struct {
+    std::string answer;
+    Kind kind;
+  } cases[] = {
+      {":cancel", Kind::none},
+      {folder.file("missing"), Kind::unusable_answer},
+      {file, Kind::unusable_answer},
+  };
   platform::EventLoop loop;
   platform::ShellFolderDialog dialog(loop);
-  {
-    AnswerVariable answer(":cancel");
-    const Outcome outcome = ask(dialog);
-    EXPECT_FALSE(outcome.folder.has_value());
-  }
-  {
-    AnswerVariable answer(folder.file("missing"));
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.answer);
+    AnswerVariable answer(t.answer);
     EXPECT_FALSE(ask(dialog).folder.has_value());
+    const platform::FolderFailure failure = dialog.failure();
+    EXPECT_EQ(failure.kind, t.kind);
+    if (t.kind != Kind::none) {
+      EXPECT_NE(failure.description.find(t.answer), std::string::npos) << failure.description;
+    }
   }
-  {
-    const std::string file = folder.file("file.txt");
-    HANDLE handle = CreateFileW(to_wide(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    CloseHandle(handle);
-    AnswerVariable answer(file);
-    EXPECT_FALSE(ask(dialog).folder.has_value());
-  }
+  // A good answer after a failed one carries no failure.
+  AnswerVariable answer(folder.text());
+  EXPECT_EQ(ask(dialog).folder, folder.text());
+  EXPECT_EQ(dialog.failure().kind, Kind::none);
 }
 
 TEST(WindowsFolderDialog, TheRegistryValueAnswersWhenTheVariableIsUnset) {

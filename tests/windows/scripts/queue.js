@@ -1,14 +1,14 @@
 // The control driven from JScript the way a page script drives it, under
 // Wine's cscript, with VintrelTest.Helper in place of the host services
 // Wine lacks (WScript.Sleep, WScript.ConnectObject).
-//   cscript //nologo queue.js BASE_URL FOLDER PORT TABLE
+//   cscript //nologo queue.js BASE_URL FOLDER PORT TABLE DLL VERSION
 // BASE_URL ends with "/"; FOLDER is the Windows path the folder dialog is
 // answered with; TABLE lists "name=identifier" pairs of the type library's
-// table, separated by ";". Prints one "ok - ..." or "not ok - ..." line a
-// check.
+// table, separated by ";"; DLL is the registered Vintrel.dll, whose file
+// version is VERSION. Prints one "ok - ..." or "not ok - ..." line a check.
 
 var args = WScript.Arguments;
-var base = args(0), folder = args(1), port = parseInt(args(2), 10), table = args(3);
+var base = args(0), folder = args(1), port = parseInt(args(2), 10), table = args(3), dll = args(4), version = args(5);
 
 function check(name, ok, detail) {
   WScript.Echo((ok ? "ok - " : "not ok - ") + name + (ok || detail === undefined ? "" : " (" + detail + ")"));
@@ -84,6 +84,31 @@ raises("a record that does not exist raises 9", 9, function () { c.DownloadFiles
 raises("a member that does not exist raises 438", 438, function () { c.NoSuchMember(); });
 raises("a wrong argument count raises 450", 450, function () { c.AddFile(); });
 raises("GotoFile past an Integer raises 6", 6, function () { c.GotoFile(40000); });
+
+// What Explorer's properties and installers read of the file.
+var fileVersion = new ActiveXObject("Scripting.FileSystemObject").GetFileVersion(dll);
+check("the DLL carries its version " + version, fileVersion == version, fileVersion);
+
+// --- a folder answer that cannot be used ----------------------------------
+// It is raised, not taken for a cancel that would drop the list.
+var u = new ActiveXObject("Vintrel.UserControl1");
+u.AddFile(base + "missing.bin");
+h.SetVariable("VINTREL_FOLDER_ANSWER", folder + "\\no such folder");
+try {
+  u.StartQueue();
+  check("StartQueue raises 76 for a folder answer naming no folder", false, "no error");
+} catch (e) {
+  check("StartQueue raises 76 for a folder answer naming no folder, and says which",
+        (e.number & 0xFFFF) == 76 && e.description.indexOf("no such folder") >= 0,
+        (e.number & 0xFFFF) + ": " + e.description);
+}
+check("the list stays as it was and no folder is taken", u.numfilesadded == 1 && u.dTotalFiles == 0 && u.dChosenPath == "",
+      u.numfilesadded + " " + u.dTotalFiles + " " + u.dChosenPath);
+h.SetVariable("VINTREL_FOLDER_ANSWER", folder);
+u.StartQueue();
+check("the same list starts once the answer names a folder", u.dTotalFiles == 1, u.dTotalFiles);
+u.CancelQueue();
+u = null;
 
 // --- the queue -----------------------------------------------------------
 check("Watch binds to the connection point", h.Watch(c) == "0x00000000");
