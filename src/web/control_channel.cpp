@@ -189,6 +189,7 @@ class ControlChannel final : public Channel {
                 {"current", c.CurFile},
                 {"total", c.totalFiles},
                 {"server", known(c.CurFile) ? told_servers_[c.CurFile] : std::string()},
+                {"size_known", length_given_},
                 {"ended", ended_}};
   }
 
@@ -217,6 +218,11 @@ class ControlChannel final : public Channel {
       status_ = args[0].get<std::string>();
       if (!attached_) ++missed_.statuses;
       held(n);
+      // The control says so only when an answer gives the file's length; a
+      // new attempt or another file starts without one.
+      if (status_ == "Determining File Size") length_given_ = true;
+      if (status_ == "Locating File" || status_ == "Redirecting" || status_ == "Waiting for a connection")
+        length_given_ = false;
       // What was on disk before the first attempt: a resumed file starts
       // with its part.
       if (known(n) && outcomes_[n].size < 0 && status_ != "Waiting for a connection")
@@ -364,6 +370,7 @@ class ControlChannel final : public Channel {
   };
   std::optional<Hold> held_;
   std::map<std::int16_t, std::string> told_servers_;
+  bool length_given_ = false;  // of the current file's answer
   std::string status_;
   bool ended_ = false;
   host::Session session_;  // last: its events reach the members above

@@ -53,10 +53,11 @@ struct ControlChannelOptions {
 ///     as soon as it is chosen, as {"event":"FileServer","args":[{"file",
 ///     "server"}]}.
 ///   {"op":"session"}  answers {"session","state","files":[outcomes],
-///     "status","current","total","server","ended","resumed",
+///     "status","current","total","server","size_known","ended","resumed",
 ///     "missed":{"statuses","done","failed","retries"},"folder","can_open"}:
 ///     the queue as it stands ("state" is "new", "running", "paused",
-///     "cancelled" or "ended"), what happened while no page was attached,
+///     "cancelled" or "ended"; "server" the one chosen for the current
+///     file, "size_known" whether its answer gave its length), what happened while no page was attached,
 ///     the folder given with -d (empty when the user is asked) and whether
 ///     OpenIt may start programs.
 ///   {"op":"sessions"}  answers {"sessions":[...]}: every other control the
