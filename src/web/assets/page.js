@@ -323,10 +323,10 @@
     for (const [name, label, act, after, next] of actions) {
       const button = el('button', name, label);
       button.hidden = true;
+      button.next = next;
       button.addEventListener('click', () => act().then(() => {
         if (after === 'running') restarted(batch);
         setQueue(batch, after);
-        focusFirst([batch.buttons[next], batch.buttons.cancel, batch.buttons.clear, batch.heading]);
       }).catch((e) => report(batch, e)));
       batch.buttons[name] = button;
       buttons.append(button);
@@ -368,12 +368,17 @@
     batch.queue = queue;
     const under = queue === 'running';
     const b = batch.buttons;
+    const focused = Object.values(b).find((button) => button === document.activeElement);
     b.pause.hidden = !under;
     b.resume.hidden = queue !== 'paused';
     b.restart.hidden = !(queue === 'cancelled' && batch.ctl && unfinished(batch).length);
     b.cancel.hidden = !(under || queue === 'paused');
     b.clear.hidden = !isEnded(batch);
     batch.restartHint.hidden = b.restart.hidden;
+    // A button that goes away hands focus on to what follows from it (Pause
+    // to Resume, Cancel to Restart...), whether the click or an event of the
+    // control made it go: focus never falls back to the page.
+    if (focused && focused.hidden) focusFirst([b[focused.next], b.cancel, b.clear, batch.heading]);
     if (queue !== 'running') {
       clearInterval(batch.poller);
       batch.poller = null;
@@ -595,7 +600,8 @@
       const t = totals(batch);
       let text = '';
       if (t.counted) {
-        text = size(t.done) + ' of ' + size(t.total) + (t.unknown ? ' known so far' : '') + ', ' +
+        text = size(t.done) + (t.total ? ' of ' + size(t.total) : '') + (t.unknown ? (t.total ? ' known' : '') + ' so far' : '') +
+               ', ' +
                plural(t.counted, 'file', 'files') +
                (t.unknown ? ', ' + plural(t.unknown, 'size', 'sizes') + ' not yet known' : '') +
                (batch.queue === 'running' && t.speed ? ', ' + rate(t.speed) : '');
