@@ -300,7 +300,8 @@ class ControlChannel final : public Channel {
   void held(std::int16_t n) {
     const control::UserControl1& c = engine();
     if (status_ == "Paused Queue" || status_ == "Cancelled Download Queue") {
-      const bool cancelled = status_ == "Cancelled Download Queue" || (held_ && held_->at == c.qPointer && held_->cancelled);
+      const bool cancelled =
+          status_ == "Cancelled Download Queue" || (held_ && held_->at == c.qPointer && held_->cancelled);
       held_ = Hold{c.qPointer, cancelled};
       return;
     }
