@@ -286,7 +286,7 @@
     };
   }
   function storeBatch(batch) {
-    if (!batch.session) return;
+    if (!batch.session || batch.dropped) return;
     const list = readStore();
     const at = list.findIndex((b) => b.session === batch.session);
     if (at >= 0) list[at] = entryOf(batch);
@@ -415,6 +415,8 @@
   }
 
   function dropBatch(batch) {
+    // Its connection's end, which follows, changes nothing any more.
+    batch.dropped = true;
     if (batch.ctl) batch.ctl.$quit().catch(() => {});
     clearInterval(batch.poller);
     // Another tab holds a batch taken over from this one: it stays stored.
@@ -490,7 +492,7 @@
     ctl.addEventListener('OnTransferComplete', () => finishBatch(batch));
     ctl.addEventListener('close', (e) => {
       // The page itself going away closes its connections: the batches go on.
-      if (leaving) return;
+      if (leaving || batch.dropped) return;
       const reason = e.detail && e.detail.reason;
       batch.ctl = null;
       // Another page of the origin has the batch now; replaced or refused,
@@ -708,12 +710,14 @@
 
   // A batch of an earlier visit the server still holds, taken back as it
   // stands.
-  async function reattach(saved) {
+  // `ctl` and `state`, when given, are a connection to it already made and
+  // its answer to $session().
+  async function reattach(saved, ctl, state) {
     const batch = addBatch(saved.number, saved.files);
     for (const file of batch.files.filter((f) => f.refused)) refuse(file);
     try {
-      batch.ctl = await Vintrel.connect({ session: saved.session });
-      const state = await batch.ctl.$session();
+      batch.ctl = ctl || await Vintrel.connect({ session: saved.session });
+      state = state || await batch.ctl.$session();
       if (state.session !== saved.session) {
         // Dropped between the server's answer and now.
         batch.ctl.$quit().catch(() => {});
@@ -757,18 +761,25 @@
 
   // The server's word on this origin's batches: the stored list keeps those
   // it still holds, and only those; the others are shown once.
-  async function takeBack(probe) {
-    const saved = readStore();
+  // `probe` is the connection to `first`, the newest stored batch, when
+  // `about` (its $session() answer) shows the server still holds it, else a
+  // control of its own.
+  async function takeBack(saved, first, probe, about) {
+    const kept = Boolean(first) && about.session === first.session;
     let live;
     try {
       live = new Set((await probe.$sessions()).sessions.map((s) => s.session));
     } catch (e) {
-      return;  // an older server: nothing is rewritten, nothing taken back
+      // An older server: nothing is rewritten; the batch already connected
+      // is taken back all the same.
+      if (kept) await reattach(first, probe, about);
+      return;
     }
-    writeStore(saved.filter((b) => live.has(b.session)));
-    const ordered = saved.slice().sort((a, b) => a.number - b.number);
-    for (const entry of ordered) {
-      if (live.has(entry.session)) await reattach(entry);
+    if (kept) live.add(about.session);
+    writeStore(readStore().filter((b) => live.has(b.session)));
+    for (const entry of saved) {
+      if (kept && entry === first) await reattach(entry, probe, about);
+      else if (live.has(entry.session)) await reattach(entry);
       else endedAway(entry);
     }
     showTotals();
@@ -779,18 +790,26 @@
     // Numbers go on from the stored batches, whatever the server says of them.
     nextBatch = readStore().reduce((n, b) => Math.max(n, (Number(b.number) || 0) + 1), nextBatch);
     // Connecting once tells whether the server is there before any Start.
+    // It goes to the newest stored batch, the likeliest to be held still:
+    // coming back for a control takes no room, whereas a new control could
+    // make the server drop an idle batch of this very page to make room for
+    // it when the origin is full.
+    const saved = readStore().sort((a, b) => a.number - b.number);
+    const first = saved[saved.length - 1];
     let probe;
+    let about;
+    let probeIsBatch = false;
     try {
-      probe = await Vintrel.connect();
+      probe = await Vintrel.connect(first ? { session: first.session } : {});
     } catch (error) {
       $('state').textContent = error.message;
       return;
     }
     probe.addEventListener('close', (e) => {
-      if (e.detail && e.detail.reason) $('state').textContent = 'Disconnected: ' + e.detail.reason;
+      if (!probeIsBatch && e.detail && e.detail.reason) $('state').textContent = 'Disconnected: ' + e.detail.reason;
     });
     try {
-      const about = await probe.$session();
+      about = await probe.$session();
       canOpen = Boolean(about.can_open);
       if (about.folder) {
         // No dialog is shown: its title would be asked for nothing.
@@ -817,10 +836,11 @@
         $('start').click();
       }
     });
+    probeIsBatch = Boolean(first) && about.session === first.session;
     try {
-      await takeBack(probe);
+      await takeBack(saved, first, probe, about);
     } finally {
-      probe.$quit().catch(() => {});
+      if (!probeIsBatch) probe.$quit().catch(() => {});
     }
   }
 

@@ -183,6 +183,11 @@ async function main() {
     check(total === `${size(sum)} of ${size(sum)}, 2 files`,
           "the batch's total is its files' bytes: the 500's body does not count", total);
     check(await page.title() === 'Vintrel downloads', 'the title is cleared when nothing runs', await page.title());
+    const pacedLog = (await page.locator('#statuses div', { hasText: 'paced.bin' }).allTextContents())
+      .map((line) => line.replace(/^.*paced\.bin\] /, ''));
+    check(pacedLog.indexOf('Downloading') > 0 &&
+          pacedLog.indexOf('Determining File Size') < pacedLog.indexOf('Downloading') && pacedLog.at(-1) === 'Done',
+          'statuses are shown in the order of the attempt', pacedLog.join(' > '));
     check(await shown(2) === 'clear', 'an ended batch offers Clear only', await shown(2));
 
     // ---- 4. Buttons and focus; 2. paused and cancelled across reloads ---------
@@ -275,6 +280,25 @@ async function main() {
           await focused());
     await batch(2).locator('button.clear').click();
     check(await focused() === 'urls', 'after the last Clear focus is where URLs are entered', await focused());
+
+    // ---- 1 and 5. An origin at its 16 controls, across a reload ---------------
+    // Sixteen finished batches fill the origin; the next one makes the server
+    // give the oldest up, which that batch alone says.
+    for (let k = 0; k < 16; ++k) await run([at('/small.bin')]);
+    for (let n = 4; n < 20; ++n) await waitState(n, /^Completed All Transfers$/);
+    await run([at('/small.bin')]);
+    await waitState(20, /^Completed All Transfers$/);
+    await waitState(4, /^Disconnected: Replaced by a newer connection$/, 5000);
+    check(await page.textContent('#state') === 'Ready', 'the replaced connection is told on its batch only',
+          await page.textContent('#state'));
+    // Coming back takes no room: no batch is dropped for the page's own sake.
+    await page.reload();
+    await ready();
+    // Taken back oldest first: the newest is the last.
+    await waitState(20, /^Completed All Transfers$/);
+    const back = await page.locator('section.batch .state').allTextContents();
+    check(back.length === 16 && back.every((t) => t === 'Completed All Transfers'),
+          'the sixteen batches the server holds all come back', back.join(' | '));
   } catch (error) {
     const pages = context.pages().filter((p) => p.url().startsWith('http'));
     if (pages.length) {
