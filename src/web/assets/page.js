@@ -317,7 +317,7 @@
       ['resume', 'Resume', () => batch.ctl.ResumeQueue(), 'running', 'pause'],
       // A cancelled queue has nothing to resume: its current file starts
       // over, its part on disk kept when the server still has that version.
-      ['restart', 'Restart', () => batch.ctl.GotoFile(batch.current), 'running', 'pause'],
+      ['restart', 'Restart', async () => batch.ctl.GotoFile(Number(await batch.ctl.CurFile)), 'running', 'pause'],
       ['cancel', 'Cancel', () => batch.ctl.CancelQueue(), 'cancelled', 'restart']
     ];
     for (const [name, label, act, after, next] of actions) {
