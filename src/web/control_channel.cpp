@@ -138,7 +138,8 @@ class ControlChannel final : public Channel {
   bool own_request(const Json& request) {
     if (!request.is_object()) return false;
     const auto op = request.find("op");
-    if (op == request.end() || !op->is_string() || (*op != "drive" && *op != "session")) return false;
+    if (op == request.end() || !op->is_string() || (*op != "drive" && *op != "session" && *op != "sessions"))
+      return false;
     Json answer{{"id", request.contains("id") ? request["id"] : Json(nullptr)}};
     if (*op == "drive") {
       // The control itself gives a file up after that many fruitless
@@ -147,35 +148,60 @@ class ControlChannel final : public Channel {
         engine().maxTries = static_cast<std::int16_t>(std::clamp<std::int64_t>(tries->get<std::int64_t>(), 1, 1000));
       driving_ = true;
       answer["result"] = nullptr;
+    } else if (*op == "sessions") {
+      const Json list = outlet_.sessions ? Json::parse(outlet_.sessions(), nullptr, false) : Json::array();
+      answer["result"] = Json{{"sessions", list.is_array() ? list : Json::array()}};
     } else {
-      Json files = Json::array();
-      for (const auto& [n, o] : outcomes_) {
-        Json file{{"file", n}, {"state", o.state}, {"tries", o.tries}, {"fruitless", o.fruitless}};
-        if (!o.path.empty()) file["path"] = o.path;
-        if (o.state == "done") file["size"] = o.size;
-        if (o.number != 0 || !o.description.empty())
-          file["error"] = Json{{"number", o.number}, {"description", o.description}};
-        files.push_back(std::move(file));
-      }
-      control::UserControl1& c = engine();
-      answer["result"] = Json{{"session", id_},
-                              {"resumed", attaches_ > 0},
-                              {"files", std::move(files)},
-                              {"missed",
-                               {{"statuses", missed_.statuses},
-                                {"done", missed_.done},
-                                {"failed", missed_.failed},
-                                {"retries", missed_.retries}}},
-                              {"status", status_},
-                              {"current", c.CurFile},
-                              {"total", c.totalFiles},
-                              {"ended", ended_},
-                              {"folder", folder_},
-                              {"can_open", can_open_}};
+      Json result = state();
+      result["resumed"] = attaches_ > 0;
+      result["missed"] = Json{{"statuses", missed_.statuses},
+                              {"done", missed_.done},
+                              {"failed", missed_.failed},
+                              {"retries", missed_.retries}};
+      result["folder"] = folder_;
+      result["can_open"] = can_open_;
+      answer["result"] = std::move(result);
       missed_ = Missed{};
     }
     send(host::dump_line(answer));
     return true;
+  }
+
+  std::string summary() override { return state().dump(); }
+
+  // The queue as it stands: its identifier, where it is, each file's
+  // outcome and the server chosen for the current file.
+  Json state() {
+    Json files = Json::array();
+    for (const auto& [n, o] : outcomes_) {
+      Json file{{"file", n}, {"state", o.state}, {"tries", o.tries}, {"fruitless", o.fruitless}};
+      if (!o.path.empty()) file["path"] = o.path;
+      if (o.state == "done") file["size"] = o.size;
+      if (o.number != 0 || !o.description.empty())
+        file["error"] = Json{{"number", o.number}, {"description", o.description}};
+      files.push_back(std::move(file));
+    }
+    control::UserControl1& c = engine();
+    return Json{{"session", id_},
+                {"state", queue_state()},
+                {"files", std::move(files)},
+                {"status", status_},
+                {"current", c.CurFile},
+                {"total", c.totalFiles},
+                {"server", known(c.CurFile) ? told_servers_[c.CurFile] : std::string()},
+                {"size_known", length_given_},
+                {"ended", ended_}};
+  }
+
+  // What the page may do with the queue: "new" before it starts, then
+  // "running", "paused", "cancelled" (until a file is started again) or
+  // "ended" once past its last file.
+  std::string queue_state() {
+    const control::UserControl1& c = engine();
+    if (ended_) return "ended";
+    if (c.totalFiles < 1) return "new";
+    if (held_ && held_->at == c.qPointer) return held_->cancelled ? "cancelled" : "paused";
+    return "running";
   }
 
   // Every line of the session goes to the page, if one is attached; the
@@ -191,6 +217,12 @@ class ControlChannel final : public Channel {
     if (name == "OnStatusChange" && !args.empty() && args[0].is_string()) {
       status_ = args[0].get<std::string>();
       if (!attached_) ++missed_.statuses;
+      held(n);
+      // The control says so only when an answer gives the file's length; a
+      // new attempt or another file starts without one.
+      if (status_ == "Determining File Size") length_given_ = true;
+      if (status_ == "Locating File" || status_ == "Redirecting" || status_ == "Waiting for a connection")
+        length_given_ = false;
       // What was on disk before the first attempt: a resumed file starts
       // with its part.
       if (known(n) && outcomes_[n].size < 0 && status_ != "Waiting for a connection")
@@ -203,6 +235,10 @@ class ControlChannel final : public Channel {
         finish(n, "failed", "", c.theerrnumber, c.theerrdesc);
       } else if (status_ == "Waiting for a connection") {
         retried(n);
+      } else if (status_ == "Locating File") {
+        // The probes are judged: the page learns the server at once, not
+        // when the file ends.
+        chosen(n);
       }
     } else if (name == "OnFileComplete" && !args.empty() && args[0].is_string()) {
       finish(n, "done", args[0].get<std::string>(), 0, "");
@@ -256,6 +292,48 @@ class ControlChannel final : public Channel {
                             {"error", {{"number", engine().theerrnumber}, {"description", engine().theerrdesc}}}});
   }
 
+  // Pausing or cancelling holds the queue until a file is started again
+  // (the control then counts a new start in qPointer). A file still being
+  // located when the page held it is carried on by the control's timer to a
+  // connection of its own; that connection is closed as soon as it is made,
+  // after the tick that made it, so a held queue never downloads.
+  void held(std::int16_t n) {
+    const control::UserControl1& c = engine();
+    if (status_ == "Paused Queue" || status_ == "Cancelled Download Queue") {
+      const bool cancelled =
+          status_ == "Cancelled Download Queue" || (held_ && held_->at == c.qPointer && held_->cancelled);
+      held_ = Hold{c.qPointer, cancelled};
+      return;
+    }
+    if (!held_ || held_->at != c.qPointer || (status_ != "Locating File" && status_ != "Downloading")) return;
+    auto hold = [this, alive = std::weak_ptr<bool>(alive_), n, at = c.qPointer] {
+      const auto still = alive.lock();
+      if (!still || !*still || session_.closed() || !held_ || held_->at != at || engine().CurFile != n) return;
+      try {
+        if (held_->cancelled) {
+          engine().CancelQueue();
+        } else {
+          engine().PauseQueue();
+        }
+      } catch (const automation::AutomationError&) {
+        // No transfer socket to close: nothing runs.
+      }
+    };
+    if (loop_) {
+      loop_->post(std::move(hold));
+    } else {
+      hold();
+    }
+  }
+
+  void chosen(std::int16_t n) {
+    if (!known(n)) return;
+    std::string server = server_of(n);
+    if (server.empty() || told_servers_[n] == server) return;
+    told_servers_[n] = server;
+    event("FileServer", Json{{"file", n}, {"server", std::move(server)}});
+  }
+
   // After the event that ended file n, never inside it: the control is
   // still in the middle of that file's step.
   void move_on(std::int16_t n) {
@@ -286,6 +364,14 @@ class ControlChannel final : public Channel {
   bool driving_ = false;
   std::map<std::int16_t, Outcome> outcomes_;
   Missed missed_;
+  // Where the page paused or cancelled the queue: qPointer at the time.
+  struct Hold {
+    std::int16_t at = 0;
+    bool cancelled = false;
+  };
+  std::optional<Hold> held_;
+  std::map<std::int16_t, std::string> told_servers_;
+  bool length_given_ = false;  // of the current file's answer
   std::string status_;
   bool ended_ = false;
   host::Session session_;  // last: its events reach the members above

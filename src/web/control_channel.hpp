@@ -40,7 +40,7 @@ struct ControlChannelOptions {
 /// folder (sBuffer) or a record's local file name (localfilename), which
 /// the control would otherwise write to.
 ///
-/// Besides the host protocol's requests a page may send two of its own:
+/// Besides the host protocol's requests a page may send three of its own:
 ///   {"op":"drive","tries":n}  the channel moves the queue on by itself
 ///     (GotoFile of the next file) when a file is saved or stops, also
 ///     when the control gives it up after n attempts in a row that
@@ -49,12 +49,23 @@ struct ControlChannelOptions {
 ///     {"event":"FileOutcome","args":[{"file","state":"done"|"failed",
 ///     "path","size","server","error":{"number","description"},"tries"}]}, each
 ///     reconnection as {"event":"FileRetry","args":[{"file","tries",
-///     "fruitless","limit","error"}]}.
-///   {"op":"session"}  answers {"session","resumed","files":[outcomes],
-///     "missed":{"statuses","done","failed","retries"},"status","current",
-///     "total","ended","folder","can_open"}: the queue as it stands, what
-///     happened while no page was attached, the folder given with -d (empty
-///     when the user is asked) and whether OpenIt may start programs.
+///     "fruitless","limit","error"}]}, and the server chosen for a file,
+///     as soon as it is chosen, as {"event":"FileServer","args":[{"file",
+///     "server"}]}.
+///   {"op":"session"}  answers {"session","state","files":[outcomes],
+///     "status","current","total","server","size_known","ended","resumed",
+///     "missed":{"statuses","done","failed","retries"},"folder","can_open"}:
+///     the queue as it stands ("state" is "new", "running", "paused",
+///     "cancelled" or "ended"; "server" the one chosen for the current
+///     file, "size_known" whether its answer gave its length), what happened while no page was attached,
+///     the folder given with -d (empty when the user is asked) and whether
+///     OpenIt may start programs.
+///   {"op":"sessions"}  answers {"sessions":[...]}: every other control the
+///     server keeps for the page's origin, oldest first, each as "session"
+///     describes it up to "ended", with "attached" (a page has it now).
+/// A paused or cancelled queue stays so until the page starts a file
+/// again (ResumeQueue, GotoFile), also when the control's timer was still
+/// locating the file the page held.
 std::unique_ptr<Channel> make_control_channel(platform::Platform& platform, Outlet outlet,
                                               const ControlChannelOptions& options, std::string session = {});
 

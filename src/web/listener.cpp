@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/values.hpp"
 #include "platform/event_loop.hpp"
 #include "web/http_connection.hpp"
 #include "web/websocket_connection.hpp"
@@ -73,6 +74,22 @@ bool Server::Impl::make_room(const std::string& origin) {
   if (!oldest_idle) return false;
   oldest_idle->give_up();
   return true;
+}
+
+std::string Server::Impl::list_sessions(const std::string& origin, const std::string& except) {
+  std::vector<const KeptChannel*> kept_for_origin;
+  for (const auto& [session, kept] : sessions)
+    if (kept.origin == origin && session != except && !kept.channel->finished()) kept_for_origin.push_back(&kept);
+  std::sort(kept_for_origin.begin(), kept_for_origin.end(),
+            [](const KeptChannel* a, const KeptChannel* b) { return a->order < b->order; });
+  host::Json list = host::Json::array();
+  for (const KeptChannel* kept : kept_for_origin) {
+    host::Json entry = host::Json::parse(kept->channel->summary(), nullptr, false);
+    if (!entry.is_object()) continue;
+    entry["attached"] = !kept->page.expired();
+    list.push_back(std::move(entry));
+  }
+  return list.dump();
 }
 
 void Server::Impl::drop(const std::string& session, const std::string& why) {

@@ -65,6 +65,9 @@ struct Server::Impl : std::enable_shared_from_this<Server::Impl> {
   /// control, after closing the oldest idle connection of that origin if
   /// the origin is at its cap.
   bool make_room(const std::string& origin);
+  /// The summaries of the channels kept for `origin` but `except`'s, oldest
+  /// first, as a JSON array (see Outlet::sessions).
+  std::string list_sessions(const std::string& origin, const std::string& except);
   /// Ends a kept channel for good.
   void drop(const std::string& session, const std::string& why);
   /// Drops the channels no page came back to within the grace period.

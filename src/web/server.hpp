@@ -33,9 +33,13 @@ struct Peer {
 
 /// How a channel talks back: `send` queues a text frame (dropped once the
 /// connection is gone), `close` ends the connection after what is queued.
+/// `sessions` lists the other controls the server keeps for the page's
+/// origin, as a JSON array of their summary() objects, each with
+/// "attached" (whether a page has it now); empty where nobody keeps any.
 struct Outlet {
   std::function<void(std::string message)> send;
   std::function<void()> close;
+  std::function<std::string()> sessions;
 };
 
 /// What a connection's messages go to: a control behind a protocol.
@@ -59,6 +63,10 @@ class Channel {
   /// True when giving the channel up loses nothing under way (no download
   /// running): the server may then close it to make room for a newer one.
   virtual bool idle() const { return true; }
+  /// The queue as it stands, as one JSON object, for the origin's list of
+  /// its controls: a page that comes back learns from it which of its
+  /// batches the server still holds.
+  virtual std::string summary() { return "{}"; }
 };
 
 using ChannelFactory = std::function<std::unique_ptr<Channel>(const Peer& peer, Outlet outlet)>;

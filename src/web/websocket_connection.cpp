@@ -82,6 +82,10 @@ void WebSocketConnection::accepted(beast::error_code error) {
                 },
                 [weak] {
                   if (auto self = weak.lock()) self->close_after_queue();
+                },
+                [weak]() -> std::string {
+                  const auto self = weak.lock();
+                  return self ? self->server_->list_sessions(self->peer_.origin, self->peer_.session) : "[]";
                 }};
   const auto kept = resuming_ ? server_->sessions.find(peer_.session) : server_->sessions.end();
   if (kept != server_->sessions.end() && kept->second.origin == peer_.origin && !kept->second.channel->finished()) {

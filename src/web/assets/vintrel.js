@@ -216,6 +216,10 @@
       // The control's session: its identifier (for connect({session})),
       // each file's outcome, and what happened while no page was attached.
       $session: () => connection.request({ op: 'session' }),
+      // The other controls the server keeps for this page's origin, each
+      // with its session identifier and the state of its queue ("new",
+      // "running", "paused", "cancelled", "ended").
+      $sessions: () => connection.request({ op: 'sessions' }),
       // Ends the control for good; the server keeps it otherwise.
       $quit: () => connection.request({ op: 'quit' })
     };

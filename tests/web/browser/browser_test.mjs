@@ -8,7 +8,6 @@
 //
 // Exits 77 (skipped) only when chromium or playwright-core is not there.
 
-import { spawn, spawnSync } from 'node:child_process';
 import { createHash, randomBytes } from 'node:crypto';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -16,40 +15,11 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
+import { SKIP, check, failed, freePort, launch, loadChromium, startServe, start, stopAll, waitFor } from './rig.mjs';
+
 const here = path.dirname(fileURLToPath(import.meta.url));
 const [program, artifacts] = process.argv.slice(2);
-const CHROMIUM = '/usr/bin/chromium';
-const SKIP = 77;
 const started = Date.now();
-const children = [];
-let failures = 0;
-
-function check(ok, what, detail = '') {
-  console.log((ok ? 'ok   ' : 'FAIL ') + what + (ok || !detail ? '' : '\n     ' + detail));
-  if (!ok) failures += 1;
-}
-
-// Polls `condition` until it holds or `ms` pass: a bounded wait.
-async function waitFor(condition, ms, what) {
-  const deadline = Date.now() + ms;
-  for (;;) {
-    const value = await condition();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error('timed out waiting for ' + what);
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
-}
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-    server.on('error', reject);
-  });
-}
 
 function accepts(port) {
   return new Promise((resolve) => {
@@ -57,20 +27,6 @@ function accepts(port) {
     socket.on('connect', () => { socket.destroy(); resolve(true); });
     socket.on('error', () => resolve(false));
   });
-}
-
-function start(command, args) {
-  const child = spawn(command, args, { stdio: ['ignore', 'pipe', 'pipe'] });
-  child.out = '';
-  child.err = '';
-  child.stdout.on('data', (d) => { child.out += d; });
-  child.stderr.on('data', (d) => { child.err += d; });
-  children.push(child);
-  return child;
-}
-
-function stopAll() {
-  for (const child of children) if (child.exitCode === null) child.kill('SIGTERM');
 }
 
 async function startNginx(folder, www, filesPort, otherPort) {
@@ -108,20 +64,9 @@ http {
 }
 
 async function main() {
-  if (!fs.existsSync(CHROMIUM)) {
-    console.log('SKIPPED: ' + CHROMIUM + ' is not installed (apt-get install chromium)');
-    return SKIP;
-  }
-  let chromium;
-  try {
-    ({ chromium } = await import('playwright-core'));
-  } catch (e) {
-    console.log('SKIPPED: playwright-core is not installed (npm ci in ' + here + ')');
-    return SKIP;
-  }
-  const version = spawnSync(CHROMIUM, ['--headless', '--no-sandbox', '--version'], { encoding: 'utf8' });
-  if (version.status !== 0) {
-    console.log('SKIPPED: chromium cannot run here: ' + (version.stderr || version.error));
+  const { chromium, skip } = await loadChromium(here);
+  if (skip) {
+    console.log('SKIPPED: ' + skip);
     return SKIP;
   }
 
@@ -145,22 +90,11 @@ async function main() {
   const otherOrigin = `http://127.0.0.1:${otherPort}`;
   const { log: accessLog } = await startNginx(folder, www, filesPort, otherPort);
 
-  const serve = start(program, ['serve', '--port', '0', '-d', downloads, '--allow-origin', filesOrigin,
-                                '--tick-interval', '200']);
-  const banner = await waitFor(() => /serving on (http:\/\/127\.0\.0\.1:\d+)\/[\s\S]*Token[^:]*: (\w+)/.exec(serve.out),
-                               10000, 'vintrel serve to start');
-  const [, serveOrigin, token] = banner;
+  const { serve, origin: serveOrigin, token } = await startServe(program, downloads, ['--allow-origin', filesOrigin]);
   // The README's embedding example, as it is: it is told the server in its address.
   fs.copyFileSync(path.join(here, 'embed.html'), path.join(www, 'embed.html'));
 
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vintrel-chromium-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM,
-    headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync'],
-    viewport: { width: 1100, height: 900 }
-  });
+  const context = await launch(chromium);
   try {
     await context.addCookies([{ name: 'visitor', value: 'v42', url: serveOrigin }]);
     const page = await context.newPage();
@@ -364,12 +298,12 @@ async function main() {
     throw error;
   } finally {
     await context.close();
-    fs.rmSync(profile, { recursive: true, force: true });
+    fs.rmSync(context.profile, { recursive: true, force: true });
     stopAll();
     fs.rmSync(folder, { recursive: true, force: true });
   }
-  console.log(`${failures ? 'FAILED' : 'PASSED'} in ${((Date.now() - started) / 1000).toFixed(1)} s`);
-  return failures ? 1 : 0;
+  console.log(`${failed() ? 'FAILED' : 'PASSED'} in ${((Date.now() - started) / 1000).toFixed(1)} s`);
+  return failed() ? 1 : 0;
 }
 
 main().then((status) => { stopAll(); process.exit(status); }, (error) => {
