@@ -8,7 +8,7 @@
 
 #include <map>
 
-#include "http/response_rig.hpp"
+#include "control/transfer/response_rig.hpp"
 #include "support/control_harness.hpp"
 #include "support/temp_folder.hpp"
 #include "text/text.hpp"

@@ -5,7 +5,7 @@
 
 #include <sys/stat.h>
 
-#include "http/response_rig.hpp"
+#include "control/transfer/response_rig.hpp"
 #include "support/control_harness.hpp"
 #include "support/temp_folder.hpp"
 #include "support/user_control1_test_view.hpp"

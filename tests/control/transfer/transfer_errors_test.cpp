@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "http/response_rig.hpp"
+#include "control/transfer/response_rig.hpp"
 
 namespace vintrel {
 namespace {
