@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "support/grind.hpp"
+
 namespace vintrel::http {
 namespace {
 
@@ -46,6 +48,25 @@ TEST(Authority, WritesIpv6InBracketsOnce) {
   EXPECT_EQ(host_and_port("::1", 8443), "[::1]:8443");
   EXPECT_EQ(host_and_port("[::1]", 8443), "[::1]:8443");
   EXPECT_EQ(bracketed("127.0.0.1"), "127.0.0.1");
+}
+
+// Whatever is cut off or broken in a server part, a host it splits into is
+// read back the same once written again: one reading, whoever writes it.
+// (Hosts left holding brackets or control bytes are refused by the
+// resolver, ports that are no number by read_port.)
+TEST(Authority, CutOrBrokenServerPartsSplitAsTheirWrittenFormDoes) {
+  const auto refused = [](const std::optional<Authority>& split) { return !split; };
+  const auto fault = [](const std::optional<Authority>& split) -> std::optional<std::string> {
+    if (!split || split->host.find_first_of(std::string("[]\0\r\n", 5)) != std::string::npos ||
+        (split->port && !read_port(*split->port)))
+      return std::nullopt;
+    const std::string written = (is_ipv6_literal(split->host) ? "[" + split->host + "]" : split->host) +
+                                (split->port ? ":" + *split->port : "");
+    if (split_authority(written) != split) return "read otherwise once written: " + written;
+    return std::nullopt;
+  };
+  for (const std::string_view text : {"example.org:8080", "[::1]:8443", "::1", "[fe80::1]"})
+    EXPECT_EQ(testing::failgrind(text, split_authority, refused, fault), std::nullopt) << text;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "http/digest.hpp"
+#include "support/grind.hpp"
 
 namespace vintrel::http {
 namespace {
@@ -116,6 +117,28 @@ TEST(DigestFields, InstanceDigestsPassOverWhatTheyCannotRead) {
       {"", "none"},
   };
   for (const auto& [value, read] : cases) EXPECT_EQ(shown(parse_instance_digest(value)), read) << value;
+}
+
+// Whatever is cut off or broken in a checksum or a digest field, a digest
+// read from it has its algorithm's length: the file's own digest is never
+// compared with a shorter or longer one.
+TEST(DigestFields, CutOrBrokenValuesGiveNoDigestOrAWholeOne) {
+  const auto none = [](const std::optional<Digest>& digest) { return !digest; };
+  const auto fault = [](const std::optional<Digest>& digest) -> std::optional<std::string> {
+    if (digest && digest->value.size() != digest_length(digest->algorithm)) return "a digest of the wrong length";
+    return std::nullopt;
+  };
+  const auto checksum = [](std::string_view text) {
+    std::string why;
+    auto digest = parse_checksum(text, why);
+    EXPECT_EQ(digest.has_value(), why.empty()) << text;
+    return digest;
+  };
+  const std::string dictionary = "md5=:" + md5_b64 + ":;v=1, x=\"a,b\", sha-256=:" + sha256_b64 + ":";
+  EXPECT_EQ(testing::failgrind(dictionary, parse_digest_dictionary, none, fault), std::nullopt);
+  EXPECT_EQ(testing::failgrind("MD5=" + md5_b64 + ", SHA-256=" + sha256_b64, parse_instance_digest, none, fault),
+            std::nullopt);
+  EXPECT_EQ(testing::failgrind("sha-256=" + sha256_hex, checksum, none, fault), std::nullopt);
 }
 
 TEST(DigestFields, OnlyFieldsThatCoverTheWholeFileCount) {

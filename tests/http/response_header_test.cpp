@@ -11,6 +11,7 @@
 
 #include "fuzz/response_heads.hpp"
 #include "http/response_header.hpp"
+#include "support/grind.hpp"
 
 namespace vintrel::http {
 namespace {
@@ -188,6 +189,63 @@ TEST(ResponseHead, ItsFieldsAreTheNamedParsersReadings) {
   }
 }
 
+TEST(ResponseHeader, StatusCodeIsTheSecondPieceAndTheVersionIsNeverExamined) {
+  EXPECT_EQ(status_code("HTTP/1.1 206 Partial Content Here"), 206);
+  EXPECT_EQ(status_code("ICY 200 OK"), 200);
+  EXPECT_EQ(status_code("HTTP/1.1 404"), 404);
+  EXPECT_EQ(status_code("HTTP/1.1"), std::nullopt);
+  EXPECT_EQ(status_code("HTTP/1.1  200 OK"), std::nullopt);  // split at single spaces
+  EXPECT_EQ(status_code("HTTP/1.1 OK 200"), std::nullopt);
+  EXPECT_EQ(reason_phrase("HTTP/1.1 404 Not Found"), "Not Found");
+  EXPECT_EQ(reason_phrase("HTTP/1.1 404"), "");
+}
+
+TEST(ResponseHeader, FieldsByNameInAnyCaseAndChunkedCoding) {
+  const std::string header = "HTTP/1.1 200 OK\r\nlocation:  /x \r\nTransfer-Encoding: gzip, Chunked";
+  EXPECT_EQ(field_value(header, "Location"), "/x");
+  EXPECT_EQ(field_value(header, "Content-Length"), std::nullopt);
+  EXPECT_TRUE(is_chunked(header));
+  EXPECT_FALSE(is_chunked("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip"));
+  EXPECT_FALSE(is_chunked("HTTP/1.1 200 OK\r\nX-Transfer-Encoding: chunked"));
+  EXPECT_EQ(find_header_end("HTTP/1.1 200 OK\r\nA: b\r\n\r\nbody"), 21u);
+  EXPECT_EQ(find_header_end("HTTP/1.1 200 OK\r\n\r"), std::string::npos);
+}
+
+TEST(ResponseHeader, ContentRangeForms) {
+  const auto r = parse_content_range("bytes 100-199/1000");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->first, 100);
+  EXPECT_EQ(r->last, 199);
+  EXPECT_EQ(r->total, 1000);
+  const auto star = parse_content_range("bytes */5000");
+  ASSERT_TRUE(star);
+  EXPECT_EQ(star->first, std::nullopt);
+  EXPECT_EQ(star->total, 5000);
+  EXPECT_EQ(parse_content_range("bytes 0-99/*")->total, std::nullopt);
+  EXPECT_FALSE(parse_content_range("items 0-1/2"));
+  EXPECT_FALSE(parse_content_range("bytes 9-1/20"));
+  EXPECT_FALSE(parse_content_range("bytes x-1/20"));
+}
+
+// Whole values read from a head's text: whatever is cut off or broken, a
+// range read keeps its order and a status stays three digits at most.
+TEST(ResponseHeader, CutOrBrokenValuesAreRefusedOrReadSoundly) {
+  const auto refused = [](const auto& outcome) { return !outcome; };
+  const auto range_fault = [](const std::optional<ContentRange>& range) -> std::optional<std::string> {
+    if (range && range->first && (!range->last || *range->last < *range->first))
+      return "a range ending before it starts";
+    return std::nullopt;
+  };
+  for (const std::string_view value : {"bytes 100-199/1000", "bytes */5000", "bytes 0-99/*"})
+    EXPECT_EQ(testing::failgrind(value, parse_content_range, refused, range_fault), std::nullopt) << value;
+  const auto status_fault = [](const std::optional<int>& status) -> std::optional<std::string> {
+    if (status && (*status < 0 || *status > 999)) return "status " + std::to_string(*status);
+    return std::nullopt;
+  };
+  for (const std::string_view line : {"HTTP/1.1 206 Partial Content", "HTTP/1.1 404"})
+    EXPECT_EQ(testing::failgrind(line, status_code, refused, status_fault), std::nullopt) << line;
+}
+
 TEST(ScanHead, TheBlankLineSplitBetweenArrivalsIsFound) {
   const std::string text = "HTTP/1.1 200 OK\r\nA: b\r\n\r\nbody";
   EXPECT_EQ(scan_head(text), (HeadScan{21, false}));
@@ -251,6 +309,17 @@ TEST(ResponseHeadGrind, BadBytesFailTheSameHoweverTheyAreCut) {
   EXPECT_EQ(gather_head({bad[0]}).state, GatheredHead::State::incomplete);
   EXPECT_EQ(gather_head({bad[3]}).head->status, std::nullopt);
   EXPECT_EQ(gather_head({bad[4]}).head->status, std::nullopt);
+
+  // Any cut or broken byte of an ordinary head: an incomplete head is never
+  // taken for a whole one, and each gathers alike however it arrives.
+  const auto gather = [](const std::vector<std::string_view>& arrivals) { return gather_head(arrivals); };
+  const auto no_head = [](const GatheredHead& gathered) { return !gathered.head; };
+  const auto fault = [](const GatheredHead& gathered) {
+    return gathered.head ? testing::head_fault(*gathered.head) : std::nullopt;
+  };
+  const std::string head =
+      "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 1-2/3\r\nContent-Length: 2\r\nLocation: /x\r\n\r\nab";
+  EXPECT_EQ(testing::failgrind(head, gather, no_head, fault), std::nullopt);
 
   // Too large: cut everywhere near the limit and coarsely elsewhere.
   for (const std::string* bytes : {&std::as_const(huge), &huge_with_end}) {

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <ostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "http/response_header.hpp"
+#include "support/grind.hpp"
 
 namespace vintrel::http {
 namespace {
@@ -18,25 +23,50 @@ TEST(ProxyTunnel, AsksForTheServerByNameAndPort) {
             "CONNECT [::1]:8443 HTTP/1.1\r\nHost: [::1]:8443\r\nProxy-Authorization: Basic dXNlcjpwYXNz\r\n\r\n");
 }
 
+// What a proxy's answer came to, read as the bytes gather.
+struct Read {
+  std::optional<std::size_t> length;
+  bool too_large = false;
+  std::optional<int> status;
+  std::string reason;
+  bool operator==(const Read&) const = default;
+};
+
+void PrintTo(const Read& read, std::ostream* out) {
+  *out << "length " << (read.length ? std::to_string(*read.length) : "none") << (read.too_large ? " too large" : "")
+       << " status " << (read.status ? std::to_string(*read.status) : "none") << " \"" << read.reason << '"';
+}
+
+// Gathers the arrivals until the answer's head is in, as the proxy
+// connection reads it.
+Read read_arrivals(const std::vector<std::string_view>& arrivals) {
+  std::string gathered;
+  for (const auto arrival : arrivals) {
+    gathered.append(arrival);
+    const TunnelAnswer answer = read_tunnel_answer(gathered);
+    if (answer.length || answer.too_large) return {answer.length, answer.too_large, answer.status, answer.reason};
+  }
+  return {};
+}
+
 // Every way the answer may be cut by the network reads the same once whole,
-// and what follows the head is never counted in it.
+// and what follows the head is never counted in it; a cut-off or broken
+// answer never passes for another's head.
 TEST(ProxyTunnel, ReadsTheAnswerHoweverItArrives) {
   const std::string head =
       "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"x\"\r\nContent-Length: "
       "0\r\n\r\n";
   const std::string answer = head + "\x16\x03\x01";
-  for (std::size_t cut = 0; cut < head.size(); ++cut) {
-    const TunnelAnswer part = read_tunnel_answer(std::string_view(answer).substr(0, cut));
-    EXPECT_FALSE(part.length) << cut;
-    EXPECT_FALSE(part.status) << cut;
-  }
-  for (std::size_t cut = head.size(); cut <= answer.size(); ++cut) {
-    const TunnelAnswer whole = read_tunnel_answer(std::string_view(answer).substr(0, cut));
-    EXPECT_EQ(whole.length, head.size());
-    EXPECT_EQ(whole.status, 407);
-    EXPECT_EQ(whole.reason, "Proxy Authentication Required");
-    EXPECT_FALSE(whole.too_large);
-  }
+  EXPECT_EQ(read_arrivals({answer}), (Read{head.size(), false, 407, "Proxy Authentication Required"}));
+  EXPECT_EQ(testing::grind(answer, read_arrivals), std::nullopt);
+  const auto no_head = [](const Read& read) { return !read.length; };
+  const auto fault = [](const Read& read) -> std::optional<std::string> {
+    if (read.status && (*read.status < 100 || *read.status > 999)) return "status " + std::to_string(*read.status);
+    if (read.status && !read.length) return "a status before the head is in";
+    return std::nullopt;
+  };
+  for (const std::string_view bytes : {std::string_view(answer), std::string_view("HTTP/1.0 200 OK\r\n\r\n\x16")})
+    EXPECT_EQ(testing::failgrind(bytes, read_arrivals, no_head, fault), std::nullopt) << bytes;
   EXPECT_EQ(read_tunnel_answer("HTTP/1.0 200\r\n\r\n").status, 200);
   EXPECT_EQ(read_tunnel_answer("HTTP/1.0 200\r\n\r\n").reason, "");
   EXPECT_FALSE(read_tunnel_answer("SSH-2.0-OpenSSH\r\n\r\n").status);

@@ -1,99 +1,20 @@
+// URLs: absolute http and https URLs read for a request, and references
+// resolved against them.
+
+#include "http/url.hpp"
+
 #include <gtest/gtest.h>
 
-#include "http/chunked.hpp"
-#include "http/response_header.hpp"
-#include "http/url.hpp"
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "support/grind.hpp"
 
 namespace vintrel::http {
 namespace {
-
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-// Decodes `body` fed in pieces of `piece` bytes (0: whole).
-std::pair<ChunkedDecoder::Result, std::string> decode(std::string_view body, std::size_t piece = 0) {
-  ChunkedDecoder decoder;
-  std::string out;
-  auto result = ChunkedDecoder::Result::need_more;
-  const std::size_t step = piece == 0 ? body.size() : piece;
-  for (std::size_t at = 0; at < body.size() && result == ChunkedDecoder::Result::need_more; at += step)
-    result = decoder.feed(bytes_of(body.substr(at, step)),
-                          [&](std::span<const std::uint8_t> p) { out.append(p.begin(), p.end()); });
-  return {result, out};
-}
-
-TEST(ChunkedDecoder, DecodesWholeByteByByteAndSplitAtEveryOffset) {
-  const std::string body =
-      "5\r\nhello\r\n1;ext=1\r\n \r\n10\r\n0123456789abcdef\r\n0\r\nX-Trailer: 1\r\n\r\ntrailing junk";
-  const std::string expected = "hello 0123456789abcdef";
-  EXPECT_EQ(decode(body), std::make_pair(ChunkedDecoder::Result::done, expected));
-  EXPECT_EQ(decode(body, 1), std::make_pair(ChunkedDecoder::Result::done, expected));
-  for (std::size_t split = 1; split < body.size(); ++split) {
-    ChunkedDecoder decoder;
-    std::string out;
-    auto sink = [&](std::span<const std::uint8_t> p) { out.append(p.begin(), p.end()); };
-    auto first = decoder.feed(bytes_of(std::string_view(body).substr(0, split)), sink);
-    if (first == ChunkedDecoder::Result::need_more)
-      first = decoder.feed(bytes_of(std::string_view(body).substr(split)), sink);
-    EXPECT_EQ(first, ChunkedDecoder::Result::done) << split;
-    EXPECT_EQ(out, expected) << split;
-  }
-}
-
-TEST(ChunkedDecoder, CutOffBodyWaitsForMore) {
-  const auto [result, out] = decode("5\r\nhel");
-  EXPECT_EQ(result, ChunkedDecoder::Result::need_more);
-  EXPECT_EQ(out, "hel");
-}
-
-TEST(ChunkedDecoder, BadSizeLinesAndOverflowAreErrors) {
-  EXPECT_EQ(decode("zz\r\nhello\r\n0\r\n\r\n").first, ChunkedDecoder::Result::error);
-  EXPECT_EQ(decode("\r\n").first, ChunkedDecoder::Result::error);
-  EXPECT_EQ(decode("3\r\nabcdef\r\n").first, ChunkedDecoder::Result::error);  // longer than its size
-  EXPECT_EQ(decode("10000000000000000\r\n").first, ChunkedDecoder::Result::error);
-  // Sixteen hex digits still fit.
-  EXPECT_EQ(decode("FFFFFFFFFFFFFFFF\r\nab").first, ChunkedDecoder::Result::need_more);
-  EXPECT_EQ(decode("00000000000000000003\r\nabc\r\n0\r\n\r\n").second, "abc");
-}
-
-TEST(ResponseHeader, StatusCodeIsTheSecondPieceAndTheVersionIsNeverExamined) {
-  EXPECT_EQ(status_code("HTTP/1.1 206 Partial Content Here"), 206);
-  EXPECT_EQ(status_code("ICY 200 OK"), 200);
-  EXPECT_EQ(status_code("HTTP/1.1 404"), 404);
-  EXPECT_EQ(status_code("HTTP/1.1"), std::nullopt);
-  EXPECT_EQ(status_code("HTTP/1.1  200 OK"), std::nullopt);  // split at single spaces
-  EXPECT_EQ(status_code("HTTP/1.1 OK 200"), std::nullopt);
-  EXPECT_EQ(reason_phrase("HTTP/1.1 404 Not Found"), "Not Found");
-  EXPECT_EQ(reason_phrase("HTTP/1.1 404"), "");
-}
-
-TEST(ResponseHeader, FieldsByNameInAnyCaseAndChunkedCoding) {
-  const std::string header = "HTTP/1.1 200 OK\r\nlocation:  /x \r\nTransfer-Encoding: gzip, Chunked";
-  EXPECT_EQ(field_value(header, "Location"), "/x");
-  EXPECT_EQ(field_value(header, "Content-Length"), std::nullopt);
-  EXPECT_TRUE(is_chunked(header));
-  EXPECT_FALSE(is_chunked("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip"));
-  EXPECT_FALSE(is_chunked("HTTP/1.1 200 OK\r\nX-Transfer-Encoding: chunked"));
-  EXPECT_EQ(find_header_end("HTTP/1.1 200 OK\r\nA: b\r\n\r\nbody"), 21u);
-  EXPECT_EQ(find_header_end("HTTP/1.1 200 OK\r\n\r"), std::string::npos);
-}
-
-TEST(ResponseHeader, ContentRangeForms) {
-  const auto r = parse_content_range("bytes 100-199/1000");
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->first, 100);
-  EXPECT_EQ(r->last, 199);
-  EXPECT_EQ(r->total, 1000);
-  const auto star = parse_content_range("bytes */5000");
-  ASSERT_TRUE(star);
-  EXPECT_EQ(star->first, std::nullopt);
-  EXPECT_EQ(star->total, 5000);
-  EXPECT_EQ(parse_content_range("bytes 0-99/*")->total, std::nullopt);
-  EXPECT_FALSE(parse_content_range("items 0-1/2"));
-  EXPECT_FALSE(parse_content_range("bytes 9-1/20"));
-  EXPECT_FALSE(parse_content_range("bytes x-1/20"));
-}
 
 TEST(Url, ReferencesResolveAsBrowsersResolveThem) {
   const std::string base = "http://srv:8080/a/b/c.zip?q=1";
@@ -160,6 +81,38 @@ TEST(Url, HttpUrlsSplitIntoHostPortAndPath) {
   EXPECT_FALSE(parse_http_url("http://srv/x\rEvil: 1"));
   EXPECT_FALSE(parse_http_url("http://srv/x\nEvil: 1"));
   EXPECT_FALSE(parse_http_url(std::string("http://srv/x\0y", 14)));
+}
+
+// A URL read for a request, as a value that compares.
+using ReadUrl = std::optional<std::tuple<std::string, std::int32_t, std::string, bool>>;
+
+ReadUrl read_url(std::string_view text) {
+  const auto url = parse_http_url(text);
+  if (!url) return std::nullopt;
+  return std::make_tuple(url->host, url->port, url->path, url->secure);
+}
+
+// Whatever is cut off or broken in a URL, what is read from it is a request
+// that can be sent: a host, a port in range, a path from "/", and no byte
+// that would end or break the request line.
+TEST(Url, CutOrBrokenUrlsAreRefusedOrReadAsSendableRequests) {
+  const auto refused = [](const ReadUrl& url) { return !url; };
+  const auto fault = [](const ReadUrl& url) -> std::optional<std::string> {
+    if (!url) return std::nullopt;
+    const auto& [host, port, path, secure] = *url;
+    const auto control = [](std::string_view text) {
+      return std::any_of(text.begin(), text.end(),
+                         [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+    };
+    if (host.empty()) return "no host";
+    if (port < 1 || port > 65535) return "port " + std::to_string(port);
+    if (path.empty() || path.front() != '/') return "path " + path;
+    if (control(host) || control(path)) return "a control byte in " + host + path;
+    return std::nullopt;
+  };
+  for (const std::string_view url :
+       {"http://user@srv:8080/p/q.bin?x=1", "HTTPS://[::1]:8443/a b", "http://srv", "https://h.example/?q=/x#f"})
+    EXPECT_EQ(testing::failgrind(url, read_url, refused, fault), std::nullopt) << url;
 }
 
 TEST(Url, HostFieldCarriesEveryPortThatIsNotTheSchemesDefault) {
