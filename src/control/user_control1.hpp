@@ -84,16 +84,9 @@ class UserControl1 {
   std::shared_ptr<queue::DownloadFileCollection> DownloadFiles = std::make_shared<queue::DownloadFileCollection>();
   std::int16_t curcnt = 0;
   std::int16_t psIndex = 0;
-  std::int16_t curpsIndex = 0;
-  std::int16_t i = 0;
-  bool madeAllPingConnections = false;
-  bool startPinging = false;
-  std::int16_t curpingws = 1;
-  std::int16_t qPointer = 1;
   std::int16_t CurFile = 1;
   std::int16_t paused = 0;
   std::int16_t collectionPointer = 0;
-  std::string chosenSaveFile;
   std::int16_t numfilesadded = 0;
   std::string sBuffer;
   std::string dldirectory;
@@ -105,6 +98,40 @@ class UserControl1 {
   /// Connection attempts in a row that bring no byte before a file is
   /// given up; 0 or less tries for ever.
   std::int16_t maxTries = 20;
+
+  // ---- Kept for the automation surface; nothing in the engine reads them --
+  // Script has always been able to name these (the members as properties,
+  // the rest in what the control tells of itself), so they stay with the
+  // values they always had; but the engine keeps its working state
+  // elsewhere and decides nothing by them: writing one changes nothing. Some
+  // are still written where script can watch them (`i`: the file being
+  // started, and str2bin's count with its 16-bit overflow; `qPointer`: one
+  // more per start; `chosenSaveFile`: the last path queued; `dlLastChunk`
+  // and `dlHeaderEnd`: each file's last arrival and head end while its head
+  // gathers); `getHeaderValue` is the old reading of one field, which the
+  // engine's head reader (http::read_response_head) replaced. The records
+  // have such members too, left in their places in queue/records.hpp:
+  // DownloadFile's TotalTime, remoteFilename, chosenServer,
+  // IsResponseReceived, isCon and numServersChecked, and remoteServerLoc's
+  // pingTime, bytesReceived, serverChecked, isCon, timeInterval,
+  // startPingTime and stopPingTime.
+  std::int16_t curpsIndex = 0;
+  std::int16_t i = 0;
+  bool madeAllPingConnections = false;
+  bool startPinging = false;
+  std::int16_t curpingws = 1;
+  std::int16_t qPointer = 1;
+  std::string chosenSaveFile;
+  /// The value after "\r\n" `name` ": " in `header` up to its line end
+  /// (exact capitals), "" when absent (transfer/response.cpp).
+  static std::string getHeaderValue(const std::string& header, const std::string& name);
+  /// Per file, in each FileSlot: the last arrival while the head gathers,
+  /// and the 1-based position of the blank line that ends the head once it
+  /// has come (0 before); heads take up to 256 KiB, so wider than 16 bits.
+  struct KeptFileState {
+    std::string dlLastChunk;
+    std::int32_t dlHeaderEnd = 0;
+  };
 
   // ---- Engine state that script does not see ------------------------------
   // Hosts and tests read these; the per-file and per-probe state is private
@@ -257,10 +284,6 @@ class UserControl1 {
   static constexpr std::int16_t checksum_mismatch = 12300;
   static constexpr const char* bad_checksum_suffix = ".bad-checksum";
 
-  /// The value of the header line `name` in `header`, "" when absent
-  /// (transfer/response.cpp).
-  static std::string getHeaderValue(const std::string& header, const std::string& name);
-
   // ---- The tick (progress/tick.cpp) ----------------------------------------
   // It connects each file's transfer, sends its request and measures the
   // rate; probing and the response are judged by their own folders' steps.
@@ -355,7 +378,8 @@ class UserControl1 {
   using Writer = Transfer::Writer;
 
   /// The engine's state of one file, by file index.
-  struct FileSlot {
+  /// Its dlLastChunk and dlHeaderEnd are kept for the surface only (above).
+  struct FileSlot : KeptFileState {
     std::string dlLocalFile;  // the path the body is written to
     // The chosen server (chooseServer copies it from the record's list).
     std::string dlServName;
@@ -367,11 +391,6 @@ class UserControl1 {
     // back to 0 by a body byte and by each start of the file.
     std::int32_t dlFailedAttempts = 0;
     std::string dlRequest;  // the request buildRequest made, sent by sendRequest
-    // The last arrival while the head is gathered, and the 1-based position
-    // of the blank line that ends the head once it has come (0 before);
-    // heads take up to 256 KiB, so wider than 16 bits.
-    std::string dlLastChunk;
-    std::int32_t dlHeaderEnd = 0;
     Transfer dlTransfer;
     // The address the file was asked for, and the record of what its local
     // file is: read from the disk at the first answer, written before the
