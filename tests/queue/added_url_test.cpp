@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <tuple>
+
+#include "support/grind.hpp"
 
 namespace vintrel::queue {
 namespace {
@@ -48,6 +53,28 @@ TEST(AddedUrl, ReadsServerPortPathAndLastSegment) {
     EXPECT_EQ(got.lastSegment, row.last) << row.url;
   }
   EXPECT_FALSE(split_added_url("", true).hasServer);
+}
+
+// Whatever is cut off or broken in an added URL, its pieces still fit
+// together: the path from its "/" on, the last segment the path's end, and
+// no "/" inside the server.
+TEST(AddedUrl, CutOrBrokenUrlsStillSplitIntoFittingPieces) {
+  const auto split = [](std::string_view url) {
+    const AddedUrl got = split_added_url(std::string(url), true);
+    return std::make_tuple(got.hasServer, got.secure, got.servName, got.portText, got.remotePath, got.lastSegment);
+  };
+  const auto never = [](const auto&) { return false; };
+  const auto fault = [](const auto& pieces) -> std::optional<std::string> {
+    const std::string& server = std::get<2>(pieces);
+    const std::string& path = std::get<4>(pieces);
+    const std::string& last = std::get<5>(pieces);
+    if (server.find('/') != std::string::npos) return "a server holding a slash: " + server;
+    if (!path.empty() && path.front() != '/') return "a path without its slash: " + path;
+    if (!path.empty() && !std::string_view(path).ends_with(last)) return "a last segment not of the path: " + last;
+    return std::nullopt;
+  };
+  for (const std::string_view url : {"http://example.org:8080/dir/a.bin?x=1", "https://[::1]:8443/a/b", "h/x"})
+    EXPECT_EQ(testing::failgrind(url, split, never, fault), std::nullopt) << url;
 }
 
 }  // namespace
