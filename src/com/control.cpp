@@ -5,10 +5,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com/apartment.hpp"
+#include "com/bag_adapter.hpp"
+#include "com/events_point.hpp"
 #include "com/object_dispatch.hpp"
+#include "com/site_container.hpp"
 #include "com/type_info.hpp"
 #include "com/unknown.hpp"
 #include "com/values.hpp"
@@ -25,222 +29,9 @@ namespace {
 using automation::Variant;
 namespace typelib = control::typelib;
 
-// Reads a property of a document by name; empty when it has none.
-std::string read_text(IDispatch* object, const wchar_t* name) {
-  DISPID id = DISPID_UNKNOWN;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return {};
-  DISPPARAMS none{};
-  VARIANT value;
-  VariantInit(&value);
-  if (FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr)))
-    return {};
-  std::string text;
-  if (SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR)) && V_BSTR(&value))
-    text = to_utf8(std::wstring_view(V_BSTR(&value), SysStringLen(V_BSTR(&value))));
-  VariantClear(&value);
-  return text;
-}
-
-// The page the control sits in: the document its container offers.
-class DocumentPage final : public platform::PageObject {
- public:
-  explicit DocumentPage(Ref<IDispatch> document) : document_(std::move(document)) {}
-  std::string URL() override { return read_text(document_.get(), L"URL"); }
-  std::string cookie() override { return read_text(document_.get(), L"cookie"); }
-
- private:
-  Ref<IDispatch> document_;
-};
-
-// The document of the container behind `site`, when it offers one: the
-// client site's container, as a browser hands it to what a page embeds.
-Ref<IDispatch> document_of(IUnknown* site) {
-  if (!site) return {};
-  Ref<IOleClientSite> client;
-  if (FAILED(site->QueryInterface(IID_IOleClientSite, reinterpret_cast<void**>(client.put()))) || !client) return {};
-  Ref<IOleContainer> container;
-  if (FAILED(client->GetContainer(container.put())) || !container) return {};
-  Ref<IDispatch> document;
-  if (FAILED(container->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(document.put())))) return {};
-  return document;
-}
-
-// One listener of __UserControl1: its IDispatch gets each event by
-// identifier, arguments last first.
-class DispatchSink final : public control::EventSink {
- public:
-  explicit DispatchSink(Ref<IDispatch> sink) : sink_(std::move(sink)) {}
-
-  void Invoke(control::DispId id, std::string_view, std::vector<Variant>& args) override {
-    std::vector<VARIANT> values(args.size());
-    for (auto& v : values) VariantInit(&v);
-    try {
-      for (std::size_t k = 0; k < args.size(); ++k) to_variant(args[k], &values[args.size() - 1 - k]);
-    } catch (...) {
-      for (auto& v : values) VariantClear(&v);
-      throw;
-    }
-    DISPPARAMS params{values.data(), nullptr, static_cast<UINT>(values.size()), 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO info{};
-    UINT bad_arg = 0;
-    // What a listener's failure means is the listener's business: the
-    // control goes on and the other listeners still hear the event.
-    sink_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &info, &bad_arg);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
-    VariantClear(&result);
-    for (auto& v : values) VariantClear(&v);
-  }
-
- private:
-  Ref<IDispatch> sink_;
-};
-
-// "URL" read from and written to a container's property bag.
-class BagAdapter final : public control::PropertyBag {
- public:
-  BagAdapter(IPropertyBag* bag, IErrorLog* log) : bag_(bag), log_(log) {}
-
-  Variant Read(std::string_view name, const Variant& default_value) override {
-    const std::wstring wide = to_utf16(name);
-    VARIANT value;
-    VariantInit(&value);
-    if (FAILED(bag_->Read(wide.c_str(), &value, log_))) return default_value;
-    Variant result;
-    try {
-      result = from_variant(value);
-    } catch (...) {
-      VariantClear(&value);
-      throw;
-    }
-    VariantClear(&value);
-    return result;
-  }
-  void Write(std::string_view name, const Variant& value, const Variant&) override {
-    const std::wstring wide = to_utf16(name);
-    VARIANT v;
-    VariantInit(&v);
-    to_variant(value, &v);
-    const HRESULT hr = bag_->Write(wide.c_str(), &v);
-    VariantClear(&v);
-    if (FAILED(hr) && SUCCEEDED(failure)) failure = hr;
-  }
-
-  HRESULT failure = S_OK;
-
- private:
-  IPropertyBag* bag_;
-  IErrorLog* log_;
-};
-
 // The longest "URL" a stream may hold: a stream that claims more is not one
 // this control wrote.
 constexpr std::uint32_t max_stream_text = 16u << 20;
-
-class Control;
-
-// The connection point of __UserControl1; shares the control's lifetime.
-class EventsPoint final : public IConnectionPoint {
- public:
-  explicit EventsPoint(Control& owner) : owner_(owner) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
-
-  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
-    if (!iid) return E_POINTER;
-    *iid = to_guid(typelib::library().events_id);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override;
-  HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
-  HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
-  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-
- private:
-  Control& owner_;
-};
-
-// The one connection point, for EnumConnectionPoints.
-class PointList final : public IEnumConnectionPoints, private RefCounted {
- public:
-  PointList(IConnectionPoint* point, ULONG at) : point_(point), at_(at) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IEnumConnectionPoints) return hand_out(this, out);
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return add_ref(); }
-  ULONG STDMETHODCALLTYPE Release() override { return release(); }
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
-    if (!out) return E_POINTER;
-    ULONG got = 0;
-    if (count > 0 && at_ == 0) {
-      out[0] = point_.get();
-      out[0]->AddRef();
-      at_ = 1;
-      got = 1;
-    }
-    if (fetched) *fetched = got;
-    return got == count ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    const bool had = at_ == 0 && count <= 1;
-    at_ = count > 0 ? 1 : at_;
-    return had || count == 0 ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    at_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** out) override {
-    if (!out) return E_POINTER;
-    *out = new PointList(point_.get(), at_);
-    return S_OK;
-  }
-
- private:
-  Ref<IConnectionPoint> point_;
-  ULONG at_;
-};
-
-// What the engine asks of its container: the page, when the site offers a
-// document, and the desktop's folder dialog. Events go to the connection
-// point's listeners, not here.
-class SiteContainer final : public platform::Container {
- public:
-  SiteContainer(Control& owner, Apartment& apartment) : owner_(owner), apartment_(apartment) {}
-
-  void OnStatusChange(const std::string&) override { hold_through_event(); }
-  void OnFileComplete(const std::string&) override { hold_through_event(); }
-  void OnTransferComplete() override { hold_through_event(); }
-  platform::PageObject* page() override {
-    Ref<IDispatch> document = document_of(site.get());
-    if (!document) return nullptr;
-    page_ = std::make_unique<DocumentPage>(std::move(document));
-    return page_.get();
-  }
-  platform::FolderDialog* folder_dialog() override { return apartment_.folder_dialog(); }
-
-  Ref<IUnknown> site;
-
- private:
-  void hold_through_event();
-
-  Control& owner_;
-  Apartment& apartment_;
-  std::unique_ptr<DocumentPage> page_;
-};
 
 class Control final : public IDispatch,
                       public IConnectionPointContainer,
@@ -255,7 +46,7 @@ class Control final : public IDispatch,
       : apartment_{Apartment::of_this_thread()},
         container_(*this, *apartment_.held),
         object_(apartment_.held->platform(), &container_),
-        point_(*this),
+        point_(*this, object_),
         saved_url_(object_.control().urlValue) {}
 
   ~Control() override = default;
@@ -452,9 +243,6 @@ class Control final : public IDispatch,
     return container_.site->QueryInterface(riid, out);
   }
 
-  control::ControlObject& object() { return object_; }
-  Apartment& apartment() { return *apartment_.held; }
-
  private:
   // The safety answers know the persistence interfaces of the Linux
   // module; IPersistStreamInit is this module's stream persistence and is
@@ -488,48 +276,6 @@ class Control final : public IDispatch,
   EventsPoint point_;
   std::string saved_url_;
 };
-
-HRESULT EventsPoint::QueryInterface(REFIID riid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (riid == IID_IUnknown || riid == IID_IConnectionPoint) return hand_out(this, out);
-  return E_NOINTERFACE;
-}
-ULONG EventsPoint::AddRef() { return owner_.AddRef(); }
-ULONG EventsPoint::Release() { return owner_.Release(); }
-
-HRESULT EventsPoint::GetConnectionPointContainer(IConnectionPointContainer** out) {
-  return hand_out(static_cast<IConnectionPointContainer*>(&owner_), reinterpret_cast<void**>(out));
-}
-
-HRESULT EventsPoint::Advise(IUnknown* sink, DWORD* cookie) {
-  if (!cookie) return E_POINTER;
-  *cookie = 0;
-  if (!sink) return E_POINTER;
-  Ref<IDispatch> listener;
-  const GUID events = to_guid(typelib::library().events_id);
-  if (FAILED(sink->QueryInterface(events, reinterpret_cast<void**>(listener.put()))) || !listener)
-    if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(listener.put()))) || !listener)
-      return CONNECT_E_CANNOTCONNECT;
-  try {
-    std::uint32_t given = 0;
-    const HRESULT hr = owner_.object().Advise(std::make_shared<DispatchSink>(std::move(listener)), given);
-    *cookie = given;
-    return hr;
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
-}
-
-HRESULT EventsPoint::Unadvise(DWORD cookie) { return owner_.object().Unadvise(cookie); }
-
-void SiteContainer::hold_through_event() {
-  // A listener may drop the last reference to the control while the engine
-  // is still inside the step that raised the event: the control lives until
-  // the loop has finished that step.
-  owner_.AddRef();
-  apartment_.platform().post([&owner = owner_] { Apartment::release_later(static_cast<IDispatch&>(owner)); });
-}
 
 }  // namespace
 

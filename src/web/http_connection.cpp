@@ -77,23 +77,23 @@ void HttpConnection::upgrade(const Request& request) {
   const Verdict& verdict = admitted_;
   // A page coming back for its control takes no more room than it had.
   std::string session = query_parameter(target, "session").value_or("");
-  const auto kept = server_->sessions.find(session);
-  const bool resuming = kept != server_->sessions.end() && kept->second.origin == verdict.origin;
+  const auto admission = server_->manager.admit(session, verdict.origin);
+  const bool resuming = admission.resuming;
   if (!resuming) session = make_token();
   // Past the gate the page is entitled to an answer it can read: when its
   // origin has no room, the handshake succeeds and the close frame says why.
   std::optional<websocket::close_reason> refusal;
-  if (!resuming && !server_->make_room(verdict.origin)) {
+  if (!admission.room) {
     const std::size_t cap = server_->options.max_per_origin;
     server_->log("refused a WebSocket connection from " + peer_ + ": too many connections from origin " +
                  verdict.origin + " (" + std::to_string(cap) + ", none idle)");
     refusal.emplace(static_cast<websocket::close_code>(close_code::too_many), too_many_reason(cap));
   }
-  const std::uint64_t id = server_->next_id++;
+  const std::uint64_t id = server_->manager.next_id();
   stream_.expires_never();
   auto connection = std::make_shared<WebSocketConnection>(
       server_, std::move(stream_), id, Peer{peer_, verdict.origin, session}, std::move(refusal), resuming);
-  server_->connections.emplace(id, connection);
+  server_->manager.add(connection);
   connection->start(request);
 }
 

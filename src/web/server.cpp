@@ -1,6 +1,7 @@
 // The server's face: it listens at once, and closes everything it opened
-// before it is gone. The listener, the HTTP connections and the WebSocket
-// connections live in listener.cpp, http_connection.cpp and
+// before it is gone. The listener, the lists of connections and kept
+// channels, the HTTP connections and the WebSocket connections live in
+// listener.cpp, connection_manager.cpp, http_connection.cpp and
 // websocket_connection.cpp.
 
 #include "web/server.hpp"
@@ -12,10 +13,8 @@
 
 #include <system_error>
 #include <utility>
-#include <vector>
 
 #include "web/listener.hpp"
-#include "web/websocket_connection.hpp"
 
 namespace vintrel::web {
 
@@ -41,16 +40,8 @@ Server::~Server() {
   impl_->closing = true;
   beast::error_code ignored;
   impl_->acceptor.close(ignored);
-  // Copies: shutting a connection may erase it from the map.
-  std::vector<std::shared_ptr<WebSocketConnection>> open;
-  for (auto& [id, weak] : impl_->connections)
-    if (auto connection = weak.lock()) open.push_back(connection);
-  impl_->connections.clear();
-  for (auto& connection : open) connection->shut();
   impl_->sweeper.cancel();
-  std::vector<std::string> kept;
-  for (const auto& [session, channel] : impl_->sessions) kept.push_back(session);
-  for (const auto& session : kept) impl_->drop(session, "the server stops");
+  impl_->manager.close_all();
 }
 
 std::uint16_t Server::port() const { return impl_->port; }
@@ -59,8 +50,8 @@ std::string Server::origin() const { return "http://127.0.0.1:" + std::to_string
 
 const std::string& Server::token() const { return impl_->gate.token(); }
 
-std::size_t Server::connections() const { return impl_->connections.size(); }
+std::size_t Server::connections() const { return impl_->manager.connections(); }
 
-std::size_t Server::sessions() const { return impl_->sessions.size(); }
+std::size_t Server::sessions() const { return impl_->manager.sessions(); }
 
 }  // namespace vintrel::web

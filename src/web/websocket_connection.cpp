@@ -33,10 +33,10 @@ WebSocketConnection::WebSocketConnection(std::shared_ptr<Server::Impl> server, b
 
 void WebSocketConnection::give_up() {
   given_up_ = true;
-  server_->connections.erase(id_);
+  server_->manager.remove(id_);
   server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
                ") given up for a newer one: " + std::string(replaced_reason));
-  if (channel_) server_->drop(peer_.session, "given up");
+  if (channel_) server_->manager.drop(peer_.session, "given up");
   channel_.reset();
   // What the page has not been sent yet no longer matters; a frame being
   // written is finished first.
@@ -85,17 +85,11 @@ void WebSocketConnection::accepted(beast::error_code error) {
                 },
                 [weak]() -> std::string {
                   const auto self = weak.lock();
-                  return self ? self->server_->list_sessions(self->peer_.origin, self->peer_.session) : "[]";
+                  return self ? self->server_->manager.list_sessions(self->peer_.origin, self->peer_.session) : "[]";
                 }};
-  const auto kept = resuming_ ? server_->sessions.find(peer_.session) : server_->sessions.end();
-  if (kept != server_->sessions.end() && kept->second.origin == peer_.origin && !kept->second.channel->finished()) {
-    const auto previous = kept->second.page.lock();
-    server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
-                 ") took its control back" + (previous ? " from connection " + std::to_string(previous->id_) : ""));
-    if (previous) previous->surrender();
-    kept->second.page = weak;
-    kept->second.idle_since.reset();
-    channel_ = kept->second.channel;
+  auto self = shared_from_this();
+  channel_ = resuming_ ? server_->manager.resume(self) : nullptr;
+  if (channel_) {
     channel_->attach(std::move(outlet));
   } else {
     // An unknown or ended session gets a control of its own, under a
@@ -104,7 +98,7 @@ void WebSocketConnection::accepted(beast::error_code error) {
     server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " (origin " + peer_.origin +
                  ") opened; a control of its own");
     channel_ = server_->factory(peer_, std::move(outlet));
-    server_->sessions[peer_.session] = KeptChannel{channel_, peer_.origin, weak, id_, std::nullopt};
+    server_->manager.keep(channel_, self);
   }
   read();
 }
@@ -181,14 +175,13 @@ void WebSocketConnection::end(const std::string& why) {
   ended_ = true;
   open_ = false;
   server_->log("connection " + std::to_string(id_) + " from " + peer_.address + " ended: " + why);
-  server_->connections.erase(id_);
+  server_->manager.remove(id_);
   // The control outlives its page, which may come back for it; one that
   // quit, or whose server goes, ends with it.
   if (channel_ && !surrendered_) {
     if (channel_->finished() || server_->closing) {
-      server_->drop(peer_.session, "ended with its connection");
-    } else if (const auto kept = server_->sessions.find(peer_.session); kept != server_->sessions.end()) {
-      kept->second.page.reset();
+      server_->manager.drop(peer_.session, "ended with its connection");
+    } else if (server_->manager.detach(peer_.session)) {
       channel_->detach();
       server_->log("control of connection " + std::to_string(id_) + " kept for its page to come back");
     }

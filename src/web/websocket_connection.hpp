@@ -17,13 +17,14 @@
 #include <optional>
 #include <string>
 
+#include "web/connection_manager.hpp"
 #include "web/server.hpp"
 
 namespace vintrel::web {
 
-/// A connection past its handshake request; the server's map holds it
+/// A connection past its handshake request; the server's manager holds it
 /// weakly, its own pending operations hold it alive.
-class WebSocketConnection final : public std::enable_shared_from_this<WebSocketConnection> {
+class WebSocketConnection final : public PageConnection, public std::enable_shared_from_this<WebSocketConnection> {
  public:
   /// A connection that gets a control once its handshake is done; with a
   /// `refusal`, one that is closed with it right after the handshake, so
@@ -32,25 +33,27 @@ class WebSocketConnection final : public std::enable_shared_from_this<WebSocketC
                       Peer peer, std::optional<boost::beast::websocket::close_reason> refusal = std::nullopt,
                       bool resuming = false);
 
+  /// Its number, in order of arrival.
+  std::uint64_t id() const override { return id_; }
   /// The page at the far end.
-  const Peer& peer() const { return peer_; }
+  const Peer& peer() const override { return peer_; }
   /// Counts toward its origin's cap: neither refused nor given up.
-  bool counted() const { return !refusal_ && !ended_ && !given_up_ && !surrendered_; }
+  bool counted() const override { return !refusal_ && !ended_ && !given_up_ && !surrendered_; }
   /// Nothing under way: the page is not waiting on a request and the
   /// control downloads nothing. A handshake in progress is not idle; it
   /// lasts as long as one write.
-  bool idle() const { return open_ && !closing_ && receiving_ == 0 && (!channel_ || channel_->idle()); }
+  bool idle() const override { return open_ && !closing_ && receiving_ == 0 && (!channel_ || channel_->idle()); }
 
   /// Closes the connection with the "replaced" code and reason, and ends its
   /// control now, so the newer connection has its place at once.
-  void give_up();
+  void give_up() override;
   /// Another page of the origin took this one's control: the connection
   /// closes, the control goes on for that page.
-  void surrender();
+  void surrender() override;
   /// Answers the upgrade `request` and goes on from there.
   void start(const boost::beast::http::request<boost::beast::http::string_body>& request);
   /// Ends the connection and its control now; used when the server goes.
-  void shut();
+  void shut() override;
 
  private:
   void accepted(boost::beast::error_code error);
