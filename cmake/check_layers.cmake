@@ -1,6 +1,8 @@
 # The layering check: fails when code includes a header of a layer above its
-# own, or when README's architecture table does not list the layers of
-# cmake/Layers.cmake in their order.
+# own, quoted ("http/url.hpp") or in angle brackets (<http/url.hpp>), or when
+# README's architecture table does not list the layers of cmake/Layers.cmake
+# in their order. Angle brackets count because the compiler looks a project
+# header up through the same include roots either way.
 #   cmake -DSOURCE_DIR=<repository> -P cmake/check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${SOURCE_DIR}/cmake/Layers.cmake)
@@ -9,16 +11,14 @@ set(problems "")
 list(LENGTH VINTREL_LAYERS count)
 foreach(layer IN LISTS VINTREL_LAYERS)
   list(FIND VINTREL_LAYERS ${layer} own)
-  if(layer STREQUAL "apps")
-    set(folder ${SOURCE_DIR}/apps)
-  else()
-    set(folder ${SOURCE_DIR}/src/${layer})
-  endif()
+  vintrel_layer_folder(${SOURCE_DIR} ${layer} folder)
   file(GLOB_RECURSE sources ${folder}/*.cpp ${folder}/*.hpp)
   foreach(source IN LISTS sources)
-    file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[a-z_]+/")
+    # Any first folder is read; those that are not a layer (boost/, openssl/)
+    # are not in the list and pass.
+    file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"][a-z_]+/")
     foreach(line IN LISTS includes)
-      string(REGEX REPLACE "^[^\"]*\"([a-z_]+)/.*$" "\\1" used "${line}")
+      string(REGEX REPLACE "^[^<\"]*[<\"]([a-z_]+)/.*$" "\\1" used "${line}")
       list(FIND VINTREL_LAYERS ${used} theirs)
       if(theirs GREATER own)
         file(RELATIVE_PATH shown ${SOURCE_DIR} ${source})
