@@ -26,6 +26,7 @@ namespace {
 struct GetCommandLine {
   GetOptions options;
   std::string input_file;
+  RequestHeaderOptions added_headers;
   bool steady_ticks = false;
   std::vector<std::string> url_words;
   std::vector<std::string> mirror_words;
@@ -114,6 +115,7 @@ Command add_get_command(CLI::App& program) {
   get->add_option("--cookie", o.cookie, "Cookie text sent as \"Cookie:\"")
       ->type_name("TEXT")
       ->check(CLI::Validator(header_text, ""));
+  add_request_header_options(*get, line->added_headers);
   get->add_option("--title", o.title, "Title of the folder dialog")->type_name("TEXT");
   get->add_flag("-q,--quiet", o.quiet, "Print only failures and the summary");
   get->add_flag("-c,--continue", o.continue_foreign,
@@ -150,6 +152,7 @@ Command add_get_command(CLI::App& program) {
             GetOptions options = line->options;
             options.files = files_in_order(*get, *line);
             options.eager = !line->steady_ticks;
+            options.extra_header_lines = request_header_lines(line->added_headers);
             if (!line->input_file.empty()) {
               std::vector<FileRequest> listed;
               try {

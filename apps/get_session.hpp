@@ -27,6 +27,9 @@ struct GetOptions {
   std::string directory;
   std::string referer;
   std::string cookie;
+  /// Lines added to every request after the control's own, each ending in
+  /// CRLF (--user-agent, --header).
+  std::string extra_header_lines;
   std::string title = "Choose a folder for the downloads";
   bool quiet = false;
   /// A file already under a download's name that the control did not write

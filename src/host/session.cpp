@@ -54,6 +54,7 @@ struct Session::Impl final : platform::Container, platform::PageObject {
         ctl(platform, this) {
     if (options.tick_interval > 0) ctl.control().Timer1->set_interval(options.tick_interval);
     ctl.control().set_eager_ticks(options.eager_ticks);
+    ctl.control().set_extra_header_lines(options.extra_header_lines);
   }
 
   Output output;
