@@ -24,7 +24,7 @@ _vintrel() {
   local shared="-h --help --ca-file --insecure --proxy --no-proxy --tick-interval --user-agent -H --header"
   local options
   case $command in
-    get) options="$shared -d --directory -m --mirror --checksum -i --input-file --referer --cookie --title -q --quiet
+    get) options="$shared -d --directory -m --mirror --checksum -i --input-file --referer --cookie --title -q --quiet -v --verbose
                   -c --continue -j --max-concurrent --tries --timeout --steady-ticks" ;;
     host) options="$shared --dialog -d --directory --no-open --eager" ;;
     serve) options="$shared -p --port --allow-origin -d --directory --allow-open --eager" ;;
