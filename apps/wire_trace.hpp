@@ -23,7 +23,7 @@ std::string head_lines(std::string_view bytes, char mark);
 
 /// Passes everything to `inner` and writes to `out`, one block at a time,
 /// every request head sent and answer head received, each block opened by
-/// a "* " line naming its connection: server and port, TLS, the proxy,
+/// a "* " line naming its connection: server and port, the TLS version, the proxy,
 /// and whether it is a mirror probe.
 class WireTrace final : public platform::Platform {
  public:
