@@ -13,6 +13,7 @@
 #include "apps/get_session.hpp"
 #include "apps/network_options.hpp"
 #include "apps/report.hpp"
+#include "apps/wire_trace.hpp"
 #include "http/digest.hpp"
 #include "platform/console.hpp"
 #include "platform/event_loop.hpp"
@@ -26,6 +27,7 @@ namespace {
 struct GetCommandLine {
   GetOptions options;
   std::string input_file;
+  RequestHeaderOptions added_headers;
   bool steady_ticks = false;
   std::vector<std::string> url_words;
   std::vector<std::string> mirror_words;
@@ -114,8 +116,12 @@ Command add_get_command(CLI::App& program) {
   get->add_option("--cookie", o.cookie, "Cookie text sent as \"Cookie:\"")
       ->type_name("TEXT")
       ->check(CLI::Validator(header_text, ""));
+  add_request_header_options(*get, line->added_headers);
   get->add_option("--title", o.title, "Title of the folder dialog")->type_name("TEXT");
   get->add_flag("-q,--quiet", o.quiet, "Print only failures and the summary");
+  get->add_flag("-v,--verbose", o.verbose,
+                "Show every request head sent (\"> \") and answer head received (\"< \") on standard error, each "
+                "after a \"* \" line naming its connection; mirror probes included and marked");
   get->add_flag("-c,--continue", o.continue_foreign,
                 "Resume a file already in the folder that another program left, instead of saving beside it under "
                 "a free name (a part Vintrel left is always resumed)");
@@ -150,6 +156,7 @@ Command add_get_command(CLI::App& program) {
             GetOptions options = line->options;
             options.files = files_in_order(*get, *line);
             options.eager = !line->steady_ticks;
+            options.extra_header_lines = request_header_lines(line->added_headers);
             if (!line->input_file.empty()) {
               std::vector<FileRequest> listed;
               try {
@@ -208,6 +215,10 @@ int run_get(const GetOptions& options) {
     dialog = platform::make_interactive_folder_dialog(loop);
     // Nobody to ask (no desktop, input not a terminal): the current folder.
     if (!dialog) dialog = std::make_unique<platform::FixedFolderDialog>(loop, preselect);
+  }
+  if (options.verbose) {
+    WireTrace trace(*machine, std::cerr);
+    return run_get_session(options, loop, trace, report, std::move(dialog), preselect);
   }
   return run_get_session(options, loop, *machine, report, std::move(dialog), preselect);
 }

@@ -454,6 +454,7 @@ bool Lane::begin_batch(std::size_t b) {
     control_->Timer1->set_interval(o.tick_interval);
     control_->set_eager_ticks(o.eager);
     control_->set_adopt_foreign_parts(o.continue_foreign);
+    control_->set_extra_header_lines(o.extra_header_lines);
     control_->SetDLText(o.title);
     control_->SetDirectory(preselect_);
     // Asks for the folder with the loop running, then starts file 1.

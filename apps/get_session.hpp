@@ -27,8 +27,13 @@ struct GetOptions {
   std::string directory;
   std::string referer;
   std::string cookie;
+  /// Lines added to every request after the control's own, each ending in
+  /// CRLF (--user-agent, --header).
+  std::string extra_header_lines;
   std::string title = "Choose a folder for the downloads";
   bool quiet = false;
+  /// Every request and answer head on standard error (-v).
+  bool verbose = false;
   /// A file already under a download's name that the control did not write
   /// is taken for a part of it (as wget -c), checked by its length.
   bool continue_foreign = false;

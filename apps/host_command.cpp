@@ -27,6 +27,7 @@ struct HostOptions {
   bool no_open = false;
   platform::TlsOptions tls;
   platform::ProxyOptions proxy;
+  RequestHeaderOptions added_headers;
 };
 
 int run_host(const HostOptions& options) {
@@ -59,6 +60,7 @@ int run_host(const HostOptions& options) {
   session_options.allow_open = !options.no_open;
   session_options.tick_interval = options.tick_interval;
   session_options.eager_ticks = options.eager;
+  session_options.extra_header_lines = request_header_lines(options.added_headers);
   host::Session session(
       machine, [](const std::string& line) { std::cout << line << std::endl; }, session_options);
 
@@ -121,6 +123,7 @@ Command add_host_command(CLI::App& program) {
                  "Run a file's next step at once when it is due (connected, completed) instead of on the next tick");
   add_tls_options(*host, options->tls);
   add_proxy_options(*host, options->proxy);
+  add_request_header_options(*host, options->added_headers);
   return {host, [options] { return run_host(*options); }};
 }
 

@@ -7,6 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "http/request_header.hpp"
+#include "text/text.hpp"
+
 namespace vintrel::apps {
 
 void add_tls_options(CLI::App& command, platform::TlsOptions& tls) {
@@ -30,6 +33,40 @@ void add_proxy_options(CLI::App& command, platform::ProxyOptions& proxy) {
           "Hosts reached directly: comma-separated names, domain suffixes, IP addresses, CIDR ranges, host:port, "
           "or * for all")
       ->type_name("LIST");
+}
+
+void add_request_header_options(CLI::App& command, RequestHeaderOptions& added) {
+  command
+      .add_option("--user-agent", added.user_agent,
+                  "Name the client as TEXT in a \"User-Agent:\" line (by default no such line is sent)")
+      ->type_name("TEXT")
+      ->check(CLI::Validator(
+          [](const std::string& value) {
+            const auto at = text::find_control(value);
+            return at == std::string::npos ? std::string() : "holds a " + text::control_name(value[at]);
+          },
+          ""));
+  command
+      .add_option("-H,--header", added.headers,
+                  "Add the line \"Name: value\" to every request, after Vintrel's own (repeatable); Host, Range, "
+                  "If-Range, Connection and the lines other options write cannot be replaced")
+      ->type_name("LINE")
+      ->allow_extra_args(false)
+      ->check(CLI::Validator(
+          [](const std::string& value) {
+            std::string why;
+            return http::parse_extra_header(value, why) ? std::string() : why;
+          },
+          ""));
+}
+
+std::string request_header_lines(const RequestHeaderOptions& added) {
+  std::vector<http::ExtraHeader> headers;
+  for (const std::string& line : added.headers) {
+    std::string why;
+    if (auto header = http::parse_extra_header(line, why)) headers.push_back(std::move(*header));
+  }
+  return http::extra_header_lines(added.user_agent, headers);
 }
 
 std::unique_ptr<platform::AsioPlatform> make_platform(platform::EventLoop& loop, const platform::TlsOptions& tls,

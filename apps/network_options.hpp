@@ -4,7 +4,9 @@
 // without it, and the platform made with them.
 
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -18,6 +20,23 @@ void add_tls_options(CLI::App& command, platform::TlsOptions& tls);
 
 /// Adds --proxy URL and --no-proxy LIST to `command`, written into `proxy`.
 void add_proxy_options(CLI::App& command, platform::ProxyOptions& proxy);
+
+/// What the user adds to every request: a client name and header lines.
+struct RequestHeaderOptions {
+  std::string user_agent;
+  std::vector<std::string> headers;
+};
+
+/// Adds --user-agent TEXT and --header "Name: value" (repeatable) to
+/// `command`, written into `added`. A line end or another control byte, a
+/// name that is not a token, or a header the control writes itself is a
+/// usage error.
+void add_request_header_options(CLI::App& command, RequestHeaderOptions& added);
+
+/// The lines `added` puts into every request, each ending in CRLF; empty
+/// when nothing was added. Only for options add_request_header_options
+/// has checked.
+std::string request_header_lines(const RequestHeaderOptions& added);
 
 /// The real platform with `tls`, and the proxies of `proxy` and the
 /// environment. A CA file OpenSSL cannot read, or a proxy URL that cannot

@@ -32,6 +32,7 @@ struct ServeOptions {
   bool eager = false;
   platform::TlsOptions tls;
   platform::ProxyOptions proxy;
+  RequestHeaderOptions added_headers;
 };
 
 // The folder the user gave, as the control names files after it: absolute,
@@ -70,6 +71,7 @@ int run_serve(const ServeOptions& options) {
   channel_options.allow_open = options.allow_open;
   channel_options.tick_interval = options.tick_interval;
   channel_options.eager_ticks = options.eager;
+  channel_options.extra_header_lines = request_header_lines(options.added_headers);
   channel_options.loop = &loop;
   channel_options.folder = folder;
 
@@ -139,6 +141,7 @@ Command add_serve_command(CLI::App& program) {
                   "Run a file's next step at once when it is due (connected, completed) instead of on the next tick");
   add_tls_options(*serve, options->tls);
   add_proxy_options(*serve, options->proxy);
+  add_request_header_options(*serve, options->added_headers);
   return Command{serve, [options] { return run_serve(*options); }};
 }
 

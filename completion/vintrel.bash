@@ -21,10 +21,10 @@ _vintrel() {
     esac
   done
 
-  local shared="-h --help --ca-file --insecure --proxy --no-proxy --tick-interval"
+  local shared="-h --help --ca-file --insecure --proxy --no-proxy --tick-interval --user-agent -H --header"
   local options
   case $command in
-    get) options="$shared -d --directory -m --mirror --checksum -i --input-file --referer --cookie --title -q --quiet
+    get) options="$shared -d --directory -m --mirror --checksum -i --input-file --referer --cookie --title -q --quiet -v --verbose
                   -c --continue -j --max-concurrent --tries --timeout --steady-ticks" ;;
     host) options="$shared --dialog -d --directory --no-open --eager" ;;
     serve) options="$shared -p --port --allow-origin -d --directory --allow-open --eager" ;;
@@ -54,7 +54,7 @@ _vintrel() {
         return
         ;;
       -m | --mirror | --referer | --cookie | --title | -j | --max-concurrent | --tries | --timeout | --tick-interval | -p | --port | \
-        --allow-origin | --proxy | --no-proxy)
+        --allow-origin | --proxy | --no-proxy | --user-agent | -H | --header)
         # A value nothing here can guess.
         COMPREPLY=()
         return

@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "automation/automation.hpp"
@@ -73,6 +74,13 @@ class UserControl1 {
   /// taken for parts of the download instead, checked by length only.
   void set_adopt_foreign_parts(bool adopt) { adoptForeignParts_ = adopt; }
   bool adopt_foreign_parts() const { return adoptForeignParts_; }
+
+  /// Header lines the host's user adds (a client name, a header a server
+  /// wants), each ending in CRLF, sent after the control's own lines in
+  /// every file request and probe. Checked by the host; empty by default,
+  /// which leaves the requests as they always were.
+  void set_extra_header_lines(std::string lines) { extraHeaderLines_ = std::move(lines); }
+  const std::string& extra_header_lines() const { return extraHeaderLines_; }
 
   /// The status told when a part on disk is of another version than the
   /// server's file, and when the file on disk is the server's already.
@@ -422,6 +430,7 @@ class UserControl1 {
   bool folderDialogOpen_ = false;
   bool eagerTicks_ = false;
   bool adoptForeignParts_ = false;
+  std::string extraHeaderLines_;
   // The early tick wanted: for which file, in which state; a posted tick
   // finding anything else does nothing, so a file an error put back to
   // "pinged" in between waits for Timer1 like every retry.

@@ -49,11 +49,12 @@ std::string text_field(const json& request, const char* name) {
 struct Session::Impl final : platform::Container, platform::PageObject {
   Impl(platform::Platform& platform, Output out, SessionOptions session_options)
       : output(std::move(out)),
-        options(session_options),
+        options(std::move(session_options)),
         peer_dialog([this](const json& event) { send(event); }),
         ctl(platform, this) {
     if (options.tick_interval > 0) ctl.control().Timer1->set_interval(options.tick_interval);
     ctl.control().set_eager_ticks(options.eager_ticks);
+    ctl.control().set_extra_header_lines(options.extra_header_lines);
   }
 
   Output output;
@@ -317,7 +318,7 @@ struct Session::Impl final : platform::Container, platform::PageObject {
 };
 
 Session::Session(platform::Platform& platform, Output output, SessionOptions options)
-    : impl_(std::make_unique<Impl>(platform, std::move(output), options)) {}
+    : impl_(std::make_unique<Impl>(platform, std::move(output), std::move(options))) {}
 
 Session::~Session() = default;
 

@@ -58,6 +58,9 @@ struct SessionOptions {
   /// Ticks brought forward when a file has work at once (UserControl1's
   /// eager ticks); off keeps the steady clock.
   bool eager_ticks = false;
+  /// Header lines added to every request (UserControl1's extra header
+  /// lines); empty adds none.
+  std::string extra_header_lines;
 };
 
 class Session {

@@ -65,6 +65,8 @@ class AsioSocketArray final : public SocketArray, private ConnectionOwner {
 
   std::int32_t BytesReceived(std::int32_t index) const override { return connection(index).bytes_received(); }
 
+  std::string tls_version(std::int32_t index) const override { return connection(index).tls_version(); }
+
  private:
   SocketEvents* event_sink() const override { return events(); }
 

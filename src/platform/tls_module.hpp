@@ -63,6 +63,9 @@ class Session {
   }
   /// After the handshake: true when the server refused the early data.
   virtual bool early_data_rejected() const { return false; }
+  /// The protocol agreed on ("TLSv1.3"), shown to a user who asks what
+  /// went over the wire; empty before the handshake or when unknown.
+  virtual std::string protocol_version() const { return {}; }
 };
 
 /// The trust settings shared by every session of a platform, and the

@@ -87,7 +87,8 @@ class ControlChannel final : public Channel {
         can_open_(options.allow_open),
         session_(
             platform, [this](const std::string& line) { output(line); },
-            host::SessionOptions{options.dialog, options.allow_open, options.tick_interval, options.eager_ticks}) {}
+            host::SessionOptions{options.dialog, options.allow_open, options.tick_interval, options.eager_ticks,
+                                 options.extra_header_lines}) {}
 
   ~ControlChannel() override { *alive_ = false; }
 

@@ -26,6 +26,8 @@ struct ControlChannelOptions {
   std::int32_t tick_interval = 0;
   /// Whether each control runs eager ticks (see host::SessionOptions).
   bool eager_ticks = false;
+  /// Header lines each control adds to its requests (see host::SessionOptions).
+  std::string extra_header_lines;
   /// The loop the control runs on: the queue is moved on from it, after the
   /// event that ended a file, never inside it. Null moves on at once.
   platform::EventLoop* loop = nullptr;

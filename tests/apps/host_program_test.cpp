@@ -117,6 +117,32 @@ TEST(HostProgram, GoesThroughTheEnvironmentsProxy) {
   }
 }
 
+// The added lines given to the host go into every request its control
+// sends; a bad one stops host and serve before they start.
+TEST(HostProgram, AddedHeaderLinesGoOutWithEveryRequest) {
+  HostileServer server({Script().send(http_response(200, "OK", {{"Content-Length", "5"}}, "hello")).close()});
+  TempFolder folder;
+  ChildProcess host({VINTREL_PROGRAM, "host", "--tick-interval", "20", "-d", folder.path().string(), "--user-agent",
+                     "script/1", "-H", "X-Trace: 7"},
+                    with_input());
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/a.txt";
+  host.write_input(R"({"id":1,"op":"call","name":"AddFile","args":[")" + url + "\"]}\n" +
+                   R"({"id":2,"op":"call","name":"StartQueue"})" + "\n");
+  ASSERT_TRUE(host.wait_until([&] { return has(host.out(), R"("event":"OnFileComplete")"); }, 20s))
+      << host.out() << host.err();
+  host.close_input();
+  EXPECT_EQ(host.wait_for_exit(10s), 0) << host.out() << host.err();
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_TRUE(server.requests()[0].ends_with("Cookie: \r\nUser-Agent: script/1\r\nX-Trace: 7\r\n\r\n"))
+      << server.requests()[0];
+
+  for (const char* command : {"host", "serve"}) {
+    ChildProcess refused({VINTREL_PROGRAM, command, "-d", folder.path().string(), "-H", "Range: bytes=0-"});
+    EXPECT_EQ(refused.wait_for_exit(10s), 2) << command << refused.err();
+    EXPECT_TRUE(has(refused.err(), "--header: Range is written by Vintrel itself")) << refused.err();
+  }
+}
+
 // A script that counts nothing still sees an end: the control gives an
 // unreachable server up after maxTries attempts, as a missing file.
 TEST(HostProgram, AnUnreachableServerIsGivenUpAfterMaxTries) {

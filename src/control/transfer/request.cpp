@@ -51,7 +51,7 @@ void UserControl1::buildRequest(std::int16_t fileIndex) {
   refuse_control_characters(containerURL, automation::err::invalid_call, "Request not sent: the page address");
   refuse_control_characters(cookielist, automation::err::invalid_call, "Request not sent: the cookie text");
   std::string request;
-  request.reserve(256 + cookielist.size() + containerURL.size());
+  request.reserve(256 + cookielist.size() + containerURL.size() + extraHeaderLines_.size());
   const RequestLine line = request_line(platform_, D.dlServName, D.dlPortNum, D.dlSecure, D.dlRemotePath);
   request += "GET " + line.target + " HTTP/1.1" + crlf;
   request += "Referer: " + containerURL + crlf;
@@ -77,6 +77,7 @@ void UserControl1::buildRequest(std::int16_t fileIndex) {
   request += std::string("Connection: close") + crlf;
   request += std::string("Accept: */*") + crlf;
   request += "Cookie: " + cookielist + crlf;
+  request += extraHeaderLines_;
   request += crlf;
   D.dlRequest = std::move(request);
 }
@@ -95,7 +96,7 @@ void UserControl1::buildPingRequest(std::int16_t probeIndex, const std::string& 
                                ? request_line(platform_, server->servName, server->PortNum, server->isSecure, path)
                                : RequestLine{http::request_target(path), {}};
   slot = "GET " + line.target + " HTTP/1.1" + crlf + "Host: " + host + crlf + line.proxy_fields + "Connection: close" +
-         crlf + "Accept: */*" + crlf + crlf;
+         crlf + "Accept: */*" + crlf + extraHeaderLines_ + crlf;
 }
 
 }  // namespace vintrel::control

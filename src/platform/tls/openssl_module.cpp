@@ -209,6 +209,7 @@ class OpenSslSession final : public Session {
   }
 
   bool early_data_rejected() const override { return SSL_get_early_data_status(ssl_) == SSL_EARLY_DATA_REJECTED; }
+  std::string protocol_version() const override { return established_ ? SSL_get_version(ssl_) : std::string(); }
 
   // Kept sessions that let the server take early data, and how much.
   void offer_early_data(std::size_t limit) { early_limit_ = limit; }

@@ -103,6 +103,37 @@ TEST_F(RequestBuilding, ThroughAProxyAPlainRequestNamesItsServer) {
   EXPECT_EQ(engine.file(1).dlRequest.find("Proxy-"), std::string::npos);
 }
 
+// The host's added lines follow the control's own in both kinds of request,
+// through a proxy and on a resume alike.
+TEST_F(RequestBuilding, AddedLinesFollowTheControlsOwnInFileRequestsAndProbes) {
+  const std::string added = "User-Agent: fetch/1\r\nX-A: 1\r\n";
+  c.set_extra_header_lines(added);
+  c.buildRequest(1);
+  EXPECT_EQ(engine.file(1).dlRequest,
+            "GET /dir/file.zip?x=1 HTTP/1.1\r\nReferer: http://page/\r\nHost: srv\r\nConnection: close\r\n"
+            "Accept: */*\r\nCookie: a=1; b=2\r\n" +
+                added + "\r\n");
+  h.file(1).isResumingDownload = true;
+  h.file(1).bytesondisk = 10;
+  c.buildRequest(1);
+  EXPECT_TRUE(
+      engine.file(1).dlRequest.ends_with("Range: bytes=10-\r\nConnection: close\r\nAccept: */*\r\n"
+                                         "Cookie: a=1; b=2\r\n" +
+                                         added + "\r\n"));
+  c.buildPingRequest(7, "/x.bin", "mirror");
+  EXPECT_EQ(engine.probe(7).psRequest,
+            "GET /x.bin HTTP/1.1\r\nHost: mirror\r\nConnection: close\r\nAccept: */*\r\n" + added + "\r\n");
+  h.platform.proxies.http = platform::ProxyServer{.host = "proxy", .port = 3128, .user = std::nullopt, .password = ""};
+  queue::remoteServerLoc mirror;
+  mirror.servName = "m";
+  mirror.PortNum = 80;
+  c.buildPingRequest(7, "/x.bin", "m", &mirror);
+  EXPECT_EQ(engine.probe(7).psRequest,
+            "GET http://m:80/x.bin HTTP/1.1\r\nHost: m\r\nConnection: close\r\n"
+            "Accept: */*\r\n" +
+                added + "\r\n");
+}
+
 // What reaches the wire for a URL: path and query with spaces and bytes
 // from 0x80 up encoded, the Host field with every port that is not the
 // scheme's default; the local file keeps the name as written.
