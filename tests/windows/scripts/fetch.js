@@ -1,0 +1,44 @@
+// Fetches files one control each and checks how each ends, for the https
+// and proxy cases of tests/windows/run.
+//   cscript //nologo fetch.js FOLDER CASE...
+// CASE is "URL=saved" (the file completes), "URL=NUMBER" (it stops at once
+// with dErrorNumber NUMBER, "File Not Found"), or "URL=resumed" (paused once
+// its bytes flow, resumed, and completed). Prints one "ok - ..." or
+// "not ok - ..." line a case.
+
+var args = WScript.Arguments;
+var folder = args(0);
+var h = new ActiveXObject("VintrelTest.Helper");
+
+function check(name, ok, detail) {
+  WScript.Echo((ok ? "ok - " : "not ok - ") + name + (ok || detail === undefined ? "" : " (" + detail + ")"));
+}
+
+for (var k = 1; k < args.length; ++k) {
+  var at = args(k).lastIndexOf("="), url = args(k).substring(0, at), want = args(k).substring(at + 1);
+  var c = new ActiveXObject("Vintrel.UserControl1");
+  h.Clear();
+  h.Watch(c);
+  c.AddFile(url);
+  c.StartQueue();
+  var detail = "";
+  if (want == "resumed") {
+    var flowing = h.WaitFor("OnStatusChange(Downloading)", 30000);
+    c.PauseQueue();
+    detail = h.Events();
+    h.Clear();
+    c.ResumeQueue();
+    check(url + " is paused once its bytes flow, then resumed to its end",
+          flowing && h.WaitFor("OnFileComplete(", 60000), detail + " / " + h.Events() + " / " + c.dErrorDesc);
+  } else if (want == "saved") {
+    check(url + " is saved", h.WaitFor("OnFileComplete(", 60000), h.Events() + " / " + c.dErrorDesc);
+  } else {
+    var stopped = h.WaitFor("OnStatusChange(File Not Found)", 60000);
+    check(url + " stops at once with " + want, stopped && c.dErrorNumber == want && h.Events().indexOf("try 2") < 0,
+          c.dErrorNumber + " " + c.dErrorDesc + " / " + h.Events());
+    WScript.Echo("# " + c.dErrorNumber + ": " + c.dErrorDesc);
+  }
+  h.Unwatch();
+  c = null;
+}
+WScript.Echo("# end of fetch.js");
