@@ -19,11 +19,11 @@ connections_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Setting
 # version (0x46), a counter, the flags (1 direct, 2 a fixed proxy, 4 a
 # script address, 8 auto-detect), then the proxy list, the bypass list and
 # the script address, each a little-endian length and its bytes.
-internet_settings() { # FLAGS PROXY BYPASS
+internet_settings() { # FLAGS PROXY BYPASS [SCRIPT]
   le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)); }
   text() { le32 ${#1}; printf '%s' "$1" | od -An -tx1 | tr -d ' \n'; }
   local blob
-  blob=$(le32 70)$(le32 0)$(le32 "$1")$(text "$2")$(text "$3")$(text "")$(le32 0)
+  blob=$(le32 70)$(le32 0)$(le32 "$1")$(text "$2")$(text "$3")$(text "${4:-}")$(le32 0)
   "$wine" reg add "$connections_key" /v DefaultConnectionSettings /t REG_BINARY /d "$blob" /f >/dev/null 2>&1
 }
 
@@ -46,7 +46,7 @@ proxied() { sed -n 's/^.*]: Request (file descriptor [0-9]*): //p' "$work/tinypr
 
 secure_cases() {
   local tls=$work/tls sroot=$work/secure-www
-  mkdir -p "$tls/issued" "$sroot/slow"
+  mkdir -p "$tls/issued" "$sroot/slow" "$sroot/mirror"
   cp tests/windows/scripts/fetch.js "$work/fetch.js"
 
   # --- a certificate authority and what it signs --------------------------
@@ -94,6 +94,8 @@ secure_cases() {
   head -c 200000 /dev/urandom >"$sroot/two.bin"
   head -c 150000 /dev/urandom >"$sroot/three.bin"
   head -c 1500000 /dev/urandom >"$sroot/slow/big.bin"
+  head -c 250000 /dev/urandom >"$www/mirrored.bin"
+  cp "$www/mirrored.bin" "$sroot/mirror/mirrored.bin"
   local ports=() p
   while [ ${#ports[@]} -lt 6 ]; do
     p=$((20000 + RANDOM % 40000))
@@ -142,11 +144,16 @@ secure_cases() {
     "http://127.0.0.1:$redirect/three.bin=saved" "$s/slow/big.bin=resumed" \
     "https://127.0.0.1:$wrong/one.bin=12038" "https://localhost:$wrong/one.bin=12038" \
     "https://127.0.0.1:$expired/one.bin=12037" "https://127.0.0.1:$self/one.bin=12045" \
-    "https://127.0.0.1:$port/one.bin=12157"
+    "https://127.0.0.1:$port/one.bin=12157" \
+    "http://127.0.0.1:$port/mirrored.bin|$s/mirror/mirrored.bin=saved"
   local f
   for f in one.bin two.bin three.bin slow/big.bin; do
     check "https: ${f#slow/} is the server's, byte for byte" cmp -s "$sroot/$f" "$work/secure-https/${f#slow/}"
   done
+  check "https: the file with a secure mirror is the server's, byte for byte" \
+    cmp -s "$www/mirrored.bin" "$work/secure-https/mirrored.bin"
+  check "https: the secure mirror was probed over TLS" grep -q "^$good|GET /mirror/mirrored.bin HTTP/1.1|.*|TLSv" \
+    "$work/secure-access.log"
   check "https: the paused file was resumed with a range" \
     grep -qE "^$good\|GET /slow/big.bin HTTP/1.1\|206\|bytes=[1-9][0-9]*-" "$work/secure-access.log"
   echo "# TLS agreed under Wine: $(cut -d'|' -f5 "$work/secure-access.log" | grep . | sort | uniq -c | tr -s ' \n' ' ')"
@@ -171,6 +178,17 @@ secure_cases() {
   check "per scheme: https goes through the https= proxy" grep -qx "CONNECT 127.0.0.1:$good HTTP/1.1" <(proxied)
   check "per scheme: the bypass list's name and pattern with a port go direct" \
     test -z "$(proxied | grep -e localhost -e ":$expired ")"
+
+  # --- an auto-config script from Internet Settings ---------------------------
+  : >"$work/tinyproxy.log"
+  printf '%s\n' 'function FindProxyForURL(url, host) {' '  if (host == "localhost") return "DIRECT";' \
+    "  return \"PROXY 127.0.0.1:$proxy\";" '}' >"$www/proxy.pac"
+  internet_settings 5 "" "" "http://127.0.0.1:$port/proxy.pac"
+  secure_fetch script "http://127.0.0.1:$port/one.bin=saved" "$s/two.bin=saved" "https://localhost:$good/one.bin=saved"
+  check "script: a plain request goes to the script's proxy" \
+    grep -qx "GET http://127.0.0.1:$port/one.bin HTTP/1.1" <(proxied)
+  check "script: https goes through the script's proxy" grep -qx "CONNECT 127.0.0.1:$good HTTP/1.1" <(proxied)
+  check "script: what the script sends DIRECT goes direct" test -z "$(proxied | grep localhost)"
 
   # --- no proxy in Internet Settings: the environment's -----------------------
   : >"$work/tinyproxy.log"

@@ -85,8 +85,8 @@ std::string hex(long status) {
 std::string status_text(long status) {
   wchar_t* text = nullptr;
   const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(status), 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
   std::string said = length > 0 && text != nullptr ? windows::to_utf8({text, length}) : std::string();
   LocalFree(text);
   while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' ' || said.back() == '.')) {
@@ -246,9 +246,9 @@ class SchannelSession final : public Session {
           // A server that answers in another protocol (plain HTTP) would
           // leave Schannel waiting for the rest of a record that never
           // comes; OpenSSL says "wrong version number" at once.
-          return failed(tls_err::channel_error,
-                        "TLS handshake failed: wrong version number, the server does not answer in TLS (" + host_ +
-                            ")");
+          return failed(
+              tls_err::channel_error,
+              "TLS handshake failed: wrong version number, the server does not answer in TLS (" + host_ + ")");
         }
         heard_ = true;
         const SECURITY_STATUS status = initialize(true);
@@ -538,8 +538,8 @@ SECURITY_STATUS acquire(CredHandle& credentials) {
   wchar_t package[] = UNISP_NAME_W;
   TimeStamp expiry{};
   TLS_PARAMETERS parameters{};
-  parameters.grbitDisabledProtocols = SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT |
-                                      SP_PROT_TLS1_1_CLIENT;
+  parameters.grbitDisabledProtocols =
+      SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
   SCH_CREDENTIALS modern{};
   modern.dwVersion = SCH_CREDENTIALS_VERSION;
   modern.dwFlags = flags;

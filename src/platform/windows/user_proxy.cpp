@@ -106,7 +106,8 @@ class UserProxyFinder final : public ProxyFinder {
   std::optional<std::optional<ProxyServer>> from_script(std::string_view host, std::int32_t port, bool secure) {
     if (no_script_ || (!auto_detect_ && script_.empty())) return std::nullopt;
     if (session_ == nullptr) {
-      session_ = WinHttpOpen(L"Vintrel", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+      session_ =
+          WinHttpOpen(L"Vintrel", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     }
     if (session_ == nullptr) {
       no_script_ = true;

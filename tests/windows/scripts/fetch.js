@@ -3,7 +3,8 @@
 //   cscript //nologo fetch.js FOLDER CASE...
 // CASE is "URL=saved" (the file completes), "URL=NUMBER" (it stops at once
 // with dErrorNumber NUMBER, "File Not Found"), or "URL=resumed" (paused once
-// its bytes flow, resumed, and completed). Prints one "ok - ..." or
+// its bytes flow, resumed, and completed); "URL|MIRROR=..." gives the file
+// a mirror, made by ProgID as a page makes one. Prints one "ok - ..." or
 // "not ok - ..." line a case.
 
 var args = WScript.Arguments;
@@ -16,11 +17,25 @@ function check(name, ok, detail) {
 
 for (var k = 1; k < args.length; ++k) {
   var at = args(k).lastIndexOf("="), url = args(k).substring(0, at), want = args(k).substring(at + 1);
+  var mirror = url.indexOf("|") < 0 ? "" : url.substring(url.indexOf("|") + 1);
+  if (mirror != "") url = url.substring(0, url.indexOf("|"));
   var c = new ActiveXObject("Vintrel.UserControl1");
   h.Clear();
   h.Watch(c);
   c.AddFile(url);
   c.StartQueue();
+  if (mirror != "") {
+    // Records exist once the queue has started: the mirror joins, and the
+    // file starts again to be probed on both servers.
+    var parts = /^(https?):\/\/([^\/:]+):(\d+)(\/.*)$/.exec(mirror), m = new ActiveXObject("Vintrel.remoteServerLoc");
+    m.servName = parts[2];
+    m.host = parts[2] + ":" + parts[3];
+    m.PortNum = parseInt(parts[3], 10);
+    m.remoteFilePath = parts[4];
+    m.isSecure = parts[1] == "https";
+    c.DownloadFiles(1).remoteServerLocs.Add(m);
+    c.GotoFile(1);
+  }
   var detail = "";
   if (want == "resumed") {
     var flowing = h.WaitFor("OnStatusChange(Downloading)", 30000);
