@@ -93,7 +93,7 @@ secure_cases() {
   head -c 300000 /dev/urandom >"$sroot/one.bin"
   head -c 200000 /dev/urandom >"$sroot/two.bin"
   head -c 150000 /dev/urandom >"$sroot/three.bin"
-  head -c 1500000 /dev/urandom >"$sroot/slow/big.bin"
+  head -c 1000000 /dev/urandom >"$sroot/slow/big.bin"
   head -c 250000 /dev/urandom >"$www/mirrored.bin"
   cp "$www/mirrored.bin" "$sroot/mirror/mirrored.bin"
   local ports=() p
@@ -116,7 +116,7 @@ secure_cases() {
     for pair in "$good:server" "$wrong:wrong-name" "$expired:expired" "$self:self-signed"; do
       echo "  server { listen 127.0.0.1:${pair%%:*} ssl; root $sroot;"
       echo "    ssl_certificate $tls/${pair#*:}-chain.pem; ssl_certificate_key $tls/${pair#*:}.key;"
-      echo "    location /slow/ { limit_rate 150k; } }"
+      echo "    location /slow/ { limit_rate 200k; } }"
     done
     echo "  server { listen 127.0.0.1:$redirect; return 302 https://127.0.0.1:$good\$request_uri; }"
     echo "}"
