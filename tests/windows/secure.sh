@@ -27,7 +27,9 @@ internet_settings() { # FLAGS PROXY BYPASS [SCRIPT]
   "$wine" reg add "$connections_key" /v DefaultConnectionSettings /t REG_BINARY /d "$blob" /f >/dev/null 2>&1
 }
 
-secure_prepare() { internet_settings 1 "" ""; }
+secure_prepare() {
+  internet_settings 1 "" "" || echo "tests/windows/run: cannot write the prefix's Internet Settings" >&2
+}
 
 # Runs fetch.js with the cases given, into a folder of its own.
 secure_fetch() { # label case...
@@ -36,7 +38,7 @@ secure_fetch() { # label case...
   mkdir -p "$folder"
   VINTREL_FOLDER_ANSWER=$(windows_path "$folder") timeout 180 "$wine" cscript //nologo \
     "$(windows_path "$work/fetch.js")" "$(windows_path "$folder")" "$@" 2>&1 | tr -d '\r' >"$work/fetch-$label.out" || true
-  grep -v "^wine: " "$work/fetch-$label.out" | sed "s/^\(ok\|not ok\) - /\1 - $label: /" | tee "$work/fetch-$label.counted"
+  { grep -v "^wine: " "$work/fetch-$label.out" || true; } | sed "s/^\(ok\|not ok\) - /\1 - $label: /" | tee "$work/fetch-$label.counted"
   count "$work/fetch-$label.counted"
   grep -q '^# end of fetch.js' "$work/fetch-$label.out" || fail "fetch.js ($label) ran to its end"
 }
@@ -121,7 +123,9 @@ secure_cases() {
     echo "  server { listen 127.0.0.1:$redirect; return 302 https://127.0.0.1:$good\$request_uri; }"
     echo "}"
   } >"$work/secure-nginx.conf"
+  # Tunnels reach the good server only: one to another port is refused.
   printf '%s\n' "Port $proxy" 'Listen 127.0.0.1' 'Timeout 30' 'MaxClients 50' 'Allow 127.0.0.1' 'DisableViaHeader Yes' \
+    "ConnectPort $good" \
     'LogLevel Info' "LogFile \"$work/tinyproxy.log\"" "PidFile \"$work/tinyproxy.pid\"" >"$work/tinyproxy.conf"
   "$nginx_bin" -p "$work/" -c "$work/secure-nginx.conf" -e "$work/secure-error.log" </dev/null >>"$work/nginx.out" 2>&1 &
   secure_nginx_pid=$!
@@ -159,7 +163,7 @@ secure_cases() {
   echo "# TLS agreed under Wine: $(cut -d'|' -f5 "$work/secure-access.log" | grep . | sort | uniq -c | tr -s ' \n' ' ')"
 
   # --- a fixed proxy from Internet Settings, with <local> bypassed ----------
-  internet_settings 3 "127.0.0.1:$proxy" "<local>"
+  check "Internet Settings name a proxy, <local> bypassed" internet_settings 3 "127.0.0.1:$proxy" "<local>"
   secure_fetch proxy "http://127.0.0.1:$port/one.bin=saved" "$s/two.bin=saved" \
     "http://localhost:$port/two.bin=saved"
   check "proxy: a plain request goes to the proxy naming the server" \
@@ -171,9 +175,11 @@ secure_cases() {
 
   # --- a proxy for https only, and a bypass pattern --------------------------
   : >"$work/tinyproxy.log"
-  internet_settings 3 "https=127.0.0.1:$proxy" "*.0.0.1:$expired;localhost"
+  check "Internet Settings name a proxy for https only, and a bypass list" \
+    internet_settings 3 "https=127.0.0.1:$proxy" "*.0.0.1:$expired;localhost"
   secure_fetch per-scheme "http://127.0.0.1:$port/one.bin=saved" "$s/one.bin=saved" \
-    "https://localhost:$good/two.bin=saved" "https://127.0.0.1:$expired/two.bin=12037"
+    "https://localhost:$good/two.bin=saved" "https://127.0.0.1:$expired/two.bin=12037" \
+    "https://127.0.0.1:$self/two.bin=403"
   check "per scheme: plain http goes direct without an http= entry" test -z "$(proxied | grep '^GET')"
   check "per scheme: https goes through the https= proxy" grep -qx "CONNECT 127.0.0.1:$good HTTP/1.1" <(proxied)
   check "per scheme: the bypass list's name and pattern with a port go direct" \
@@ -183,7 +189,7 @@ secure_cases() {
   : >"$work/tinyproxy.log"
   printf '%s\n' 'function FindProxyForURL(url, host) {' '  if (host == "localhost") return "DIRECT";' \
     "  return \"PROXY 127.0.0.1:$proxy\";" '}' >"$www/proxy.pac"
-  internet_settings 5 "" "" "http://127.0.0.1:$port/proxy.pac"
+  check "Internet Settings name an auto-config script" internet_settings 5 "" "" "http://127.0.0.1:$port/proxy.pac"
   secure_fetch script "http://127.0.0.1:$port/one.bin=saved" "$s/two.bin=saved" "https://localhost:$good/one.bin=saved"
   check "script: a plain request goes to the script's proxy" \
     grep -qx "GET http://127.0.0.1:$port/one.bin HTTP/1.1" <(proxied)
@@ -192,13 +198,12 @@ secure_cases() {
 
   # --- no proxy in Internet Settings: the environment's -----------------------
   : >"$work/tinyproxy.log"
-  internet_settings 1 "" ""
+  check "Internet Settings hold no proxy" internet_settings 1 "" ""
   http_proxy=http://127.0.0.1:$proxy no_proxy=localhost secure_fetch environment \
     "http://127.0.0.1:$port/two.bin=saved" "http://localhost:$port/one.bin=saved"
   check "environment: http_proxy is followed when Internet Settings name no proxy" \
     grep -qx "GET http://127.0.0.1:$port/two.bin HTTP/1.1" <(proxied)
   check "environment: no_proxy is followed" test -z "$(proxied | grep localhost)"
-  internet_settings 1 "" ""
 }
 
 secure_stop() {
@@ -208,5 +213,5 @@ secure_stop() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  secure_nginx_pid= tinyproxy_pid=
+  secure_nginx_pid='' tinyproxy_pid=''
 }
