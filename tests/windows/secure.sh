@@ -33,14 +33,16 @@ secure_prepare() {
 
 # Runs fetch.js with the cases given, into a folder of its own.
 secure_fetch() { # label case...
-  local label=$1 folder=$work/secure-$1
+  local label=$1 folder=$work/secure-$1 began
   shift
   mkdir -p "$folder"
+  began=$(date +%s)
   VINTREL_FOLDER_ANSWER=$(windows_path "$folder") timeout 180 "$wine" cscript //nologo \
     "$(windows_path "$work/fetch.js")" "$(windows_path "$folder")" "$@" 2>&1 | tr -d '\r' >"$work/fetch-$label.out" || true
   { grep -v "^wine: " "$work/fetch-$label.out" || true; } | sed "s/^\(ok\|not ok\) - /\1 - $label: /" | tee "$work/fetch-$label.counted"
   count "$work/fetch-$label.counted"
   grep -q '^# end of fetch.js' "$work/fetch-$label.out" || fail "fetch.js ($label) ran to its end"
+  echo "# $label: $# cases in $(($(date +%s) - began)) s"
 }
 
 # The request lines tinyproxy read.
@@ -98,50 +100,70 @@ secure_cases() {
   head -c 1000000 /dev/urandom >"$sroot/slow/big.bin"
   head -c 250000 /dev/urandom >"$www/mirrored.bin"
   cp "$www/mirrored.bin" "$sroot/mirror/mirrored.bin"
-  local ports=() p
-  while [ ${#ports[@]} -lt 6 ]; do
-    p=$((20000 + RANDOM % 40000))
-    port_busy "$p" || [[ " ${ports[*]} " == *" $p "* ]] || ports+=("$p")
-  done
-  local good=${ports[0]} wrong=${ports[1]} expired=${ports[2]} self=${ports[3]} redirect=${ports[4]} proxy=${ports[5]}
-  {
-    echo "daemon off; master_process off; worker_processes 1;"
-    [ "$(id -u)" = 0 ] && echo "user root;"
-    echo "error_log $work/secure-error.log warn; pid $work/secure-nginx.pid;"
-    echo "events { worker_connections 64; }"
-    echo "http {"
-    for t in client_body proxy fastcgi uwsgi scgi; do echo "  ${t}_temp_path $work/secure_${t}_temp;"; done
-    # shellcheck disable=SC2016
-    printf '  log_format secure "$server_port|$request|$status|$http_range|$ssl_protocol";\n'
-    echo "  access_log $work/secure-access.log secure;"
-    echo "  default_type application/octet-stream;"
-    for pair in "$good:server" "$wrong:wrong-name" "$expired:expired" "$self:self-signed"; do
-      echo "  server { listen 127.0.0.1:${pair%%:*} ssl; root $sroot;"
-      echo "    ssl_certificate $tls/${pair#*:}-chain.pem; ssl_certificate_key $tls/${pair#*:}.key;"
-      echo "    location /slow/ { limit_rate 200k; } }"
+  # The ports are picked before the servers bind them: another process may
+  # take one in between, so a start that fails tries other ports.
+  local ports=() p good wrong expired self redirect proxy up=0 attempt
+  for attempt in 1 2 3 4 5; do
+    ports=()
+    while [ ${#ports[@]} -lt 6 ]; do
+      p=$((20000 + RANDOM % 40000))
+      port_busy "$p" || [[ " ${ports[*]} " == *" $p "* ]] || ports+=("$p")
     done
-    echo "  server { listen 127.0.0.1:$redirect; return 302 https://127.0.0.1:$good\$request_uri; }"
-    echo "}"
-  } >"$work/secure-nginx.conf"
-  # Tunnels reach the good server only: one to another port is refused.
-  printf '%s\n' "Port $proxy" 'Listen 127.0.0.1' 'Timeout 30' 'MaxClients 50' 'Allow 127.0.0.1' 'DisableViaHeader Yes' \
-    "ConnectPort $good" \
-    'LogLevel Info' "LogFile \"$work/tinyproxy.log\"" "PidFile \"$work/tinyproxy.pid\"" >"$work/tinyproxy.conf"
-  "$nginx_bin" -p "$work/" -c "$work/secure-nginx.conf" -e "$work/secure-error.log" </dev/null >>"$work/nginx.out" 2>&1 &
-  secure_nginx_pid=$!
-  tinyproxy -d -c "$work/tinyproxy.conf" </dev/null >"$work/tinyproxy.out" 2>&1 &
-  tinyproxy_pid=$!
-  local up=0
-  for _ in $(seq 1 250); do
-    if port_busy "$good" && port_busy "$redirect" && port_busy "$proxy"; then up=1 && break; fi
-    sleep 0.02
+    good=${ports[0]} wrong=${ports[1]} expired=${ports[2]} self=${ports[3]} redirect=${ports[4]} proxy=${ports[5]}
+    {
+      echo "daemon off; master_process off; worker_processes 1;"
+      [ "$(id -u)" = 0 ] && echo "user root;"
+      echo "error_log $work/secure-error.log warn; pid $work/secure-nginx.pid;"
+      echo "events { worker_connections 64; }"
+      echo "http {"
+      for t in client_body proxy fastcgi uwsgi scgi; do echo "  ${t}_temp_path $work/secure_${t}_temp;"; done
+      # shellcheck disable=SC2016
+      printf '  log_format secure "$server_port|$request|$status|$http_range|$ssl_protocol";\n'
+      echo "  access_log $work/secure-access.log secure;"
+      echo "  default_type application/octet-stream;"
+      for pair in "$good:server" "$wrong:wrong-name" "$expired:expired" "$self:self-signed"; do
+        echo "  server { listen 127.0.0.1:${pair%%:*} ssl; root $sroot;"
+        echo "    ssl_certificate $tls/${pair#*:}-chain.pem; ssl_certificate_key $tls/${pair#*:}.key;"
+        echo "    location /slow/ { limit_rate 200k; } }"
+      done
+      echo "  server { listen 127.0.0.1:$redirect; return 302 https://127.0.0.1:$good\$request_uri; }"
+      echo "}"
+    } >"$work/secure-nginx.conf"
+    # Tunnels reach the good server only: one to another port is refused.
+    printf '%s\n' "Port $proxy" 'Listen 127.0.0.1' 'Timeout 30' 'MaxClients 50' 'Allow 127.0.0.1' \
+      'DisableViaHeader Yes' "ConnectPort $good" 'LogLevel Info' "LogFile \"$work/tinyproxy.log\"" \
+      "PidFile \"$work/tinyproxy.pid\"" >"$work/tinyproxy.conf"
+    "$nginx_bin" -p "$work/" -c "$work/secure-nginx.conf" -e "$work/secure-error.log" </dev/null \
+      >>"$work/nginx.out" 2>&1 &
+    secure_nginx_pid=$!
+    tinyproxy -d -c "$work/tinyproxy.conf" </dev/null >"$work/tinyproxy.out" 2>&1 &
+    tinyproxy_pid=$!
+    for _ in $(seq 1 250); do
+      if ! kill -0 "$secure_nginx_pid" 2>/dev/null || ! kill -0 "$tinyproxy_pid" 2>/dev/null; then break; fi
+      if port_busy "$good" && port_busy "$redirect" && port_busy "$proxy"; then up=1 && break; fi
+      sleep 0.02
+    done
+    # Bound by the servers themselves, not by someone else in between.
+    sleep 0.1
+    if [ "$up" = 1 ] && kill -0 "$secure_nginx_pid" 2>/dev/null && kill -0 "$tinyproxy_pid" 2>/dev/null; then
+      break
+    fi
+    up=0
+    echo "# attempt $attempt to start nginx over https and tinyproxy failed"
+    tail -n 3 "$work/secure-error.log" "$work/tinyproxy.out" 2>/dev/null
+    secure_stop
   done
   if [ "$up" = 0 ]; then
     fail "nginx over https and tinyproxy start"
-    cat "$work/secure-error.log" "$work/tinyproxy.out" 2>/dev/null | tail -n 20
     return
   fi
   local s=https://127.0.0.1:$good
+  # Every case below needs both servers; one that stopped says why.
+  alive() {
+    kill -0 "$secure_nginx_pid" 2>/dev/null && kill -0 "$tinyproxy_pid" 2>/dev/null && return
+    fail "nginx over https and tinyproxy are still running ($1)"
+    tail -n 5 "$work/secure-error.log" "$work/nginx.out" "$work/tinyproxy.out" 2>/dev/null
+  }
 
   # --- https, straight to the servers --------------------------------------
   secure_fetch https "$s/one.bin=saved" "https://localhost:$good/two.bin=saved" \
@@ -161,6 +183,8 @@ secure_cases() {
   check "https: the paused file was resumed with a range" \
     grep -qE "^$good\|GET /slow/big.bin HTTP/1.1\|206\|bytes=[1-9][0-9]*-" "$work/secure-access.log"
   echo "# TLS agreed under Wine: $(cut -d'|' -f5 "$work/secure-access.log" | grep . | sort | uniq -c | tr -s ' \n' ' ')"
+
+  alive "https"
 
   # --- a fixed proxy from Internet Settings, with <local> bypassed ----------
   check "Internet Settings name a proxy, <local> bypassed" internet_settings 3 "127.0.0.1:$proxy" "<local>"
@@ -195,6 +219,8 @@ secure_cases() {
     grep -qx "GET http://127.0.0.1:$port/one.bin HTTP/1.1" <(proxied)
   check "script: https goes through the script's proxy" grep -qx "CONNECT 127.0.0.1:$good HTTP/1.1" <(proxied)
   check "script: what the script sends DIRECT goes direct" test -z "$(proxied | grep localhost)"
+
+  alive "proxies"
 
   # --- no proxy in Internet Settings: the environment's -----------------------
   : >"$work/tinyproxy.log"

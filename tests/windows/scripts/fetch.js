@@ -19,6 +19,7 @@ for (var k = 1; k < args.length; ++k) {
   var at = args(k).lastIndexOf("="), url = args(k).substring(0, at), want = args(k).substring(at + 1);
   var mirror = url.indexOf("|") < 0 ? "" : url.substring(url.indexOf("|") + 1);
   if (mirror != "") url = url.substring(0, url.indexOf("|"));
+  var began = new Date().getTime();
   var c = new ActiveXObject("Vintrel.UserControl1");
   h.Clear();
   h.Watch(c);
@@ -55,5 +56,6 @@ for (var k = 1; k < args.length; ++k) {
   }
   h.Unwatch();
   c = null;
+  WScript.Echo("# " + url + " took " + (new Date().getTime() - began) + " ms");
 }
 WScript.Echo("# end of fetch.js");
