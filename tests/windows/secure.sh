@@ -1,5 +1,5 @@
 # The https and proxy cases of tests/windows/run, sourced by it (which
-# gives $wine, $work, $build, $nginx_bin, $port, $www and the helpers
+# gives $wine, $work, $build, $nginx_bin, $port, $www, $wow and the helpers
 # check, count, fail, run_wine, windows_path and port_busy, the first three
 # before secure_prepare).
 #
@@ -31,13 +31,14 @@ secure_prepare() {
   internet_settings 1 "" "" || echo "tests/windows/run: cannot write the prefix's Internet Settings" >&2
 }
 
-# Runs fetch.js with the cases given, into a folder of its own.
+# Runs fetch.js with the cases given, into a folder of its own, under the
+# script host $secure_host (the 64-bit cscript by default).
 secure_fetch() { # label case...
   local label=$1 folder=$work/secure-$1 began
   shift
   mkdir -p "$folder"
   began=$(date +%s)
-  VINTREL_FOLDER_ANSWER=$(windows_path "$folder") timeout 180 "$wine" cscript //nologo \
+  VINTREL_FOLDER_ANSWER=$(windows_path "$folder") timeout 180 "$wine" "${secure_host:-cscript}" //nologo \
     "$(windows_path "$work/fetch.js")" "$(windows_path "$folder")" "$@" 2>&1 | tr -d '\r' >"$work/fetch-$label.out" || true
   { grep -v "^wine: " "$work/fetch-$label.out" || true; } | sed "s/^\(ok\|not ok\) - /\1 - $label: /" | tee "$work/fetch-$label.counted"
   count "$work/fetch-$label.counted"
@@ -196,6 +197,14 @@ secure_cases() {
   check "proxy: a name without a dot goes direct under <local>" test -z "$(proxied | grep localhost)"
   check "proxy: the tunnelled file is the server's, byte for byte" cmp -s "$sroot/two.bin" "$work/secure-proxy/two.bin"
   check "proxy: the proxied file is the server's, byte for byte" cmp -s "$www/one.bin" "$work/secure-proxy/one.bin"
+
+  # --- the same from the 32-bit script host and DLL ----------------------------
+  : >"$work/tinyproxy.log"
+  secure_host="$wow\\cscript.exe" secure_fetch proxy-32 "$s/one.bin=saved" "http://127.0.0.1:$port/two.bin=saved"
+  check "32-bit: https goes through a CONNECT tunnel" grep -qx "CONNECT 127.0.0.1:$good HTTP/1.1" <(proxied)
+  check "32-bit: a plain request goes to the proxy naming the server" \
+    grep -qx "GET http://127.0.0.1:$port/two.bin HTTP/1.1" <(proxied)
+  check "32-bit: the tunnelled file is the server's, byte for byte" cmp -s "$sroot/one.bin" "$work/secure-proxy-32/one.bin"
 
   # --- a proxy for https only, and a bypass pattern --------------------------
   : >"$work/tinyproxy.log"

@@ -39,7 +39,14 @@ for (var k = 1; k < args.length; ++k) {
   }
   var detail = "";
   if (want == "resumed") {
-    var flowing = h.WaitFor("OnStatusChange(Downloading)", 30000);
+    // Paused once some of the body is on disk, so that there is a part to
+    // resume whatever the machine's speed.
+    var flowing = h.WaitFor("OnStatusChange(Downloading)", 30000), fs = new ActiveXObject("Scripting.FileSystemObject");
+    for (var waited = 0; flowing && waited < 30000; waited += 50) {
+      var part = c.DownloadFiles(1).localfilename;
+      if (fs.FileExists(part) && fs.GetFile(part).Size > 0) break;
+      h.Wait(50);
+    }
     c.PauseQueue();
     detail = h.Events();
     h.Clear();
