@@ -6,6 +6,7 @@
 #include "com/unknown.hpp"
 #include "platform/event_loop.hpp"
 #include "platform/windows/folder_dialog.hpp"
+#include "platform/windows/user_proxy.hpp"
 
 namespace vintrel::com {
 
@@ -13,7 +14,9 @@ namespace {
 
 class LoopApartment final : public Apartment {
  public:
-  LoopApartment() : platform_(loop_), dialog_(loop_) {}
+  // Each thread's controls go through the user's proxy as Internet
+  // Settings give it when the thread's first control is made.
+  LoopApartment() : platform_(loop_, nullptr, {}, {}, platform::user_proxy_settings()), dialog_(loop_) {}
 
   platform::Platform& platform() override { return platform_; }
   platform::FolderDialog* folder_dialog() override { return &dialog_; }

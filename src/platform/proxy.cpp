@@ -155,6 +155,7 @@ bool NoProxy::matches(std::string_view host, std::int32_t port) const {
 }
 
 const ProxyServer* ProxySettings::route(std::string_view host, std::int32_t port, bool secure) const {
+  if (finder) return finder->find(host, port, secure);
   const std::optional<ProxyServer>& proxy = secure ? https : http;
   if (!proxy || direct.matches(host, port)) return nullptr;
   return &*proxy;
@@ -191,6 +192,107 @@ std::optional<ProxySettings> read_proxy_settings(const ProxyOptions& options,
   const std::string list = options.no_proxy ? *options.no_proxy : variable({"no_proxy", "NO_PROXY"}).first;
   settings.direct = NoProxy(list);
   return settings;
+}
+
+namespace {
+
+// "host[:port]" of one Windows list entry, or nothing when it is not a
+// plain HTTP proxy's.
+std::optional<ProxyServer> windows_entry(std::string_view text) {
+  if (const auto scheme_end = text.find("://"); scheme_end != std::string_view::npos) {
+    if (text::lower_ascii(text.substr(0, scheme_end)) != "http") return std::nullopt;
+    text.remove_prefix(scheme_end + 3);
+  }
+  text = text.substr(0, text.find('/'));
+  if (text.find('@') != std::string_view::npos) return std::nullopt;
+  const auto server = http::split_authority(text);
+  if (!server || server->host.empty()) return std::nullopt;
+  // Windows' default port, where curl's (which parse_proxy_url follows)
+  // is 1080.
+  std::string ignored;
+  return parse_proxy_url(http::bracketed(server->host) + ":" + server->port.value_or("80"), ignored);
+}
+
+std::vector<std::string_view> windows_list_items(std::string_view list) {
+  std::vector<std::string_view> items;
+  std::size_t start = 0;
+  while (start < list.size()) {
+    const auto end = std::min(list.find_first_of("; \t\r\n,", start), list.size());
+    if (end > start) items.push_back(list.substr(start, end - start));
+    start = end + 1;
+  }
+  return items;
+}
+
+// Glob matching with "*" for any run of characters, over lowered text.
+bool glob(std::string_view pattern, std::string_view text) {
+  std::size_t p = 0;
+  std::size_t t = 0;
+  std::size_t star = std::string_view::npos;
+  std::size_t resume = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (p < pattern.size() && pattern[p] == text[t]) {
+      ++p;
+      ++t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+std::optional<ProxyServer> pick_windows_proxy(std::string_view list, bool secure) {
+  const std::string_view wanted = secure ? "https" : "http";
+  std::optional<ProxyServer> for_all;
+  for (const std::string_view item : windows_list_items(list)) {
+    const auto equals = item.find('=');
+    if (equals == std::string_view::npos) {
+      if (!for_all) for_all = windows_entry(item);
+      continue;
+    }
+    if (text::lower_ascii(item.substr(0, equals)) != wanted) continue;
+    if (auto proxy = windows_entry(item.substr(equals + 1))) return proxy;
+  }
+  return for_all;
+}
+
+ProxyBypass::ProxyBypass(std::string_view list) {
+  for (std::string_view item : windows_list_items(list)) {
+    std::string lowered = text::lower_ascii(item);
+    if (lowered == "<local>") {
+      local_ = true;
+      continue;
+    }
+    // Other tokens in angle brackets ("<-loopback>") name no host.
+    if (lowered.starts_with('<')) continue;
+    std::string_view pattern = lowered;
+    if (const auto scheme_end = pattern.find("://"); scheme_end != std::string_view::npos) {
+      pattern.remove_prefix(scheme_end + 3);
+    }
+    const auto server = http::split_authority(pattern);
+    if (!server || server->host.empty()) continue;
+    Entry entry;
+    if (server->port && !(entry.port = http::read_port(*server->port))) continue;
+    entry.pattern = server->host;
+    entries_.push_back(std::move(entry));
+  }
+}
+
+bool ProxyBypass::matches(std::string_view host, std::int32_t port) const {
+  const std::string name = text::lower_ascii(unbracketed(host));
+  if (local_ && name.find('.') == std::string::npos && !http::is_ipv6_literal(name)) return true;
+  return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& entry) {
+    return (!entry.port || *entry.port == port) && glob(entry.pattern, name);
+  });
 }
 
 const ProxyServer* Platform::proxy_for(std::string_view, std::int32_t, bool) const { return nullptr; }

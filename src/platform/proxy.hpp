@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,14 +66,59 @@ class NoProxy {
   std::vector<Entry> entries_;
 };
 
+/// A source that decides the proxy server by server, such as the Windows
+/// user's settings, whose auto-config script may answer differently for
+/// each. Used from one thread (the platform's loop) only.
+class ProxyFinder {
+ public:
+  virtual ~ProxyFinder() = default;
+  /// The proxy for a connection to `host`:`port`, or null to go direct.
+  /// The answer stays valid, and the same, for the finder's life: a
+  /// request composed for a proxy must go out through that proxy.
+  virtual const ProxyServer* find(std::string_view host, std::int32_t port, bool secure) = 0;
+};
+
 /// Which proxy each connection goes through.
 struct ProxySettings {
   std::optional<ProxyServer> http;   // for http:// servers
   std::optional<ProxyServer> https;  // for https:// servers, through a CONNECT tunnel
   NoProxy direct;
+  /// When set, decides instead of the three above.
+  std::shared_ptr<ProxyFinder> finder;
 
   /// The proxy for a connection to `host`:`port`, or null to go direct.
   const ProxyServer* route(std::string_view host, std::int32_t port, bool secure) const;
+};
+
+/// The proxy a Windows proxy list names for http or https servers:
+/// "host:port" for every scheme, or "http=host:port;https=host:port"
+/// (Internet Settings' per-scheme form; auto-config answers list servers
+/// to try in turn, of which the first is taken). An entry for the scheme
+/// itself wins over one for every scheme; the port defaults to 80, as
+/// Windows' does. Nothing when the list names no HTTP proxy for the scheme
+/// (a SOCKS entry names none).
+std::optional<ProxyServer> pick_windows_proxy(std::string_view list, bool secure);
+
+/// The bypass list of Windows' Internet Settings: entries separated by ";"
+/// (or "," or blanks), each a host pattern in which "*" stands for any run
+/// of characters ("*.example.org", "10.*"), optionally with ":port", or
+/// "<local>" for every name without a dot. Letter case does not count. As
+/// with WinHTTP, loopback is not bypassed unless listed.
+class ProxyBypass {
+ public:
+  ProxyBypass() = default;
+  explicit ProxyBypass(std::string_view list);
+  /// True when a connection to `host` (a name, or an address with or
+  /// without brackets) on `port` goes direct.
+  bool matches(std::string_view host, std::int32_t port) const;
+
+ private:
+  struct Entry {
+    std::string pattern;  // lowered
+    std::optional<std::int32_t> port;
+  };
+  bool local_ = false;
+  std::vector<Entry> entries_;
 };
 
 /// What a command line says about proxies; each, when given, wins over the

@@ -308,9 +308,9 @@ void SocketConnection::start_handshake(std::uint64_t gen) {
     fail(tls_err::channel_error, context == nullptr ? trust.error() : ec.message());
     return;
   }
-  // The module runs over descriptors; Windows builds have no module. The
-  // port is the server's, checked when the connection began.
-  tls_ = context->open(static_cast<int>(socket_.native_handle()), host_, static_cast<std::uint16_t>(server_port_));
+  // The port is the server's, checked when the connection began.
+  tls_ = context->open(static_cast<tls::NativeSocket>(socket_.native_handle()), host_,
+                       static_cast<std::uint16_t>(server_port_));
   if (!tls_) {
     fail(tls_err::channel_error, "TLS handshake failed: no session (" + host_ + ")");
     return;

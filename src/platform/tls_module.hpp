@@ -1,13 +1,14 @@
 #pragma once
-// The secure layer of socket elements. It lives in a module of its own,
-// libvintrel_tls.so, loaded on the first secure connection: OpenSSL's
+// The secure layer of socket elements. On Linux it lives in a module of its
+// own, libvintrel_tls.so, loaded on the first secure connection: OpenSSL's
 // libraries cost a run about 2 MiB of memory just by being mapped, and most
-// runs fetch plain http only.
+// runs fetch plain http only. On Windows it is the system's Schannel, which
+// every Windows has, built into the platform layer.
 //
-// The module runs OpenSSL straight over the connected socket's descriptor,
-// which the caller has made non-blocking; the caller waits for the
-// readiness a step asks for and calls the step again. Nothing here is Asio's
-// or OpenSSL's, so the module and its caller share only these types.
+// A session runs straight over the connected socket, which the caller has
+// made non-blocking; the caller waits for the readiness a step asks for and
+// calls the step again. Nothing here is Asio's, OpenSSL's or Schannel's, so
+// a session and its caller share only these types.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,14 @@
 #include "platform/sockets.hpp"
 
 namespace vintrel::platform::tls {
+
+/// A connected socket as the system names it: a descriptor, or on Windows
+/// a Winsock SOCKET, which is pointer-sized.
+#ifdef _WIN32
+using NativeSocket = std::uintptr_t;
+#else
+using NativeSocket = int;
+#endif
 
 /// What one step of a session came to.
 struct Outcome {
@@ -29,7 +38,8 @@ struct Outcome {
   };
   Kind kind = Kind::done;
   std::size_t count = 0;
-  /// The errno when the network broke under the session, else 0.
+  /// The errno (on Windows, the Winsock error) when the network broke under
+  /// the session, else 0.
   int system_error = 0;
   /// Otherwise the socket error number, and what went wrong when the
   /// number's usual text does not say it.
@@ -37,7 +47,7 @@ struct Outcome {
   std::string description;
 };
 
-/// One secure connection over a connected descriptor it does not own.
+/// One secure connection over a connected socket it does not own.
 class Session {
  public:
   virtual ~Session() = default;
@@ -76,11 +86,11 @@ class Session {
 class Context {
  public:
   virtual ~Context() = default;
-  /// A client session over `fd` for the server named `host` (a name or an
+  /// A client session over `socket` for the server named `host` (a name or an
   /// IP literal without brackets) on `port`, checked as the options say.
   /// Through a proxy's tunnel, `host` and `port` are still the server's:
   /// together they choose which kept session is offered.
-  virtual std::unique_ptr<Session> open(int fd, const std::string& host, std::uint16_t port) = 0;
+  virtual std::unique_ptr<Session> open(NativeSocket socket, const std::string& host, std::uint16_t port) = 0;
 };
 
 /// The module's one entry point: a context for `options`, or null with the

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <string>
 
 namespace vintrel::platform {
@@ -163,6 +164,87 @@ TEST(ProxySettings, CommandLineWinsOverTheEnvironment) {
   EXPECT_EQ(error.find("secret"), std::string::npos);
   EXPECT_FALSE(read_proxy_settings({.proxy = "ftp://h", .no_proxy = {}}, Environment{}.lookup(), error));
   EXPECT_EQ(error.rfind("--proxy: ", 0), 0u) << error;
+}
+
+// Internet Settings' proxy lists, and what auto-config scripts answer.
+TEST(WindowsProxyList, PicksTheSchemesEntryElseTheOneForEveryScheme) {
+  struct Row {
+    std::string_view list;
+    std::string http;
+    std::string https;
+  };
+  const Row rows[] = {
+      {"proxy.example:3128", "proxy.example:3128", "proxy.example:3128"},
+      {"proxy.example", "proxy.example:80", "proxy.example:80"},
+      {"http://Proxy.Example:8080/", "Proxy.Example:8080", "Proxy.Example:8080"},
+      {"http=h1:1;https=h2:2;ftp=h3:3", "h1:1", "h2:2"},
+      {"HTTPS=h2:2; http=h1:1", "h1:1", "h2:2"},
+      {"http=h1:1", "h1:1", "direct"},
+      {"socks=s:1080", "direct", "direct"},
+      {"socks=s:1080;https=h2:2", "direct", "h2:2"},
+      {"every:9;https=h2:2", "every:9", "h2:2"},
+      {"first:1;second:2", "first:1", "first:1"},
+      {"https://secure:443;plain:8", "plain:8", "plain:8"},
+      {"[::1]:3128", "[::1]:3128", "[::1]:3128"},
+      {"fd00::1", "[fd00::1]:80", "[fd00::1]:80"},
+      {"https=h:port", "direct", "direct"},
+      {"", "direct", "direct"},
+  };
+  for (const Row& row : rows) {
+    const auto http = pick_windows_proxy(row.list, false);
+    const auto https = pick_windows_proxy(row.list, true);
+    EXPECT_EQ(http ? http->label() : "direct", row.http) << row.list;
+    EXPECT_EQ(https ? https->label() : "direct", row.https) << row.list;
+  }
+}
+
+TEST(WindowsProxyBypass, MatchesPatternsLocalNamesAndPorts) {
+  struct Row {
+    std::string_view list;
+    std::string_view host;
+    std::int32_t port;
+    bool direct;
+  };
+  const Row rows[] = {
+      {"<local>", "intranet", 80, true},
+      {"<local>", "files.example.org", 80, false},
+      {"<local>", "127.0.0.1", 80, false},
+      {"<local>", "[::1]", 80, false},
+      {"*.example.org", "files.example.org", 80, true},
+      {"*.example.org", "FILES.Example.ORG", 80, true},
+      {"*.example.org", "example.org", 80, false},
+      {"example.org", "example.org", 80, true},
+      {"example.org", "files.example.org", 80, false},
+      {"10.*", "10.1.2.3", 80, true},
+      {"10.*", "110.1.2.3", 80, false},
+      {"*.0.0.1:8443", "127.0.0.1", 8443, true},
+      {"*.0.0.1:8443", "127.0.0.1", 443, false},
+      {"[::1]:8080", "[::1]", 8080, true},
+      {"http://files.*", "files.example.org", 80, true},
+      {"a.test; b.test,c.test\tlocalhost", "localhost", 80, true},
+      {"a.test;b.test", "c.test", 80, false},
+      {"<-loopback>", "127.0.0.1", 80, false},
+      {"", "example.org", 80, false},
+      {"*", "anything.test", 80, true},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(ProxyBypass(row.list).matches(row.host, row.port), row.direct) << row.list << " " << row.host;
+  }
+}
+
+// A finder decides instead of the fixed proxies and the no_proxy list.
+TEST(ProxySettings, AFinderDecidesForEachServer) {
+  struct ByName final : ProxyFinder {
+    ProxyServer proxy = parsed("found:8");
+    const ProxyServer* find(std::string_view host, std::int32_t, bool secure) override {
+      return host == "far.test" && secure ? &proxy : nullptr;
+    }
+  };
+  ProxySettings s = settings(Environment{{{"http_proxy", "p1:1"}, {"https_proxy", "p3:3"}}});
+  s.finder = std::make_shared<ByName>();
+  EXPECT_EQ(route_of(s, "far.test", 443, true), "found:8");
+  EXPECT_EQ(route_of(s, "far.test", 80, false), "direct");
+  EXPECT_EQ(route_of(s, "near.test", 443, true), "direct");
 }
 
 }  // namespace

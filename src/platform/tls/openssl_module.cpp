@@ -340,7 +340,7 @@ class OpenSslContext final : public Context {
   OpenSslContext(const OpenSslContext&) = delete;
   OpenSslContext& operator=(const OpenSslContext&) = delete;
 
-  std::unique_ptr<Session> open(int fd, const std::string& host, std::uint16_t port) override {
+  std::unique_ptr<Session> open(NativeSocket fd, const std::string& host, std::uint16_t port) override {
     SSL* ssl = SSL_new(context_);
     if (ssl == nullptr) return nullptr;
     auto session = std::make_unique<OpenSslSession>(ssl, cache_, host, port, verify_);

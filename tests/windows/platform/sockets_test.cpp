@@ -22,10 +22,12 @@ namespace vintrel::windows_tests {
 namespace {
 
 // A listener on a free loopback port that serves one connection on its own
-// thread: it reads until a blank line, answers with `reply`, and closes.
+// thread: it reads until a blank line (or, for a client that sends none,
+// what its first read brings), answers with `reply`, and closes.
 class OneShotServer {
  public:
-  explicit OneShotServer(std::string reply) : reply_(std::move(reply)) {
+  explicit OneShotServer(std::string reply, bool whole_request = true)
+      : reply_(std::move(reply)), whole_request_(whole_request) {
     listener_ = listen_on_loopback(1, port_);
     thread_ = std::thread([this] { serve(); });
   }
@@ -50,6 +52,7 @@ class OneShotServer {
       const int got = recv(peer, buffer, sizeof buffer, 0);
       if (got <= 0) break;
       request_.append(buffer, static_cast<std::size_t>(got));
+      if (!whole_request_) break;
     }
     std::size_t sent = 0;
     while (sent < reply_.size()) {
@@ -63,6 +66,7 @@ class OneShotServer {
   }
 
   std::string reply_;
+  bool whole_request_;
   SOCKET listener_ = INVALID_SOCKET;
   int port_ = 0;
   std::string request_;
@@ -182,11 +186,11 @@ TEST(WindowsSockets, ARefusedConnectionIsError10061AsOnLinux) {
   EXPECT_FALSE(recorder.foreign_thread);
 }
 
-TEST(WindowsSockets, APortOutOfRangeFailsLaterWith10049AndHttpsIsNotOffered) {
+TEST(WindowsSockets, APortOutOfRangeFailsLaterWith10049AndHttpsIsOffered) {
   platform::EventLoop loop;
   platform::AsioPlatform machine(loop);
-  // No TLS in this build: the control refuses https URLs.
-  EXPECT_FALSE(machine.offers_tls());
+  // Schannel is part of every Windows: the control takes https URLs.
+  EXPECT_TRUE(machine.offers_tls());
   auto array = machine.make_socket_array();
   Recorder recorder(*array);
   array->set_events(&recorder);
@@ -195,6 +199,36 @@ TEST(WindowsSockets, APortOutOfRangeFailsLaterWith10049AndHttpsIsNotOffered) {
   EXPECT_TRUE(recorder.events.empty());
   ASSERT_TRUE(pump_until([&] { return recorder.error_number != 0; }));
   EXPECT_EQ(recorder.error_number, 10049);
+}
+
+// A secure connection to a server that does not answer in TLS: one that
+// answers in plain HTTP will say the same again, so it stops the transfer;
+// one that hangs up is the network's doing and is tried again.
+TEST(WindowsSockets, AHandshakeWithAServerThatSpeaksNoTlsFailsAsOnLinux) {
+  struct Row {
+    std::string reply;
+    bool tls_failure;
+  };
+  const Row rows[] = {
+      {"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n", true},
+      {"", false},
+  };
+  for (const Row& row : rows) {
+    OneShotServer server(row.reply, false);
+    platform::EventLoop loop;
+    platform::AsioPlatform machine(loop);
+    auto array = machine.make_socket_array();
+    Recorder recorder(*array);
+    array->set_events(&recorder);
+    array->Load(1);
+    array->Connect(1, "127.0.0.1", server.port(), true);
+    ASSERT_TRUE(pump_until([&] { return recorder.error_number != 0; }, std::chrono::seconds(30))) << row.reply;
+    EXPECT_EQ(recorder.events, std::vector<std::string>{"error"}) << row.reply;
+    EXPECT_EQ(platform::is_tls_failure(recorder.error_number), row.tls_failure) << recorder.error_number;
+    EXPECT_EQ(recorder.error_number == platform::tls_err::channel_error, row.tls_failure);
+    // The client spoke first, as TLS does: its hello reached the server.
+    EXPECT_EQ(server.request().substr(0, 1), "\x16") << row.reply;
+  }
 }
 
 }  // namespace
