@@ -101,7 +101,8 @@ using SessionRef = std::unique_ptr<SSL_SESSION, SessionFree>;
 // new ticket, and a server that takes early data refuses it a second time
 // (its guard against replays). So a server keeps up to `per_server` of
 // them, one for each connection a queue may open to it at once, and each
-// is taken when offered, but the last; every handshake brings new ones. Each session
+// is taken when offered, but the last of a server that takes no early
+// data; every handshake brings new ones. Each session
 // holds the server's certificates, so there are at most `limit` in all,
 // those of the server used longest ago going first. One thread only, as
 // the context.
@@ -124,8 +125,10 @@ class SessionCache {
     Entry& newest = entries_.back();
     // The last ticket is offered again rather than nothing: most servers
     // take it twice, and one that does not makes the full handshake that
-    // offering nothing would have made anyway.
-    const bool last = static_cast<std::size_t>(first) + 1 == entries_.size();
+    // offering nothing would have made anyway. Not one that allows early
+    // data: two connections sending early data under one session fail.
+    const bool last = static_cast<std::size_t>(first) + 1 == entries_.size() &&
+                      SSL_SESSION_get_max_early_data(newest.session.get()) == 0;
     if (!single_use(newest.session.get()) || last) {
       SSL_SESSION_up_ref(newest.session.get());
       return SessionRef(newest.session.get());
