@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/sockets.hpp"
 
@@ -47,6 +48,24 @@ struct Outcome {
   std::string description;
 };
 
+/// An outcome of `kind` with `count` bytes done.
+inline Outcome step(Outcome::Kind kind, std::size_t count = 0) {
+  Outcome out;
+  out.kind = kind;
+  out.count = count;
+  return out;
+}
+
+/// A failure with its socket error number and, when the number's usual
+/// text does not say it, a description.
+inline Outcome failed(std::int16_t number, std::string description = {}) {
+  Outcome out;
+  out.kind = Outcome::Kind::failed;
+  out.number = number;
+  out.description = std::move(description);
+  return out;
+}
+
 /// One secure connection over a connected socket it does not own.
 class Session {
  public:
@@ -66,11 +85,7 @@ class Session {
   /// How many bytes may go before the handshake; 0 when none may.
   virtual std::size_t early_data_limit() const { return 0; }
   /// Writes some of `from` as early data; called before handshake() only.
-  virtual Outcome write_early(const std::uint8_t* /*from*/, std::size_t /*size*/) {
-    Outcome out;
-    out.kind = Outcome::Kind::failed;
-    return out;
-  }
+  virtual Outcome write_early(const std::uint8_t* /*from*/, std::size_t /*size*/) { return failed(0); }
   /// After the handshake: true when the server refused the early data.
   virtual bool early_data_rejected() const { return false; }
   /// The protocol agreed on ("TLSv1.3"), shown to a user who asks what

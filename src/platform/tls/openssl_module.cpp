@@ -36,21 +36,6 @@ bool unexpected_eof() {
   return ERR_GET_LIB(code) == ERR_LIB_SSL && ERR_GET_REASON(code) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
 }
 
-Outcome step(Kind kind, std::size_t count = 0) {
-  Outcome out;
-  out.kind = kind;
-  out.count = count;
-  return out;
-}
-
-Outcome failed(std::int16_t number, std::string description = {}) {
-  Outcome out;
-  out.kind = Kind::failed;
-  out.number = number;
-  out.description = std::move(description);
-  return out;
-}
-
 // True when one of `dirs` (a ':'-separated list) holds an entry named as
 // OpenSSL's hashed lookup names them ("1a2b3c4d.0").
 bool holds_hashed_names(const std::string& dirs) {

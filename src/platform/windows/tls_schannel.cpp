@@ -53,21 +53,6 @@ constexpr DWORD ignore_name = 0x00001000;
 constexpr ULONG context_requests = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                    ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_USE_SUPPLIED_CREDS;
 
-Outcome step(Kind kind, std::size_t count = 0) {
-  Outcome out;
-  out.kind = kind;
-  out.count = count;
-  return out;
-}
-
-Outcome failed(std::int16_t number, std::string description = {}) {
-  Outcome out;
-  out.kind = Kind::failed;
-  out.number = number;
-  out.description = std::move(description);
-  return out;
-}
-
 // The network broke under the session: an ordinary socket error, retried.
 Outcome broken(int winsock_error) {
   Outcome out = failed(0);
@@ -324,8 +309,9 @@ class SchannelSession final : public Session {
  private:
   std::size_t pending() const { return end_ - begin_; }
 
-  // True when what has arrived can start a TLS record: a content type from
-  // 20 (change cipher spec) to 24 (heartbeat), then a major version of 3.
+  // True when what has arrived can start a TLS record: a record type from
+  // 20 to 24 (the handshake's, alerts, application data and the rest),
+  // then a major version of 3.
   bool looks_like_tls() const {
     const std::uint8_t type = in_[begin_];
     return type >= 20 && type <= 24 && (pending() < 2 || in_[begin_ + 1] == 3);
