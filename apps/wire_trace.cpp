@@ -63,7 +63,7 @@ class TracedArray final : public platform::SocketArray, platform::SocketEvents {
     return bytes;
   }
   std::int32_t BytesReceived(std::int32_t index) const override { return inner_->BytesReceived(index); }
-  std::string tls_version(std::int32_t index) const override { return inner_->tls_version(index); }
+  std::string tls_summary(std::int32_t index) const override { return inner_->tls_summary(index); }
 
  private:
   void on_connect(std::int16_t index) override { events()->on_connect(index); }
@@ -80,7 +80,7 @@ class TracedArray final : public platform::SocketArray, platform::SocketEvents {
     if (element.secure) {
       // Known once the handshake is over: always for an answer, and for a
       // request unless it went out as early data.
-      const std::string version = inner_->IsLoaded(index) ? inner_->tls_version(index) : std::string();
+      const std::string version = inner_->IsLoaded(index) ? inner_->tls_summary(index) : std::string();
       line += ", " + (version.empty() ? std::string("TLS") : version);
     }
     if (const platform::ProxyServer* proxy = machine_.proxy_for(element.host, element.port, element.secure))

@@ -65,7 +65,7 @@ class AsioSocketArray final : public SocketArray, private ConnectionOwner {
 
   std::int32_t BytesReceived(std::int32_t index) const override { return connection(index).bytes_received(); }
 
-  std::string tls_version(std::int32_t index) const override { return connection(index).tls_version(); }
+  std::string tls_summary(std::int32_t index) const override { return connection(index).tls_summary(); }
 
  private:
   SocketEvents* event_sink() const override { return events(); }

@@ -85,8 +85,8 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   std::span<const std::uint8_t> take();
   /// Bytes that take() would hand over.
   std::int32_t bytes_received() const;
-  /// The TLS protocol version of a secure connection once up; else empty.
-  std::string tls_version() const { return tls_ ? tls_->protocol_version() : std::string(); }
+  /// The TLS protocol and handshake of a secure connection once up; else empty.
+  std::string tls_summary() const { return tls_ ? tls_->summary() : std::string(); }
   /// Ends the connection at once and drops what arrived; raises nothing.
   void close();
   /// The array is going: ends the connection, and no handler of it tells

@@ -138,9 +138,10 @@ class SocketArray {
   }
   /// Bytes waiting to be taken with GetData.
   virtual std::int32_t BytesReceived(std::int32_t index) const = 0;
-  /// The TLS version ("TLSv1.3") of the element's secure connection once
-  /// it is up; empty for a plain one, or where the platform cannot tell.
-  virtual std::string tls_version(std::int32_t /*index*/) const { return {}; }
+  /// The TLS version of the element's secure connection once it is up and
+  /// how its handshake went ("TLSv1.3, resumed, early data"); empty for a
+  /// plain one, or where the platform cannot tell.
+  virtual std::string tls_summary(std::int32_t /*index*/) const { return {}; }
 
  protected:
   SocketEvents* events() const { return events_; }

@@ -88,9 +88,11 @@ class Session {
   virtual Outcome write_early(const std::uint8_t* /*from*/, std::size_t /*size*/) { return failed(0); }
   /// After the handshake: true when the server refused the early data.
   virtual bool early_data_rejected() const { return false; }
-  /// The protocol agreed on ("TLSv1.3"), shown to a user who asks what
-  /// went over the wire; empty before the handshake or when unknown.
-  virtual std::string protocol_version() const { return {}; }
+  /// The protocol agreed on and how the handshake went ("TLSv1.3",
+  /// "TLSv1.3, resumed", "TLSv1.3, resumed, early data"), shown to a user
+  /// who asks what went over the wire; empty before the handshake or when
+  /// unknown.
+  virtual std::string summary() const { return {}; }
 };
 
 /// The trust settings shared by every session of a platform, and the

@@ -50,6 +50,7 @@ class Recorder final : public SocketEvents {
   void on_data_arrival(std::int16_t index, std::int32_t) override {
     log += 'D';
     received += array_.GetDataText(index);
+    tls = array_.tls_summary(index);
   }
   void on_error(std::int16_t, SocketError& error) override {
     log += 'E';
@@ -64,6 +65,7 @@ class Recorder final : public SocketEvents {
 
   std::string log;  // C onnect, D ata, E rror, X close
   std::string received;
+  std::string tls;  // the connection's summary once an answer came
   std::vector<SocketError> errors;
   std::int16_t state_at_connect = -1;
   std::int16_t state_at_close = -1;

@@ -108,7 +108,7 @@ std::vector<AccessLogEntry> NginxServer::access_log() const {
     if (end == std::string::npos) break;
     auto fields = split_tabs(std::string_view(text).substr(begin, end - begin));
     begin = end + 1;
-    if (fields.size() != 10) continue;
+    if (fields.size() != 9) continue;
     AccessLogEntry entry;
     entry.request = unescape(fields[0]);
     entry.status = std::atoi(std::string(fields[1]).c_str());
@@ -119,7 +119,6 @@ std::vector<AccessLogEntry> NginxServer::access_log() const {
     entry.range = unescape(fields[6]);
     entry.finished = std::atof(std::string(fields[7]).c_str());
     entry.session_reused = fields[8] == "r";
-    entry.early_data = fields[9] == "1";
     entries.push_back(std::move(entry));
   }
   return entries;

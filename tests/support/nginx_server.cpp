@@ -104,16 +104,12 @@ void NginxServer::write_config() const {
        << "  uwsgi_temp_path " << at("uwsgi_temp") << ";\n"
        << "  scgi_temp_path " << at("scgi_temp") << ";\n"
        << "  log_format vintrel \"$request\\t$status\\t$body_bytes_sent\\t$request_time\\t"
-          "$http_referer\\t$http_cookie\\t$http_range\\t$msec\\t$ssl_session_reused\\t$vintrel_early_data\";\n"
+          "$http_referer\\t$http_cookie\\t$http_range\\t$msec\\t$ssl_session_reused\";\n"
        << "  access_log " << at("access.log") << " vintrel;\n"
        << "  default_type application/octet-stream;\n"
        << "  sendfile on;\n"
        << "  server {\n"
-       << "    root " << root_
-       << ";\n"
-       // Read as the request starts: later the handshake may have ended,
-       // and $ssl_early_data says "" then.
-       << "    set $vintrel_early_data $ssl_early_data;\n";
+       << "    root " << root_ << ";\n";
   const bool tls = !options_.tls_cert.empty() && !options_.tls_key.empty();
   const char* listen_flags = tls ? " ssl;\n" : ";\n";
   conf << "    listen 127.0.0.1:" << port_ << listen_flags;

@@ -38,8 +38,6 @@ struct AccessLogEntry {
   /// Whether the TLS connection resumed a session instead of a full
   /// handshake (nginx's $ssl_session_reused); false over plain http.
   bool session_reused = false;
-  /// Whether the request came as TLS 1.3 early data ($ssl_early_data).
-  bool early_data = false;
 };
 
 struct NginxOptions {

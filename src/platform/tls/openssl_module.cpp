@@ -201,7 +201,19 @@ class OpenSslSession final : public Session {
   }
 
   bool early_data_rejected() const override { return SSL_get_early_data_status(ssl_) == SSL_EARLY_DATA_REJECTED; }
-  std::string protocol_version() const override { return established_ ? SSL_get_version(ssl_) : std::string(); }
+  std::string summary() const override {
+    if (!established_) return {};
+    std::string text = SSL_get_version(ssl_);
+    if (SSL_session_reused(ssl_)) text += ", resumed";
+    switch (SSL_get_early_data_status(ssl_)) {
+      case SSL_EARLY_DATA_ACCEPTED:
+        return text + ", early data";
+      case SSL_EARLY_DATA_REJECTED:
+        return text + ", early data refused";
+      default:
+        return text;
+    }
+  }
 
   // Kept sessions that let the server take early data, and how much.
   void offer_early_data(std::size_t limit) { early_limit_ = limit; }
