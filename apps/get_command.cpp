@@ -117,6 +117,9 @@ Command add_get_command(CLI::App& program) {
       ->type_name("TEXT")
       ->check(CLI::Validator(header_text, ""));
   add_request_header_options(*get, line->added_headers);
+  add_rate_option(*get, o.max_rate,
+                  "Take at most RATE bytes per second in all (500k, 2M: powers of 1024), shared by the files under "
+                  "way; 0 for no cap");
   get->add_option("--title", o.title, "Title of the folder dialog")->type_name("TEXT");
   get->add_flag("-q,--quiet", o.quiet, "Print only failures and the summary");
   get->add_flag("-v,--verbose", o.verbose,

@@ -213,6 +213,7 @@ class GetSession {
       take(k, b);
       if (!lanes_[k]->begin_batch(b) || stopping()) return;
     }
+    share_rate();
     if (next_batch_ < batches_.size()) return;
     for (const auto& lane : lanes_)
       if (lane && lane->busy()) return;
@@ -220,6 +221,19 @@ class GetSession {
     // last control ends the queue.
     Lane* last = lane_of_last_batch_ < lanes_.size() ? lanes_[lane_of_last_batch_].get() : nullptr;
     if (last != nullptr && last->control() != nullptr) last->end_queue();
+  }
+
+  // The run's cap is shared equally by the lanes with a file under way, so
+  // the last file alone has all of it.
+  void share_rate() {
+    if (options_.max_rate == 0) return;
+    std::vector<control::UserControl1*> running;
+    for (const auto& lane : lanes_)
+      if (lane && lane->busy() && lane->control() != nullptr) running.push_back(lane->control());
+    if (running.empty()) return;
+    const auto share = std::max<std::int32_t>(options_.max_rate / static_cast<std::int32_t>(running.size()), 1);
+    for (control::UserControl1* control : running)
+      if (control->maxRate != share) control->set_max_rate(share);
   }
 
   // The servers of the files of batch b, as host:port, once per connection

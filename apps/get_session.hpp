@@ -39,6 +39,9 @@ struct GetOptions {
   bool continue_foreign = false;
   /// Files fetched at once, each by a control of its own (-j).
   int jobs = 5;
+  /// Bytes per second the whole run takes at most, shared equally by the
+  /// files under way; 0 for no cap.
+  std::int32_t max_rate = 0;
   /// Connection attempts in a row that gain no byte before a file is given up.
   int tries = 20;
   /// Milliseconds between the control's ticks.

@@ -28,6 +28,7 @@ struct HostOptions {
   platform::TlsOptions tls;
   platform::ProxyOptions proxy;
   RequestHeaderOptions added_headers;
+  std::int32_t max_rate = 0;
 };
 
 int run_host(const HostOptions& options) {
@@ -61,6 +62,7 @@ int run_host(const HostOptions& options) {
   session_options.tick_interval = options.tick_interval;
   session_options.eager_ticks = options.eager;
   session_options.extra_header_lines = request_header_lines(options.added_headers);
+  session_options.max_rate = options.max_rate;
   host::Session session(
       machine, [](const std::string& line) { std::cout << line << std::endl; }, session_options);
 
@@ -124,6 +126,9 @@ Command add_host_command(CLI::App& program) {
   add_tls_options(*host, options->tls);
   add_proxy_options(*host, options->proxy);
   add_request_header_options(*host, options->added_headers);
+  add_rate_option(*host, options->max_rate,
+                  "Take at most RATE bytes per second (500k, 2M: powers of 1024) until the peer sets maxRate; 0 for "
+                  "no cap");
   return {host, [options] { return run_host(*options); }};
 }
 

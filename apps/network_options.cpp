@@ -1,5 +1,7 @@
 #include "apps/network_options.hpp"
 
+#include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -58,6 +60,60 @@ void add_request_header_options(CLI::App& command, RequestHeaderOptions& added) 
             return http::parse_extra_header(value, why) ? std::string() : why;
           },
           ""));
+}
+
+std::optional<std::int32_t> parse_rate(std::string_view text, std::string& why) {
+  std::size_t digits = 0;
+  while (digits < text.size() && (std::isdigit(static_cast<unsigned char>(text[digits])) || text[digits] == '.'))
+    ++digits;
+  std::string_view number = text.substr(0, digits);
+  const std::string_view suffix = text.substr(digits);
+  double unit = 1;
+  if (suffix.size() == 1) {
+    switch (suffix[0]) {
+      case 'k':
+      case 'K':
+        unit = 1024.0;
+        break;
+      case 'm':
+      case 'M':
+        unit = 1024.0 * 1024;
+        break;
+      case 'g':
+      case 'G':
+        unit = 1024.0 * 1024 * 1024;
+        break;
+      default:
+        unit = 0;
+    }
+  }
+  // One point at most, with a digit on at least one side of it.
+  const bool numeric = !number.empty() && number.find('.') == number.rfind('.') && number != ".";
+  if (!numeric || unit == 0 || suffix.size() > 1) {
+    why = "\"" + std::string(text) + "\" is not a rate: give bytes per second, or a number with k, M or G";
+    return std::nullopt;
+  }
+  const double rate = std::strtod(std::string(number).c_str(), nullptr) * unit;
+  if (rate >= 2147483648.0) {
+    why = "\"" + std::string(text) + "\" is too high a rate: at most 2047M";
+    return std::nullopt;
+  }
+  // A fraction of a byte rounds up: "0.0001k" still caps, it does not lift.
+  return static_cast<std::int32_t>(std::ceil(rate));
+}
+
+void add_rate_option(CLI::App& command, std::int32_t& rate, const std::string& description) {
+  command
+      .add_option_function<std::string>(
+          "--limit-rate",
+          [&rate](const std::string& value) {
+            std::string why;
+            const auto parsed = parse_rate(value, why);
+            if (!parsed) throw CLI::ValidationError("--limit-rate", why);
+            rate = *parsed;
+          },
+          description)
+      ->type_name("RATE");
 }
 
 std::string request_header_lines(const RequestHeaderOptions& added) {

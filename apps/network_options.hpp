@@ -3,7 +3,9 @@
 // certificates or no checking at all, the proxy and the hosts reached
 // without it, and the platform made with them.
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,16 @@ void add_request_header_options(CLI::App& command, RequestHeaderOptions& added);
 /// when nothing was added. Only for options add_request_header_options
 /// has checked.
 std::string request_header_lines(const RequestHeaderOptions& added);
+
+/// A rate as curl writes it: bytes per second, or with a suffix k, M or G
+/// (any case; powers of 1024) and perhaps a fraction ("500k", "1.5M").
+/// Nothing, with `why` set, for anything else or a rate of 2 GiB/s or
+/// more; "0" is no cap.
+std::optional<std::int32_t> parse_rate(std::string_view text, std::string& why);
+
+/// Adds --limit-rate RATE to `command`, written into `rate` in bytes per
+/// second; a rate parse_rate refuses is a usage error.
+void add_rate_option(CLI::App& command, std::int32_t& rate, const std::string& description);
 
 /// The real platform with `tls`, and the proxies of `proxy` and the
 /// environment. A CA file OpenSSL cannot read, or a proxy URL that cannot

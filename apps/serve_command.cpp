@@ -33,6 +33,7 @@ struct ServeOptions {
   platform::TlsOptions tls;
   platform::ProxyOptions proxy;
   RequestHeaderOptions added_headers;
+  std::int32_t max_rate = 0;
 };
 
 // The folder the user gave, as the control names files after it: absolute,
@@ -72,6 +73,7 @@ int run_serve(const ServeOptions& options) {
   channel_options.tick_interval = options.tick_interval;
   channel_options.eager_ticks = options.eager;
   channel_options.extra_header_lines = request_header_lines(options.added_headers);
+  channel_options.max_rate = options.max_rate;
   channel_options.loop = &loop;
   channel_options.folder = folder;
 
@@ -142,6 +144,9 @@ Command add_serve_command(CLI::App& program) {
   add_tls_options(*serve, options->tls);
   add_proxy_options(*serve, options->proxy);
   add_request_header_options(*serve, options->added_headers);
+  add_rate_option(*serve, options->max_rate,
+                  "Each page's downloads take at most RATE bytes per second (500k, 2M: powers of 1024) unless the "
+                  "page sets its own; 0 for no cap");
   return Command{serve, [options] { return run_serve(*options); }};
 }
 

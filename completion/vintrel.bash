@@ -21,7 +21,7 @@ _vintrel() {
     esac
   done
 
-  local shared="-h --help --ca-file --insecure --proxy --no-proxy --tick-interval --user-agent -H --header"
+  local shared="-h --help --ca-file --insecure --proxy --no-proxy --tick-interval --user-agent -H --header --limit-rate"
   local options
   case $command in
     get) options="$shared -d --directory -m --mirror --checksum -i --input-file --referer --cookie --title -q --quiet -v --verbose
@@ -54,7 +54,7 @@ _vintrel() {
         return
         ;;
       -m | --mirror | --referer | --cookie | --title | -j | --max-concurrent | --tries | --timeout | --tick-interval | -p | --port | \
-        --allow-origin | --proxy | --no-proxy | --user-agent | -H | --header)
+        --allow-origin | --proxy | --no-proxy | --user-agent | -H | --header | --limit-rate)
         # A value nothing here can guess.
         COMPREPLY=()
         return

@@ -52,6 +52,14 @@ constexpr Member data(std::string_view name, std::uint16_t low, Use use, std::st
   };
 }
 
+// Written through set_max_rate, so that a lifted cap frees a held transfer
+// at once.
+constexpr Member rate_cap(std::string_view name, std::uint16_t low, Use use, std::string_view purpose) {
+  Member m = data<&UserControl1::maxRate>(name, low, use, purpose);
+  m.write = [](UserControl1& c, const Variant& v) { c.set_max_rate(automation::from_value<std::int32_t>(v)); };
+  return m;
+}
+
 // The page's cookie text and address go into every request as header
 // lines: a write holding a control byte fails with 5 and keeps the value.
 template <std::string UserControl1::*Ptr>
@@ -271,6 +279,9 @@ constexpr std::array member_table{
     data<&UserControl1::maxTries>("maxTries", 47, script,
                                   "Connection attempts in a row that bring no byte before a file is given up as \"File "
                                   "Not Found\" (default 20; 0 or less tries for ever)."),
+    rate_cap("maxRate", 48, script,
+             "Bytes per second the transfers take at most (0, the default: no cap); below 0 fails with 5. A change "
+             "takes effect at once. Probes of mirrors are never slowed but count."),
 };
 
 constexpr Event event_table[] = {

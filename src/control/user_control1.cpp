@@ -63,6 +63,7 @@ UserControl1::UserControl1(platform::Platform& platform, platform::Container* co
     : Winsock1(platform.make_socket_array()),
       pingWs(platform.make_socket_array()),
       Timer1(platform.make_timer()),
+      rateTimer(platform.make_timer()),
       platform_(platform),
       container_(container),
       winsockSink_(std::make_unique<SocketSink>(*this, SocketSink::Array::Winsock1)),
@@ -72,6 +73,7 @@ UserControl1::UserControl1(platform::Platform& platform, platform::Container* co
   Timer1->on_tick([this] { guarded(CurFile, [this] { Timer1_Timer(); }); });
   Timer1->set_interval(1000);
   Timer1->set_enabled(true);
+  rateTimer->on_tick([this] { rateTimer_Timer(); });
 }
 
 void UserControl1::stepFailed(std::int16_t n, std::int64_t number, const std::string& description) noexcept {
@@ -92,6 +94,8 @@ UserControl1::~UserControl1() {
   // Stop the ticks and detach the sockets before the handlers' state goes.
   Timer1->set_enabled(false);
   Timer1->on_tick(nullptr);
+  rateTimer->set_enabled(false);
+  rateTimer->on_tick(nullptr);
   Winsock1->set_events(nullptr);
   pingWs->set_events(nullptr);
 }

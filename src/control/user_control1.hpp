@@ -22,6 +22,7 @@
 
 #include "automation/automation.hpp"
 #include "automation/slots.hpp"
+#include "control/transfer/rate_budget.hpp"
 #include "files/file_io.hpp"
 #include "http/chunked.hpp"
 #include "http/digest.hpp"
@@ -82,6 +83,11 @@ class UserControl1 {
   void set_extra_header_lines(std::string lines) { extraHeaderLines_ = std::move(lines); }
   const std::string& extra_header_lines() const { return extraHeaderLines_; }
 
+  /// Sets maxRate (bytes per second, 0 for no cap; below 0 fails with 5)
+  /// and counts afresh from now: what a lifted or raised cap held back is
+  /// taken on the next loop turn (transfer/rate_cap.cpp).
+  void set_max_rate(std::int32_t bytes_per_second);
+
   /// The status told when a part on disk is of another version than the
   /// server's file, and when the file on disk is the server's already.
   static constexpr const char* changed_text =
@@ -106,6 +112,10 @@ class UserControl1 {
   /// Connection attempts in a row that bring no byte before a file is
   /// given up; 0 or less tries for ever.
   std::int16_t maxTries = 20;
+  /// Bytes per second the control takes at most from its transfers; 0, the
+  /// default, for no cap. Probes are never held but count. Set it through
+  /// set_max_rate() for the change to take effect at once.
+  std::int32_t maxRate = 0;
 
   // ---- Kept for the automation surface; nothing in the engine reads them --
   // Script has always been able to name these (the members as properties,
@@ -159,6 +169,8 @@ class UserControl1 {
   std::unique_ptr<platform::SocketArray> Winsock1;
   std::unique_ptr<platform::SocketArray> pingWs;
   std::unique_ptr<platform::Timer> Timer1;
+  /// Paces transfers under maxRate; runs only while one is held back.
+  std::unique_ptr<platform::Timer> rateTimer;
   platform::NumberedFiles localFiles;  // the plain file of each file index
   /// How CheckFreeSpace learns the free space; empty for the real disk.
   std::function<platform::FreeSpace(const std::string&)> freeSpaceQuery;
@@ -224,6 +236,9 @@ class UserControl1 {
   void buildPingRequest(std::int16_t probeIndex, const std::string& path, const std::string& host,
                         const queue::remoteServerLoc* server = nullptr);
   void Winsock1_DataArrival(std::int16_t Index, std::int32_t bytesTotal);
+  /// The pacing timer's tick: takes what the rate cap held back once the
+  /// budget has grown to it (transfer/rate_cap.cpp).
+  void rateTimer_Timer();
   void Winsock1_Error(std::int16_t Index, platform::SocketError& error);
   void Winsock1_Close(std::int16_t Index);
   /// Readies file `n` for a new connection (a step of the tick's connect):
@@ -233,6 +248,15 @@ class UserControl1 {
  private:
   // The steps of a response, in transfer/response.cpp and (the body's)
   // transfer/body.cpp.
+  /// Takes what waits on transfer socket `n` and reads it as the response.
+  void takeArrival(std::int16_t n);
+  /// True when the rate cap holds back what waits on transfer socket `n`
+  /// for now; the pacing timer takes it later (transfer/rate_cap.cpp).
+  bool holdForRate(std::int16_t n);
+  /// Milliseconds until the rate cap lets more be taken; 0 for now.
+  std::int64_t rateWait();
+  /// Counts `bytes` taken from a socket against the rate cap.
+  void spendRate(std::size_t bytes);
   void gatherHeader(std::int16_t n, DownloadFile& F, std::span<const std::uint8_t> data);
   /// The decisions on a response's head: `head` is all they read of it.
   void handleHeader(std::int16_t n, DownloadFile& F, const http::ResponseHead& head,
@@ -431,6 +455,10 @@ class UserControl1 {
   bool eagerTicks_ = false;
   bool adoptForeignParts_ = false;
   std::string extraHeaderLines_;
+  // The rate cap's budget, and the transfer sockets whose arrivals wait for
+  // it, in the order they came.
+  RateBudget rateBudget_;
+  std::vector<std::int16_t> rateHeld_;
   // The early tick wanted: for which file, in which state; a posted tick
   // finding anything else does nothing, so a file an error put back to
   // "pinged" in between waits for Timer1 like every retry.

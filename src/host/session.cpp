@@ -55,6 +55,7 @@ struct Session::Impl final : platform::Container, platform::PageObject {
     if (options.tick_interval > 0) ctl.control().Timer1->set_interval(options.tick_interval);
     ctl.control().set_eager_ticks(options.eager_ticks);
     ctl.control().set_extra_header_lines(options.extra_header_lines);
+    ctl.control().maxRate = options.max_rate;
   }
 
   Output output;

@@ -61,6 +61,8 @@ struct SessionOptions {
   /// Header lines added to every request (UserControl1's extra header
   /// lines); empty adds none.
   std::string extra_header_lines;
+  /// The control's maxRate to begin with (bytes per second; 0, no cap).
+  std::int32_t max_rate = 0;
 };
 
 class Session {

@@ -1,5 +1,6 @@
 #include "platform/clock.hpp"
 
+#include <chrono>
 #include <cmath>
 #include <ctime>
 
@@ -62,7 +63,15 @@ automation::Date ManualClock::make_date(int year, int month, int day, int hour, 
   return platform::make_date(year, month, day, hour, minute, second);
 }
 
-void ManualClock::advance(std::int64_t seconds) { now_ = add_seconds(now_, seconds); }
+void ManualClock::advance(std::int64_t seconds) {
+  now_ = add_seconds(now_, seconds);
+  milliseconds_ += seconds * 1000;
+}
+
+std::int64_t SystemClock::steady_milliseconds() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 automation::Date SystemClock::Now() {
   const std::time_t now = std::time(nullptr);

@@ -140,6 +140,7 @@ void SocketConnection::stop_io() {
   sent_ = false;
   idle_armed_ = false;
   peer_ended_ = false;
+  read_paused_ = false;
 }
 
 void SocketConnection::clear_received() {

@@ -146,6 +146,9 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   void read_done(std::uint64_t gen, const error_code& ec, std::size_t count);
   void read_secure(std::uint64_t gen);
   bool deliver(std::uint64_t gen, std::size_t count);
+  // Stops reading while the backlog holds a receive buffer's worth; true
+  // when it does.
+  bool pause_for_backlog();
   void peer_end();
   void start_write(std::uint64_t gen);
   void write_secure(std::uint64_t gen, const std::shared_ptr<std::string>& chunk, std::size_t offset);
@@ -195,7 +198,8 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   std::size_t fresh_ = 0;
   std::vector<std::uint8_t> backlog_;
   std::vector<std::uint8_t> handed_;
-  bool peer_ended_ = false;  // the end is seen but bytes before it untaken
+  bool peer_ended_ = false;   // the end is seen but bytes before it untaken
+  bool read_paused_ = false;  // no read runs until the backlog is taken
 };
 
 }  // namespace vintrel::platform

@@ -1,6 +1,9 @@
 // A live connection: what arrives is offered to the DataArrival handler
 // straight out of the receive buffer, what it leaves waits in the backlog,
-// and the peer's end shows only once every byte before it is taken. Sends
+// and the peer's end shows only once every byte before it is taken. Once
+// the backlog holds a receive buffer's worth the socket is not read until
+// it is taken: a handler that takes its bytes later (a rate cap) slows the
+// peer through TCP's window instead of having them pile up here. Sends
 // queue behind the write in flight; the idle limit watches a connection
 // that has sent something.
 
@@ -38,6 +41,13 @@ std::span<const std::uint8_t> SocketConnection::take() {
     bytes = handed_;
   }
   fresh_ = 0;
+  if (read_paused_) {
+    // The buffer is free (what it held went to the backlog), and a read
+    // never completes inside the call that starts it.
+    read_paused_ = false;
+    if (sent_) last_activity_ = steady::now();
+    start_read(generation_);
+  }
   if (peer_ended_ && state_ == sck::connected) {
     // The last bytes before the peer's end are taken: now the end shows.
     state_ = sck::closing;
@@ -80,7 +90,12 @@ void SocketConnection::read_done(std::uint64_t gen, const error_code& ec, std::s
   }
   // Only now may the buffer be read into again: the handler has finished
   // with the view take() gave it.
-  start_read(gen);
+  if (!pause_for_backlog()) start_read(gen);
+}
+
+bool SocketConnection::pause_for_backlog() {
+  read_paused_ = backlog_.size() >= receive_buffer_size;
+  return read_paused_;
 }
 
 // Decrypts what is on hand into the receive buffer, and goes on while more
@@ -98,11 +113,11 @@ void SocketConnection::read_secure(std::uint64_t gen) {
   if (total > 0 && !deliver(gen, total)) return;
   switch (step.kind) {
     case tls::Outcome::Kind::done:  // the buffer is full; more may wait
-      start_read(gen);
+      if (!pause_for_backlog()) start_read(gen);
       return;
     case tls::Outcome::Kind::want_read:
     case tls::Outcome::Kind::want_write:
-      await(gen, step.kind, [gen](SocketConnection& self) { self.read_secure(gen); });
+      if (!pause_for_backlog()) await(gen, step.kind, [gen](SocketConnection& self) { self.read_secure(gen); });
       return;
     case tls::Outcome::Kind::end:
       peer_end();
@@ -216,6 +231,8 @@ void SocketConnection::wait_idle(std::uint64_t gen, steady::time_point when) {
 
 void SocketConnection::idle_check(std::uint64_t gen) {
   if (state_ != sck::connected || peer_ended_) return;
+  // Waiting on our own handler is not the peer being idle.
+  if (read_paused_) last_activity_ = steady::now();
   const steady::time_point due = last_activity_ + settings_.timeouts.idle;
   if (steady::now() >= due) {
     fail(sck_err::timed_out);

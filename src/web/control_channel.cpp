@@ -88,7 +88,7 @@ class ControlChannel final : public Channel {
         session_(
             platform, [this](const std::string& line) { output(line); },
             host::SessionOptions{options.dialog, options.allow_open, options.tick_interval, options.eager_ticks,
-                                 options.extra_header_lines}) {}
+                                 options.extra_header_lines, options.max_rate}) {}
 
   ~ControlChannel() override { *alive_ = false; }
 

@@ -28,6 +28,8 @@ struct ControlChannelOptions {
   bool eager_ticks = false;
   /// Header lines each control adds to its requests (see host::SessionOptions).
   std::string extra_header_lines;
+  /// Each control's maxRate to begin with (see host::SessionOptions).
+  std::int32_t max_rate = 0;
   /// The loop the control runs on: the queue is moved on from it, after the
   /// event that ended a file, never inside it. Null moves on at once.
   platform::EventLoop* loop = nullptr;

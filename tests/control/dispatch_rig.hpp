@@ -88,6 +88,7 @@ const Row interface_rows[] = {
     {"OpenIt", 0x6003, 42, Is::method, 1, VarType::Empty},
     {"CheckFreeSpace", 0x6003, 43, Is::method, 1, VarType::Empty},
     {"maxTries", 0x4003, 47, Is::member, 0, VarType::I2},
+    {"maxRate", 0x4003, 48, Is::member, 0, VarType::I4},
 };
 
 inline DispId id_of(const Row& row) { return static_cast<DispId>(row.high << 16 | row.low); }
@@ -129,6 +130,7 @@ inline std::vector<std::string> state_of(Surface& s) {
           n(c.theerrnumber),
           c.theerrdesc,
           n(c.maxTries),
+          n(c.maxRate),
           c.urlValue,
           n(c.totalFiles),
           n(c.DownloadFiles->Count()),
@@ -143,6 +145,7 @@ inline std::vector<std::string> state_of(Surface& s) {
 inline Variant new_value_for(const Row& row) {
   switch (row.type) {
     case VarType::I2:
+    case VarType::I4:
       return Variant("123");
     case VarType::Bool:
       return Variant(true);

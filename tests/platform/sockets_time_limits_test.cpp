@@ -100,5 +100,34 @@ TEST(SocketArray, ArrivalsKeepSendingConnectionAlive) {
   EXPECT_EQ(array->State(1), sck::connected);
 }
 
+// A handler that leaves its bytes (a rate cap holding them) stops the
+// reading at a receive buffer's worth, so the peer's write waits; that is
+// not the peer falling silent. Taken, the rest follows whole and in order.
+TEST(SocketArray, UntakenBytesStopTheReadingWithoutCountingAsSilence) {
+  Rig rig({.connect = 30s, .idle = 100ms});
+  Listener listener(rig.loop);
+  auto array = rig.platform.make_socket_array();
+  Recorder rec(*array);
+  rec.take_data = false;
+  array->Load(1);
+  array->Connect(1, "127.0.0.1", listener.port());
+  ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && listener.peers.size() == 1; }));
+  array->SendData(1, "request");
+  // Far more than the kernel's buffers on both sides hold.
+  const std::string body = pattern(64 * 1024 * 1024);
+  listener.peers[0]->send(body, true);
+  EXPECT_FALSE(
+      rig.loop.run_until([&] { return rec.count('E') > 0 || listener.peers[0]->writes_in_flight == 0; }, 500ms));
+  EXPECT_LE(array->BytesReceived(1), 512 * 1024);
+  EXPECT_EQ(array->State(1), sck::connected);
+
+  std::string received;
+  ASSERT_TRUE(rig.wait([&] {
+    received += array->GetDataText(1);
+    return received.size() == body.size() || rec.count('E') > 0;
+  }));
+  EXPECT_TRUE(received == body);
+}
+
 }  // namespace
 }  // namespace vintrel::platform

@@ -111,7 +111,8 @@ std::unique_ptr<platform::SocketArray> FakePlatform::make_socket_array() {
 
 std::unique_ptr<platform::Timer> FakePlatform::make_timer() {
   auto timer = std::make_unique<platform::ManualTimer>();
-  timer_ = timer.get();
+  // A control makes two: Timer1, then its pacing timer.
+  (timers_made_++ % 2 == 0 ? timer_ : pacing_timer_) = timer.get();
   return timer;
 }
 
@@ -141,6 +142,11 @@ FakeSocketArray& FakePlatform::array(int n) {
 platform::ManualTimer& FakePlatform::timer() {
   if (timer_ == nullptr) throw std::logic_error("no timer made yet");
   return *timer_;
+}
+
+platform::ManualTimer& FakePlatform::pacing_timer() {
+  if (pacing_timer_ == nullptr) throw std::logic_error("no pacing timer made yet");
+  return *pacing_timer_;
 }
 
 }  // namespace vintrel::testing

@@ -110,8 +110,10 @@ class FakePlatform : public platform::Platform {
   FakeSocketArray& array(int n);
   /// How many socket arrays were made.
   int array_count() const { return static_cast<int>(arrays_.size()); }
-  /// The timer made last (the control's Timer1); valid while its owner lives.
+  /// The last control's Timer1; valid while the control lives.
   platform::ManualTimer& timer();
+  /// The last control's pacing timer (the rate cap's).
+  platform::ManualTimer& pacing_timer();
 
   /// Queues a function for wait_until or run_posted.
   void post(std::function<void()> fn) override { posted_.push_back(std::move(fn)); }
@@ -123,6 +125,8 @@ class FakePlatform : public platform::Platform {
  private:
   std::vector<FakeSocketArray*> arrays_;
   platform::ManualTimer* timer_ = nullptr;
+  platform::ManualTimer* pacing_timer_ = nullptr;
+  int timers_made_ = 0;
   std::deque<std::function<void()>> posted_;
 };
 

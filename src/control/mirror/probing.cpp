@@ -148,7 +148,7 @@ void UserControl1::pingWs_DataArrival(std::int16_t Index, std::int32_t bytesTota
   if (pingWs->State(Index) != platform::sck::connected) return;
   ProbeSlot& P = probeSlots_[Index];
   if (P.psFirstDataTime == Date{}) P.psFirstDataTime = platform_.clock().Now();
-  pingWs->GetData(Index);
+  spendRate(pingWs->GetData(Index).size());
   P.psBytes += bytesTotal;
 }
 

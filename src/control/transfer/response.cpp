@@ -90,16 +90,22 @@ void UserControl1::Winsock1_DataArrival(std::int16_t Index, std::int32_t) {
     Winsock1->GetData(Index);
     return;
   }
-  const std::shared_ptr<DownloadFile> record = DownloadFiles->ItemPtr(Index);
+  DownloadFiles->Item(Index).isSent = true;
+  if (holdForRate(Index)) return;
+  takeArrival(Index);
+}
+
+void UserControl1::takeArrival(std::int16_t n) {
+  const std::shared_ptr<DownloadFile> record = DownloadFiles->ItemPtr(n);
   DownloadFile& F = *record;
-  F.isSent = true;
-  const Bytes data = Winsock1->GetData(Index);
+  const Bytes data = Winsock1->GetData(n);
+  spendRate(data.size());
   if (F.IsHeaderReceived) {
     // Bytes of the body: the server works, whatever ends this attempt.
-    if (!data.empty()) fileSlots_[Index].dlFailedAttempts = 0;
-    receiveBody(Index, F, data);
+    if (!data.empty()) fileSlots_[n].dlFailedAttempts = 0;
+    receiveBody(n, F, data);
   } else {
-    gatherHeader(Index, F, data);
+    gatherHeader(n, F, data);
   }
 }
 
