@@ -64,6 +64,7 @@ class TracedArray final : public platform::SocketArray, platform::SocketEvents {
   }
   std::int32_t BytesReceived(std::int32_t index) const override { return inner_->BytesReceived(index); }
   std::string tls_summary(std::int32_t index) const override { return inner_->tls_summary(index); }
+  void set_read_size(std::int32_t index, std::int32_t bytes) override { inner_->set_read_size(index, bytes); }
 
  private:
   void on_connect(std::int16_t index) override { events()->on_connect(index); }

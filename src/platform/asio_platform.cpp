@@ -67,6 +67,8 @@ class AsioSocketArray final : public SocketArray, private ConnectionOwner {
 
   std::string tls_summary(std::int32_t index) const override { return connection(index).tls_summary(); }
 
+  void set_read_size(std::int32_t index, std::int32_t bytes) override { connection(index).set_read_size(bytes); }
+
  private:
   SocketEvents* event_sink() const override { return events(); }
 

@@ -27,6 +27,7 @@
 // known at once (a port out of range, a resolver answering inside resolve(),
 // a write finished at once, the end found by take()) goes round the loop.
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -87,6 +88,11 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   std::int32_t bytes_received() const;
   /// The TLS protocol and handshake of a secure connection once up; else empty.
   std::string tls_summary() const { return tls_ ? tls_->summary() : std::string(); }
+  /// The most read at a time, and left untaken before reading stops
+  /// (SocketArray::set_read_size); kept across connections.
+  void set_read_size(std::int32_t bytes) {
+    read_size_ = bytes > 0 ? std::min(static_cast<std::size_t>(bytes), receive_buffer_size) : receive_buffer_size;
+  }
   /// Ends the connection at once and drops what arrived; raises nothing.
   void close();
   /// The array is going: ends the connection, and no handler of it tells
@@ -200,6 +206,7 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   std::vector<std::uint8_t> handed_;
   bool peer_ended_ = false;   // the end is seen but bytes before it untaken
   bool read_paused_ = false;  // no read runs until the backlog is taken
+  std::size_t read_size_ = receive_buffer_size;
 };
 
 }  // namespace vintrel::platform

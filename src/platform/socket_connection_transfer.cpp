@@ -1,8 +1,8 @@
 // A live connection: what arrives is offered to the DataArrival handler
 // straight out of the receive buffer, what it leaves waits in the backlog,
 // and the peer's end shows only once every byte before it is taken. Once
-// the backlog holds a receive buffer's worth the socket is not read until
-// it is taken: a handler that takes its bytes later (a rate cap) slows the
+// the backlog holds a read's worth (a receive buffer, unless the handler
+// asked for less) the socket is not read until it is taken: a handler that takes its bytes later (a rate cap) slows the
 // peer through TCP's window instead of having them pile up here. Sends
 // queue behind the write in flight; the idle limit watches a connection
 // that has sent something.
@@ -72,7 +72,7 @@ void SocketConnection::start_read(std::uint64_t gen) {
     });
     return;
   }
-  socket_.async_read_some(asio::buffer(buffer_.get(), receive_buffer_size),
+  socket_.async_read_some(asio::buffer(buffer_.get(), read_size_),
                           [self = shared_from_this(), gen](const error_code& ec, std::size_t count) {
                             if (self->current(gen)) self->read_done(gen, ec, count);
                           });
@@ -94,7 +94,7 @@ void SocketConnection::read_done(std::uint64_t gen, const error_code& ec, std::s
 }
 
 bool SocketConnection::pause_for_backlog() {
-  read_paused_ = backlog_.size() >= receive_buffer_size;
+  read_paused_ = backlog_.size() >= read_size_;
   return read_paused_;
 }
 
@@ -104,8 +104,8 @@ bool SocketConnection::pause_for_backlog() {
 void SocketConnection::read_secure(std::uint64_t gen) {
   std::size_t total = 0;
   tls::Outcome step;
-  while (total < receive_buffer_size) {
-    step = tls_->read(buffer_.get() + total, receive_buffer_size - total);
+  while (total < read_size_) {
+    step = tls_->read(buffer_.get() + total, read_size_ - total);
     if (step.kind != tls::Outcome::Kind::done) break;
     total += step.count;
   }

@@ -142,6 +142,10 @@ class SocketArray {
   /// how its handshake went ("TLSv1.3, resumed, early data"); empty for a
   /// plain one, or where the platform cannot tell.
   virtual std::string tls_summary(std::int32_t /*index*/) const { return {}; }
+  /// Reads at most `bytes` at a time from the element, and stops reading
+  /// once that much waits untaken (0: the platform's own size). A handler
+  /// that paces what it takes gets it in steps of that size.
+  virtual void set_read_size(std::int32_t /*index*/, std::int32_t /*bytes*/) {}
 
  protected:
   SocketEvents* events() const { return events_; }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "automation/automation.hpp"
@@ -101,32 +103,41 @@ TEST(SocketArray, ArrivalsKeepSendingConnectionAlive) {
 }
 
 // A handler that leaves its bytes (a rate cap holding them) stops the
-// reading at a receive buffer's worth, so the peer's write waits; that is
-// not the peer falling silent. Taken, the rest follows whole and in order.
+// reading at a read's worth, so the peer's write waits; that is not the
+// peer falling silent. Taken, the rest follows whole and in order, in
+// reads no larger than the handler asked for.
 TEST(SocketArray, UntakenBytesStopTheReadingWithoutCountingAsSilence) {
-  Rig rig({.connect = 30s, .idle = 100ms});
-  Listener listener(rig.loop);
-  auto array = rig.platform.make_socket_array();
-  Recorder rec(*array);
-  rec.take_data = false;
-  array->Load(1);
-  array->Connect(1, "127.0.0.1", listener.port());
-  ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && listener.peers.size() == 1; }));
-  array->SendData(1, "request");
-  // Far more than the kernel's buffers on both sides hold.
-  const std::string body = pattern(64 * 1024 * 1024);
-  listener.peers[0]->send(body, true);
-  EXPECT_FALSE(
-      rig.loop.run_until([&] { return rec.count('E') > 0 || listener.peers[0]->writes_in_flight == 0; }, 500ms));
-  EXPECT_LE(array->BytesReceived(1), 512 * 1024);
-  EXPECT_EQ(array->State(1), sck::connected);
+  // The read size asked for, and the most that may wait untaken.
+  for (const auto& [read_size, most] : {std::pair{0, 512 * 1024}, std::pair{16 * 1024, 32 * 1024}}) {
+    SCOPED_TRACE(read_size);
+    Rig rig({.connect = 30s, .idle = 100ms});
+    Listener listener(rig.loop);
+    auto array = rig.platform.make_socket_array();
+    Recorder rec(*array);
+    rec.take_data = false;
+    std::int32_t largest = 0;
+    rec.data_fn = [&](std::int16_t, std::int32_t total) { largest = std::max(largest, total); };
+    array->Load(1);
+    array->set_read_size(1, read_size);
+    array->Connect(1, "127.0.0.1", listener.port());
+    ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && listener.peers.size() == 1; }));
+    array->SendData(1, "request");
+    // Far more than the kernel's buffers on both sides hold.
+    const std::string body = pattern(64 * 1024 * 1024);
+    listener.peers[0]->send(body, true);
+    EXPECT_FALSE(rig.loop.run_until(
+        [&] { return rec.count('E') > 0 || listener.peers[0]->writes_in_flight == 0; }, 500ms));
+    EXPECT_LE(array->BytesReceived(1), most);
+    EXPECT_EQ(array->State(1), sck::connected);
 
-  std::string received;
-  ASSERT_TRUE(rig.wait([&] {
-    received += array->GetDataText(1);
-    return received.size() == body.size() || rec.count('E') > 0;
-  }));
-  EXPECT_TRUE(received == body);
+    std::string received;
+    ASSERT_TRUE(rig.wait([&] {
+      received += array->GetDataText(1);
+      return received.size() == body.size() || rec.count('E') > 0;
+    }));
+    EXPECT_TRUE(received == body);
+    EXPECT_LE(largest, most);
+  }
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ class FakeSocketArray : public platform::SocketArray {
     int connects = 0;
     int closes = 0;
     int loads = 0;
+    std::int32_t read_size = 0;  // the last set_read_size
   };
 
   /// The record of element `index` (an empty, unloaded record when the
@@ -68,6 +69,8 @@ class FakeSocketArray : public platform::SocketArray {
   /// Hands over and clears the inbox; the view lasts until the next GetData.
   std::span<const std::uint8_t> GetData(std::int32_t index) override;
   std::int32_t BytesReceived(std::int32_t index) const override;
+  /// Recorded only: the inbox takes whatever a test delivers.
+  void set_read_size(std::int32_t index, std::int32_t bytes) override { element(index).read_size = bytes; }
 
  private:
   Element& loaded(std::int32_t index);

@@ -1,5 +1,5 @@
 # The https and proxy cases of tests/windows/run, sourced by it (which
-# gives $wine, $work, $build, $nginx_bin, $port, $www, $wow and the helpers
+# gives $wine, $work, $build, $nginx_bin, $port, $www, $wow, $run32 and the helpers
 # check, count, fail, run_wine, windows_path and port_busy, the first three
 # before secure_prepare).
 #
@@ -199,12 +199,14 @@ secure_cases() {
   check "proxy: the proxied file is the server's, byte for byte" cmp -s "$www/one.bin" "$work/secure-proxy/one.bin"
 
   # --- the same from the 32-bit script host and DLL ----------------------------
-  : >"$work/tinyproxy.log"
-  secure_host="$wow\\cscript.exe" secure_fetch proxy-32 "$s/one.bin=saved" "http://127.0.0.1:$port/two.bin=saved"
-  check "32-bit: https goes through a CONNECT tunnel" grep -qx "CONNECT 127.0.0.1:$good HTTP/1.1" <(proxied)
-  check "32-bit: a plain request goes to the proxy naming the server" \
-    grep -qx "GET http://127.0.0.1:$port/two.bin HTTP/1.1" <(proxied)
-  check "32-bit: the tunnelled file is the server's, byte for byte" cmp -s "$sroot/one.bin" "$work/secure-proxy-32/one.bin"
+  if [ "$run32" = 1 ]; then
+    : >"$work/tinyproxy.log"
+    secure_host="$wow\\cscript.exe" secure_fetch proxy-32 "$s/one.bin=saved" "http://127.0.0.1:$port/two.bin=saved"
+    check "32-bit: https goes through a CONNECT tunnel" grep -qx "CONNECT 127.0.0.1:$good HTTP/1.1" <(proxied)
+    check "32-bit: a plain request goes to the proxy naming the server" \
+      grep -qx "GET http://127.0.0.1:$port/two.bin HTTP/1.1" <(proxied)
+    check "32-bit: the tunnelled file is the server's, byte for byte" cmp -s "$sroot/one.bin" "$work/secure-proxy-32/one.bin"
+  fi
 
   # --- a proxy for https only, and a bypass pattern --------------------------
   : >"$work/tinyproxy.log"

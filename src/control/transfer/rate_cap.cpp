@@ -20,6 +20,14 @@ std::int32_t pacing_interval(std::int64_t wait_ms) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(wait_ms, 1, 60000));
 }
 
+// How much a capped transfer reads at a time: an eighth of a second's
+// worth, so a low cap comes in small steps rather than a receive buffer
+// at once, and a high one is not read in slivers.
+std::int32_t read_step(std::int32_t rate) {
+  if (rate <= 0) return 0;
+  return std::clamp<std::int32_t>(rate / 8, 4096, 256 * 1024);
+}
+
 }  // namespace
 
 void UserControl1::set_max_rate(std::int32_t bytes_per_second) {
@@ -42,6 +50,7 @@ std::int64_t UserControl1::rateWait() {
 }
 
 bool UserControl1::holdForRate(std::int16_t n) {
+  Winsock1->set_read_size(n, read_step(maxRate));
   const std::int64_t wait = rateWait();
   if (wait == 0 && rateHeld_.empty()) return false;
   if (std::find(rateHeld_.begin(), rateHeld_.end(), n) == rateHeld_.end()) rateHeld_.push_back(n);

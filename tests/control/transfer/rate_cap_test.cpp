@@ -26,6 +26,7 @@ TEST_F(RateCap, ArrivalsAheadOfTheBudgetWaitForThePacingTimer) {
   respond(head + body.substr(0, 1000));  // within the budget: taken at once
   EXPECT_EQ(on_disk(), 1000u);
   EXPECT_FALSE(pacing().enabled());
+  EXPECT_EQ(h.winsock().element(1).read_size, 4096) << "a low cap is read in small steps";
 
   respond(body.substr(1000, 500));
   respond(body.substr(1500, 500));  // more comes while the first waits
