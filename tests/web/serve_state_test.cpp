@@ -110,5 +110,47 @@ TEST(ServeState, TheChosenServerIsToldAsSoonAsItIsChosen) {
   EXPECT_EQ(page.request({{"op", "session"}})["result"]["server"], told["server"]);
 }
 
+// The cap a page gave its control is the control's own: the session answer
+// tells it (after a reload too) beside the one vintrel serve starts each
+// control with, and a refused write leaves it as it was.
+TEST(ServeState, TheSessionAnswerTellsTheControlsRateCap) {
+  struct Put {
+    Json value;
+    int error;  // the write's error number, 0 when taken
+    std::int32_t after;
+  };
+  const std::vector<Put> puts = {
+      {2048, 0, 2048}, {-1, 5, 2048}, {0, 0, 0}, {1572864, 0, 1572864}, {"fast", 13, 1572864},
+  };
+  for (const std::int32_t limit : {0, 512000}) {
+    ServedControls::Options options;
+    options.max_rate = limit;
+    ServedControls server(options);
+    std::string session;
+    {
+      PageClient page;
+      ASSERT_EQ(page.connect(server), 101);
+      const Json fresh = page.request({{"op", "session"}})["result"];
+      EXPECT_EQ(fresh["max_rate"], limit);
+      EXPECT_EQ(fresh["limit_rate"], limit);
+      session = fresh["session"].get<std::string>();
+      for (const Put& put : puts) {
+        const Json answer = page.request({{"op", "put"}, {"name", "maxRate"}, {"value", put.value}});
+        EXPECT_EQ(answer.contains("error") ? answer["error"]["number"].get<int>() : 0, put.error) << put.value;
+        EXPECT_EQ(page.request({{"op", "session"}})["result"]["max_rate"], put.after) << put.value;
+        EXPECT_EQ(page.request({{"op", "get"}, {"name", "maxRate"}})["result"], put.after) << put.value;
+      }
+    }
+    ASSERT_TRUE(server.wait_for_log("kept for its page to come back"));
+    PageClient back;
+    ASSERT_EQ(back.connect(server.port(), "/control?token=" + server.token() + "&session=" + session, server.origin()),
+              101);
+    const Json again = back.request({{"op", "session"}})["result"];
+    EXPECT_EQ(again["session"], session);
+    EXPECT_EQ(again["max_rate"], puts.back().after) << "limit " << limit;
+    EXPECT_EQ(again["limit_rate"], limit);
+  }
+}
+
 }  // namespace
 }  // namespace vintrel::testing
