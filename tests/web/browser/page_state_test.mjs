@@ -3,7 +3,8 @@
 // slow, send no length, or answer 500 with a body: the words of socket
 // errors, totals and the tab's title, buttons and focus in each state of a
 // queue, a paused and a cancelled batch across reloads, a batch the server
-// dropped among live ones across two reloads, and axe-core on the result.
+// dropped among live ones across two reloads, a batch's rate cap set,
+// refused, kept across a reload and lifted, and axe-core on the result.
 //
 //   node page_state_test.mjs VINTREL_PROGRAM ARTIFACTS_FOLDER
 //
@@ -142,6 +143,18 @@ async function main() {
       await page.fill('#urls', urls.join('\n'));
       await page.click('#start');
     };
+    const require = createRequire(import.meta.url);
+    const axeViolations = async () => {
+      await page.evaluate(fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8'));
+      return page.evaluate(async () =>
+        (await axe.run(document)).violations.map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ')).join(', ')));
+    };
+    // Every maxRate the page writes, as it goes over the wire.
+    const rates = [];
+    page.on('websocket', (socket) => socket.on('framesent', (frame) => {
+      const message = JSON.parse(frame.payload);
+      if (message.op === 'put' && /^maxRate$/i.test(message.path || message.name)) rates.push(message.value);
+    }));
 
     // ---- 5. Words: socket and resolver errors, a 403, in order ---------------
     const closedPort = await freePort();
@@ -261,10 +274,7 @@ async function main() {
     check(await shown(1) === 'clear', 'a batch that ended while away offers Clear only', await shown(1));
 
     // ---- 6. Landmarks and the rest of axe-core's rules ------------------------
-    const require = createRequire(import.meta.url);
-    await page.evaluate(fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8'));
-    const violations = await page.evaluate(async () =>
-      (await axe.run(document)).violations.map((v) => v.id + ': ' + v.nodes.map((n) => n.target.join(' ')).join(', ')));
+    const violations = await axeViolations();
     check(violations.length === 0, 'axe-core finds no violation', violations.join('\n     '));
 
     await page.reload();
@@ -281,21 +291,74 @@ async function main() {
     await batch(2).locator('button.clear').click();
     check(await focused() === 'urls', 'after the last Clear focus is where URLs are entered', await focused());
 
+    // ---- 7. A rate cap: refused, set, kept across a reload, lifted ------------
+    // What the control holds is read back from the server's session answer,
+    // which the page shows after a reload; what was sent, from the wire.
+    const cap = batch(4).locator('input.rate');
+    const capError = batch(4).locator('.rate-error');
+    const reloaded = async () => {
+      await page.reload();
+      await ready();
+      await waitState(4, /^Downloading$/, 10000);
+      return cap.inputValue();
+    };
+    rates.length = 0;  // every batch before wrote its cap of 0
+    for (const text of ['fast', '-1', '3G']) {
+      await page.fill('#rate', text);
+      await run([at('/long.bin')]);
+      const said = await page.locator('#rate-error').textContent();
+      check(await page.locator('#rate-error').isVisible() && said.includes(`"${text}"`) &&
+            await page.getAttribute('#rate', 'aria-invalid') === 'true',
+            `the rate field refuses "${text}" beside it`, said);
+    }
+    check(await page.locator('section.batch').count() === 0 && rates.length === 0 &&
+          await page.inputValue('#urls') === at('/long.bin'),
+          'a refused rate starts nothing, sends nothing and keeps the URLs', rates.join(', '));
+    await page.fill('#rate', '1.5M');
+    await run([at('/long.bin')]);
+    await waitState(4, /^Downloading$/);
+    check(await page.locator('#rate-error').isHidden() && rates.join() === '1572864',
+          'the cap is written before the batch starts', rates.join(', '));
+    check(await cap.inputValue() === '1.5M', 'the running batch shows its cap', await cap.inputValue());
+    let capShown = await reloaded();
+    check(capShown === '1.5M', "after a reload the batch's cap comes from the server", capShown);
+    await cap.fill('2x');
+    await batch(4).locator('button.set-rate').click();
+    check(await capError.isVisible() && /"2x" is not a rate/.test(await capError.textContent()) &&
+          rates.length === 1, "the batch's field refuses bad text and sends nothing", await capError.textContent());
+    const capViolations = await axeViolations();
+    check(capViolations.length === 0, 'axe-core finds no violation beside a refused cap', capViolations.join('\n     '));
+    await cap.fill('');
+    await batch(4).locator('button.set-rate').click();
+    await waitFor(() => rates.length === 2, 5000, 'the lift').catch(() => {});
+    check(rates.at(-1) === 0 && await capError.isHidden(), 'an empty field lifts the cap mid-batch', rates.join(', '));
+    capShown = await reloaded();
+    check(capShown === '', 'after a reload the lifted cap stays lifted', capShown);
+    await cap.fill('500k');
+    await cap.press('Enter');
+    await waitFor(() => rates.length === 3, 5000, 'a new cap').catch(() => {});
+    capShown = await reloaded();
+    check(rates.at(-1) === 512000 && capShown === '500k', 'Enter in the field sets a new cap',
+          `${rates.join(', ')} ${capShown}`);
+    await page.fill('#rate', '');
+    await batch(4).locator('button.cancel').click();
+    await batch(4).locator('button.clear').click();
+
     // ---- 1 and 5. An origin at its 16 controls, across a reload ---------------
     // Sixteen finished batches fill the origin; the next one makes the server
     // give the oldest up, which that batch alone says.
     for (let k = 0; k < 16; ++k) await run([at('/small.bin')]);
-    for (let n = 4; n < 20; ++n) await waitState(n, /^Completed All Transfers$/);
+    for (let n = 5; n < 21; ++n) await waitState(n, /^Completed All Transfers$/);
     await run([at('/small.bin')]);
-    await waitState(20, /^Completed All Transfers$/);
-    await waitState(4, /^Disconnected: Replaced by a newer connection$/, 5000);
+    await waitState(21, /^Completed All Transfers$/);
+    await waitState(5, /^Disconnected: Replaced by a newer connection$/, 5000);
     check(await page.textContent('#state') === 'Ready', 'the replaced connection is told on its batch only',
           await page.textContent('#state'));
     // Coming back takes no room: no batch is dropped for the page's own sake.
     await page.reload();
     await ready();
     // Taken back oldest first: the newest is the last.
-    await waitState(20, /^Completed All Transfers$/);
+    await waitState(21, /^Completed All Transfers$/);
     const back = await page.locator('section.batch .state').allTextContents();
     check(back.length === 16 && back.every((t) => t === 'Completed All Transfers'),
           'the sixteen batches the server holds all come back', back.join(' | '));
