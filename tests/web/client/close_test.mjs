@@ -193,16 +193,12 @@ await check('rates read as --limit-rate reads them; $rate sends maxRate, bad tex
     assert.throws(() => parseRate(text), (e) => e.name === 'RangeError' && e.message.includes('"' + text + '"'), text);
   }
   const ctl = await vm.runInContext('Vintrel.connect()', context);
-  const socket = ScriptedSocket.opened[0];
-  const refused = await ctl.$rate('fast').then(() => null, (e) => e.name);
-  const capped = ctl.$rate('1.5M');
-  const lifted = ctl.$rate(0);
+  assert.equal(await ctl.$rate('fast').then(() => null, (e) => e.name), 'RangeError');
+  ctl.$rate('1.5M');
+  ctl.$rate(0);
   await settle();
-  const puts = socket.sent.filter((m) => m.op === 'put');
-  assert.equal(refused, 'RangeError');
+  const puts = ScriptedSocket.opened[0].sent.filter((m) => m.op === 'put');
   assert.deepEqual(puts.map((m) => [m.path, m.value]), [['maxRate', 1572864], ['maxRate', 0]]);
-  for (const m of puts) socket.answer({ id: m.id, result: null });
-  await Promise.all([capped, lifted]);
 });
 
 console.log(failures ? failures + ' failed' : 'all passed');
