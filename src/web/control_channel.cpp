@@ -85,6 +85,7 @@ class ControlChannel final : public Channel {
         loop_(options.loop),
         folder_(options.folder),
         can_open_(options.allow_open),
+        limit_rate_(options.max_rate),
         session_(
             platform, [this](const std::string& line) { output(line); },
             host::SessionOptions{options.dialog, options.allow_open, options.tick_interval, options.eager_ticks,
@@ -161,6 +162,10 @@ class ControlChannel final : public Channel {
                               {"retries", missed_.retries}};
       result["folder"] = folder_;
       result["can_open"] = can_open_;
+      // The cap as it stands, which the page shows again after a reload,
+      // and the one a new control starts with, which its field offers.
+      result["max_rate"] = engine().maxRate;
+      result["limit_rate"] = limit_rate_;
       answer["result"] = std::move(result);
       missed_ = Missed{};
     }
@@ -359,6 +364,7 @@ class ControlChannel final : public Channel {
   platform::EventLoop* loop_;
   std::string folder_;
   bool can_open_;
+  std::int32_t limit_rate_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   bool attached_ = true;
   int attaches_ = 0;

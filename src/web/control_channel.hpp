@@ -58,12 +58,15 @@ struct ControlChannelOptions {
 ///     "server"}]}.
 ///   {"op":"session"}  answers {"session","state","files":[outcomes],
 ///     "status","current","total","server","size_known","ended","resumed",
-///     "missed":{"statuses","done","failed","retries"},"folder","can_open"}:
+///     "missed":{"statuses","done","failed","retries"},"folder","can_open",
+///     "max_rate","limit_rate"}:
 ///     the queue as it stands ("state" is "new", "running", "paused",
 ///     "cancelled" or "ended"; "server" the one chosen for the current
 ///     file, "size_known" whether its answer gave its length), what happened while no page was attached,
-///     the folder given with -d (empty when the user is asked) and whether
-///     OpenIt may start programs.
+///     the folder given with -d (empty when the user is asked), whether
+///     OpenIt may start programs, the control's maxRate (bytes per second,
+///     0 for no cap) and the maxRate every new control starts with
+///     (ControlChannelOptions::max_rate, vintrel serve --limit-rate).
 ///   {"op":"sessions"}  answers {"sessions":[...]}: every other control the
 ///     server keeps for the page's origin, oldest first, each as "session"
 ///     describes it up to "ended", with "attached" (a page has it now).

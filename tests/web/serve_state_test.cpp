@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/hostile_server.hpp"
@@ -108,6 +110,39 @@ TEST(ServeState, TheChosenServerIsToldAsSoonAsItIsChosen) {
   const Json told = page.wait_for_event("FileServer")["args"][0];
   EXPECT_EQ(told, (Json{{"file", 1}, {"server", "127.0.0.1:" + std::to_string(silent.port())}}));
   EXPECT_EQ(page.request({{"op", "session"}})["result"]["server"], told["server"]);
+}
+
+// The session answer tells the control's cap as it stands, after a reload
+// too, beside the one vintrel serve starts each control with; a refused
+// write leaves it as it was.
+TEST(ServeState, TheSessionAnswerTellsTheControlsRateCap) {
+  const std::vector<std::pair<Json, std::int32_t>> puts = {{2048, 2048}, {-1, 2048}, {0, 0}, {1572864, 1572864}};
+  for (const std::int32_t limit : {0, 512000}) {
+    ServedControls::Options options;
+    options.max_rate = limit;
+    ServedControls server(options);
+    auto page = std::make_unique<PageClient>();
+    ASSERT_EQ(page->connect(server), 101);
+    const Json fresh = page->request({{"op", "session"}})["result"];
+    EXPECT_EQ(fresh["max_rate"], limit);
+    for (const auto& [value, after] : puts) {
+      const Json answer = page->request({{"op", "put"}, {"name", "maxRate"}, {"value", value}});
+      EXPECT_EQ(answer.value("/error/number"_json_pointer, 0), value == -1 ? 5 : 0) << answer;
+      EXPECT_EQ(page->request({{"op", "session"}})["result"]["max_rate"], after) << value;
+      EXPECT_EQ(page->request({{"op", "get"}, {"name", "maxRate"}})["result"], after) << value;
+    }
+    page.reset();
+    ASSERT_TRUE(server.wait_for_log("kept for its page to come back"));
+    PageClient back;
+    ASSERT_EQ(back.connect(server.port(),
+                           "/control?token=" + server.token() + "&session=" + fresh["session"].get<std::string>(),
+                           server.origin()),
+              101);
+    const Json again = back.request({{"op", "session"}})["result"];
+    EXPECT_EQ(again["session"], fresh["session"]);
+    EXPECT_EQ(again["max_rate"], 1572864);
+    EXPECT_EQ(again["limit_rate"], limit);
+  }
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ ServedControls::ServedControls(Options options) : dialog_(loop_, folder_.path().
   channel_options_.allow_open = options.allow_open;
   channel_options_.tick_interval = 20;
   channel_options_.loop = &loop_;
+  channel_options_.max_rate = options.max_rate;
   channel_options_.folder = folder_.path().string();
   web::ServerOptions server_options;
   server_options.allowed_origins = options.allowed_origins;

@@ -32,6 +32,8 @@ class ServedControls {
     bool allow_open = false;
     std::vector<std::string> allowed_origins;
     std::chrono::milliseconds detached_grace = std::chrono::minutes(10);
+    /// Each control's maxRate to begin with, as --limit-rate gives it.
+    std::int32_t max_rate = 0;
   };
 
   explicit ServedControls(Options options);

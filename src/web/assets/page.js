@@ -8,7 +8,9 @@
 // live ones back as they stand (running, paused, cancelled or ended) and
 // shows the others once as "ended while away".
 // `?tries=N` in the page's address sets that limit, the control's
-// maxTries (default 20).
+// maxTries (default 20). Each batch's rate cap is its control's maxRate,
+// written before the queue starts and whenever the batch's field is set;
+// the server tells it again after a reload.
 (function () {
   'use strict';
 
@@ -35,6 +37,16 @@
   function rate(bytesPerSecond) {
     const n = Math.max(0, bytesPerSecond || 0);
     return n >= 1048576 ? (n / 1048576).toFixed(1) + '\u00a0MiB/s' : (n / 1024).toFixed(1) + '\u00a0KiB/s';
+  }
+  // A cap as the rate field takes it back ('500k', '1.5M'), '' for none.
+  function rateText(bytesPerSecond) {
+    const n = Number(bytesPerSecond) || 0;
+    if (n <= 0) return '';
+    for (const [unit, scale] of [['G', 1073741824], ['M', 1048576], ['k', 1024]]) {
+      const shown = Number((n / scale).toFixed(3));
+      if (n >= scale && shown * scale === n) return shown + unit;
+    }
+    return String(n);
   }
   function clock(seconds) {
     const s = Math.max(0, Math.round(Number(seconds) || 0));
@@ -87,6 +99,13 @@
     // A fresh text node each time, so the same words are read again.
     $('announce').textContent = '';
     setTimeout(() => { $('announce').textContent = text; }, 50);
+  }
+  // Text a field cannot take is said beside it, and nothing is sent.
+  function refuseField(input, message, why) {
+    message.textContent = why;
+    message.hidden = !why;
+    input.setAttribute('aria-invalid', why ? 'true' : 'false');
+    if (why) announce(why);
   }
   let lastLogged = '';
   function log(text) {
@@ -255,7 +274,7 @@
     }
     if (outcome.state !== 'done')
       button('Retry', file.url, () => startWith([{ url: file.url, mirrors: file.mirrors, badMirrors: [],
-                                                   refused: false }]));
+                                                   refused: false }], file.batch.rate || 0));
     button('Remove', file.url + ' from the list', () => {
       // Focus goes on to the next row's first button, else the batch.
       const rows = [...file.batch.list.children];
@@ -342,12 +361,68 @@
     clear.addEventListener('click', () => dropBatch(batch));
     batch.buttons.clear = clear;
     buttons.append(clear);
-    head.append(state, total, buttons);
+    head.append(state, total, capField(batch), buttons);
     section.append(head, batch.list);
     $('batches').prepend(section);
     for (const entry of list) batch.files.push(addRow(batch, entry));
     batches.push(batch);
     return batch;
+  }
+
+  // The running batch's rate cap: its field shows the cap in force and
+  // sets another (empty or 0 lifts it).
+  function capField(batch) {
+    const cap = el('span', 'cap');
+    cap.hidden = true;
+    const input = el('input', 'rate');
+    input.type = 'text';
+    input.id = batch.heading.id + '-rate';
+    input.autocomplete = 'off';
+    input.placeholder = 'no cap';
+    const label = el('label', '', 'Rate cap');
+    label.htmlFor = input.id;
+    label.append(el('span', 'sr-only', ' of Batch ' + batch.number));
+    const set = el('button', 'set-rate', 'Set');
+    set.setAttribute('aria-label', 'Set the rate cap of Batch ' + batch.number);
+    const error = el('span', 'error rate-error');
+    error.id = input.id + '-error';
+    error.hidden = true;
+    input.setAttribute('aria-describedby', error.id);
+    set.addEventListener('click', () => applyRate(batch));
+    input.addEventListener('keydown', (e) => {
+      if (e.key !== 'Enter') return;
+      e.preventDefault();
+      applyRate(batch);
+    });
+    cap.append(label, input, set, error);
+    batch.cap = { span: cap, input, set, error };
+    return cap;
+  }
+
+  function showCap(batch, cap) {
+    batch.rate = cap;
+    batch.cap.input.value = rateText(cap);
+    refuseField(batch.cap.input, batch.cap.error, '');
+  }
+
+  async function applyRate(batch) {
+    const { input, error } = batch.cap;
+    let cap;
+    try {
+      cap = Vintrel.parseRate(input.value);
+    } catch (e) {
+      return refuseField(input, error, e.message);
+    }
+    if (!batch.ctl) return;
+    try {
+      await batch.ctl.$rate(cap);
+    } catch (e) {
+      return refuseField(input, error, 'Not set: ' + describe(e));
+    }
+    showCap(batch, cap);
+    const words = cap ? 'rate capped at ' + rate(cap) : 'rate cap lifted';
+    log('Batch ' + batch.number + ': ' + words);
+    announce('Batch ' + batch.number + ': ' + words);
   }
 
   function focusFirst(candidates) {
@@ -375,6 +450,10 @@
     b.cancel.hidden = !(under || queue === 'paused');
     b.clear.hidden = !isEnded(batch);
     batch.restartHint.hidden = b.restart.hidden;
+    // The cap can be changed while the control has files to fetch.
+    const capFocused = [batch.cap.input, batch.cap.set].includes(document.activeElement);
+    batch.cap.span.hidden = !batch.ctl || !(under || queue === 'paused' || queue === 'starting' || !b.restart.hidden);
+    if (capFocused && batch.cap.span.hidden) focusFirst([b.restart, b.clear, batch.heading]);
     // A button that goes away hands focus on to what follows from it (Pause
     // to Resume, Cancel to Restart...), whether the click or an event of the
     // control made it go: focus never falls back to the page.
@@ -633,6 +712,9 @@
     await ctl.$drive(TRIES);
     batch.session = (await ctl.$session()).session;
     storeBatch(batch);
+    // Before the first byte: also a cap of 0, which lifts vintrel serve's own.
+    await ctl.$rate(batch.rate);
+    showCap(batch, batch.rate);
     for (const file of files) await ctl.AddFile(file.url);
     await ctl.SetDLText($('title').value);
     batch.state.textContent = 'Waiting for the folder…';
@@ -661,12 +743,23 @@
       $('state').textContent = 'Enter at least one URL';
       return;
     }
+    let cap;
+    try {
+      cap = Vintrel.parseRate($('rate').value);
+    } catch (e) {
+      refuseField($('rate'), $('rate-error'), e.message);
+      $('rate').focus();
+      return;
+    }
+    refuseField($('rate'), $('rate-error'), '');
     $('urls').value = '';
-    await startWith(list);
+    await startWith(list, cap);
   }
 
-  async function startWith(list) {
+  // `cap`: the batch's rate cap in bytes per second, 0 for none.
+  async function startWith(list, cap) {
     const batch = addBatch(nextBatch++, list);
+    batch.rate = cap;
     // Refused at once, before any folder is asked for.
     for (const file of batch.files.filter((f) => f.refused)) refuse(file);
     if (!queued(batch).length) {
@@ -735,6 +828,7 @@
         if (file && outcome.state) ended(file, outcome);
       }
       batch.current = state.current;
+      showCap(batch, Number(state.max_rate) || 0);
       const file = currentFile(batch);
       if (file && !file.state) {
         showServer(file, state.server);
@@ -811,6 +905,9 @@
     try {
       about = await probe.$session();
       canOpen = Boolean(about.can_open);
+      // vintrel serve --limit-rate: each batch starts with it unless the
+      // field is changed.
+      if (about.limit_rate) $('rate').value = rateText(about.limit_rate);
       if (about.folder) {
         // No dialog is shown: its title would be asked for nothing.
         $('title-field').hidden = true;

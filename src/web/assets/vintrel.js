@@ -59,6 +59,25 @@
     throw new TypeError('Vintrel: an index is a whole number or text without quotes');
   }
 
+  // A rate cap as `vintrel get --limit-rate` reads it: bytes per second, or
+  // a number with k, M or G (powers of 1024, as curl); a fraction of a byte
+  // rounds up, so a tiny cap still caps. Empty or 0 is no cap. Anything
+  // else throws a RangeError saying why, so a page can refuse it before
+  // anything is sent.
+  const RATE_UNITS = { '': 1, k: 1024, m: 1048576, g: 1073741824 };
+  function parseRate(text) {
+    const trimmed = String(text === undefined || text === null ? '' : text).trim();
+    if (trimmed === '') return 0;
+    const parts = /^(\d*\.?\d*)([kmg]?)$/i.exec(trimmed);
+    if (!parts || parts[1] === '' || parts[1] === '.') {
+      throw new RangeError('"' + trimmed + '" is not a rate: give bytes per second, or a number with k, M or G');
+    }
+    const rate = Number(parts[1]) * RATE_UNITS[parts[2].toLowerCase()];
+    // maxRate is a Long.
+    if (rate >= 2147483648) throw new RangeError('"' + trimmed + '" is too high a rate: at most 2047M');
+    return Math.ceil(rate);
+  }
+
   class Connection {
     constructor(socket) {
       this.socket = socket;
@@ -208,6 +227,19 @@
       $call: (name, ...args) => connection.call(name, args),
       $addServer: (file, server) => connection.request({ op: 'add_server', file, server }),
       $page: () => connection.page(),
+      // Caps the control's transfers (its maxRate) at once: bytes per
+      // second, or text as Vintrel.parseRate reads it ('500k', '1.5M');
+      // 0 or '' lifts the cap. Text that is not a rate rejects before
+      // anything is sent.
+      $rate: (rate) => {
+        let value;
+        try {
+          value = typeof rate === 'number' ? rate : parseRate(rate);
+        } catch (error) {
+          return Promise.reject(error);
+        }
+        return connection.request({ op: 'put', path: 'maxRate', value });
+      },
       // The server moves the queue on by itself (files saved or stopped,
       // also by the control giving a file up after `tries` attempts in a
       // row that brought no byte: its maxTries), and goes on without the
@@ -273,5 +305,5 @@
     });
   }
 
-  global.Vintrel = { connect, VintrelError, version: '2', server: scriptBase ? scriptBase.origin : null };
+  global.Vintrel = { connect, parseRate, VintrelError, version: '2', server: scriptBase ? scriptBase.origin : null };
 })(typeof window !== 'undefined' ? window : globalThis);

@@ -90,7 +90,9 @@ async function main() {
   const otherOrigin = `http://127.0.0.1:${otherPort}`;
   const { log: accessLog } = await startNginx(folder, www, filesPort, otherPort);
 
-  const { serve, origin: serveOrigin, token } = await startServe(program, downloads, ['--allow-origin', filesOrigin]);
+  // A cap above nginx's pace: the page offers it for each batch.
+  const { serve, origin: serveOrigin, token } = await startServe(program, downloads,
+                                                                 ['--allow-origin', filesOrigin, '--limit-rate', '2M']);
   // The README's embedding example, as it is: it is told the server in its address.
   fs.copyFileSync(path.join(here, 'embed.html'), path.join(www, 'embed.html'));
 
@@ -107,6 +109,8 @@ async function main() {
     await page.goto(serveOrigin + '/?tries=3');
     // Locators, not waitForFunction: the page's policy forbids evaluating text.
     await page.locator('#state', { hasText: /^Ready$/ }).waitFor({ timeout: 10000 });
+    check(await page.inputValue('#rate') === '2M', "the rate field offers vintrel serve's --limit-rate",
+          await page.inputValue('#rate'));
     await page.fill('#urls', [`${filesOrigin}/good.bin`, `${filesOrigin}/missing.bin`,
                               `${filesOrigin}/forbidden.bin`, `${filesOrigin}/broken.bin`,
                               'not a url', `ftp://127.0.0.1/file.bin`].join('\n'));

@@ -3,7 +3,8 @@
 // slow, send no length, or answer 500 with a body: the words of socket
 // errors, totals and the tab's title, buttons and focus in each state of a
 // queue, a paused and a cancelled batch across reloads, a batch the server
-// dropped among live ones across two reloads, and axe-core on the result.
+// dropped among live ones across two reloads, a batch's rate cap set,
+// refused, kept across a reload and lifted, and axe-core on the result.
 //
 //   node page_state_test.mjs VINTREL_PROGRAM ARTIFACTS_FOLDER
 //
@@ -142,6 +143,12 @@ async function main() {
       await page.fill('#urls', urls.join('\n'));
       await page.click('#start');
     };
+    // Every maxRate the page writes, as it goes over the wire.
+    const rates = [];
+    page.on('websocket', (socket) => socket.on('framesent', (frame) => {
+      const message = JSON.parse(frame.payload);
+      if (message.op === 'put' && /^maxRate$/i.test(message.path || message.name)) rates.push(message.value);
+    }));
 
     // ---- 5. Words: socket and resolver errors, a 403, in order ---------------
     const closedPort = await freePort();
@@ -281,21 +288,53 @@ async function main() {
     await batch(2).locator('button.clear').click();
     check(await focused() === 'urls', 'after the last Clear focus is where URLs are entered', await focused());
 
+    // ---- 7. A rate cap: refused, set, kept across reloads, lifted --------------
+    // What the page sent is read on the wire; what the control holds, from
+    // the session answer the page shows it from after a reload.
+    rates.length = 0;  // the batches before wrote their cap of 0
+    await page.fill('#rate', 'fast');
+    await run([at('/long.bin')]);
+    check(/"fast" is not a rate/.test(await page.textContent('#rate-error')) && rates.length === 0 &&
+          await page.locator('section.batch').count() === 0, 'bad text in the rate field starts and sends nothing');
+    const cap = batch(4).locator('input.rate');
+    // [text for the batch's own field (null: the new batch's), maxRate writes so far, the cap after a reload]
+    for (const [text, sent, after] of [[null, '1572864', '1.5M'], ['2x', '1572864', '1.5M'], ['', '1572864,0', '']]) {
+      if (text === null) {
+        await page.fill('#rate', '1.5M');
+        await run([at('/long.bin')]);
+      } else {
+        await cap.fill(text);
+        await batch(4).locator('button.set-rate').click();
+      }
+      await waitState(4, /^Downloading$/);
+      const refused = await batch(4).locator('.rate-error').isVisible();
+      await waitFor(() => rates.join() === sent, 3000, 'the writes').catch(() => {});
+      await page.reload();
+      await ready();
+      await waitState(4, /^Downloading$/, 10000);
+      check(rates.join() === sent && refused === (text === '2x') && await cap.inputValue() === after,
+            `${text === null ? 'a new batch at 1.5M' : JSON.stringify(text) + ' in its field'}: ` +
+            `${after || 'no cap'} after a reload`,
+            `sent ${rates.join()}, refused ${refused}, shown ${await cap.inputValue()}`);
+    }
+    await batch(4).locator('button.cancel').click();
+    await batch(4).locator('button.clear').click();
+
     // ---- 1 and 5. An origin at its 16 controls, across a reload ---------------
     // Sixteen finished batches fill the origin; the next one makes the server
     // give the oldest up, which that batch alone says.
     for (let k = 0; k < 16; ++k) await run([at('/small.bin')]);
-    for (let n = 4; n < 20; ++n) await waitState(n, /^Completed All Transfers$/);
+    for (let n = 5; n < 21; ++n) await waitState(n, /^Completed All Transfers$/);
     await run([at('/small.bin')]);
-    await waitState(20, /^Completed All Transfers$/);
-    await waitState(4, /^Disconnected: Replaced by a newer connection$/, 5000);
+    await waitState(21, /^Completed All Transfers$/);
+    await waitState(5, /^Disconnected: Replaced by a newer connection$/, 5000);
     check(await page.textContent('#state') === 'Ready', 'the replaced connection is told on its batch only',
           await page.textContent('#state'));
     // Coming back takes no room: no batch is dropped for the page's own sake.
     await page.reload();
     await ready();
     // Taken back oldest first: the newest is the last.
-    await waitState(20, /^Completed All Transfers$/);
+    await waitState(21, /^Completed All Transfers$/);
     const back = await page.locator('section.batch .state').allTextContents();
     check(back.length === 16 && back.every((t) => t === 'Completed All Transfers'),
           'the sixteen batches the server holds all come back', back.join(' | '));

@@ -1,5 +1,6 @@
 // vintrel.js and the served page when the server ends a connection: the
-// close code and reason reach the page's script, and the page shows them.
+// close code and reason reach the page's script, and the page shows them;
+// and what vintrel.js sends and refuses besides (promises, rate caps).
 // Runs both scripts as a browser would load them, with a scripted WebSocket
 // standing in for the server and a minimal document for the page.
 //   node close_test.mjs ASSETS_FOLDER
@@ -178,6 +179,26 @@ await check('calls are Promises and reads take then, catch and finally, each ask
   assert.deepEqual(await Promise.all(both), ['12', '12', '12']);
   assert.equal(await failing, 9);
   assert.throws(() => ctl.DownloadFiles('a"b'), /whole number or text without quotes/);
+});
+
+await check('rates read as --limit-rate reads them; $rate sends maxRate, bad text nothing', async () => {
+  const { context } = browserContext('http://127.0.0.1:8446/');
+  load(context, 'vintrel.js');
+  const { parseRate } = context.Vintrel;
+  const taken = [['', 0], [' ', 0], ['0', 0], ['1', 1], ['500k', 512000], ['500K', 512000], ['2M', 2097152],
+                 ['1.5m', 1572864], ['.5k', 512], ['5.', 5], [' 1G ', 1073741824], ['0.0001k', 1],
+                 ['2047M', 2146435072]];
+  for (const [text, rate] of taken) assert.equal(parseRate(text), rate, JSON.stringify(text));
+  for (const text of ['k', '1.2.3', '.', '-1', '1 M', '1MB', '1T', '2G', '1e6', '0x10', 'fast']) {
+    assert.throws(() => parseRate(text), (e) => e.name === 'RangeError' && e.message.includes('"' + text + '"'), text);
+  }
+  const ctl = await vm.runInContext('Vintrel.connect()', context);
+  assert.equal(await ctl.$rate('fast').then(() => null, (e) => e.name), 'RangeError');
+  ctl.$rate('1.5M');
+  ctl.$rate(0);
+  await settle();
+  const puts = ScriptedSocket.opened[0].sent.filter((m) => m.op === 'put');
+  assert.deepEqual(puts.map((m) => [m.path, m.value]), [['maxRate', 1572864], ['maxRate', 0]]);
 });
 
 console.log(failures ? failures + ' failed' : 'all passed');
