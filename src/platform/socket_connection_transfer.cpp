@@ -2,10 +2,10 @@
 // straight out of the receive buffer, what it leaves waits in the backlog,
 // and the peer's end shows only once every byte before it is taken. Once
 // the backlog holds a read's worth (a receive buffer, unless the handler
-// asked for less) the socket is not read until it is taken: a handler that takes its bytes later (a rate cap) slows the
-// peer through TCP's window instead of having them pile up here. Sends
-// queue behind the write in flight; the idle limit watches a connection
-// that has sent something.
+// asked for less) the socket is not read until it is taken: a handler that
+// takes its bytes later (a rate cap) slows the peer through TCP's window
+// instead of having them pile up here. Sends queue behind the write in
+// flight; the idle limit watches a connection that has sent something.
 
 #include <algorithm>
 #include <limits>

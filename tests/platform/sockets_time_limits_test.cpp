@@ -125,8 +125,8 @@ TEST(SocketArray, UntakenBytesStopTheReadingWithoutCountingAsSilence) {
     // Far more than the kernel's buffers on both sides hold.
     const std::string body = pattern(64 * 1024 * 1024);
     listener.peers[0]->send(body, true);
-    EXPECT_FALSE(rig.loop.run_until(
-        [&] { return rec.count('E') > 0 || listener.peers[0]->writes_in_flight == 0; }, 500ms));
+    EXPECT_FALSE(
+        rig.loop.run_until([&] { return rec.count('E') > 0 || listener.peers[0]->writes_in_flight == 0; }, 500ms));
     EXPECT_LE(array->BytesReceived(1), most);
     EXPECT_EQ(array->State(1), sck::connected);
 
