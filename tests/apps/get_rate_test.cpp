@@ -71,13 +71,12 @@ TEST(GetRate, TheCapHoldsOverTheWholeRunSharedByTheFilesUnderWay) {
 TEST(GetRate, HostLiftsTheCapMidTransfer) {
   REQUIRE_NGINX();
   NginxServer server;
-  const std::string body = serve(server, "big.bin", 64 * MiB, 9);
+  const std::string body = serve(server, "big.bin", 16 * MiB, 9);
   server.start();
   TempFolder folder;
   ChildProcess::Options options;
   options.input_pipe = true;
-  ChildProcess host({VINTREL_PROGRAM, "host", "--eager", "--limit-rate", "256k", "-d", folder.path().string()},
-                    options);
+  ChildProcess host({VINTREL_PROGRAM, "host", "--eager", "--limit-rate", "64k", "-d", folder.path().string()}, options);
   const auto send = [&](const nlohmann::json& request) { host.write_input(request.dump() + "\n"); };
   send({{"id", 1}, {"op", "call"}, {"name", "AddFile"}, {"args", {server.url("/big.bin")}}});
   send({{"id", 2}, {"op", "call"}, {"name", "StartQueue"}});
@@ -88,7 +87,7 @@ TEST(GetRate, HostLiftsTheCapMidTransfer) {
   send({{"id", 4}, {"op", "put"}, {"name", "maxRate"}, {"value", 0}});
   ASSERT_TRUE(host.wait_until([&] { return host.out().find("OnFileComplete") != std::string::npos; }, 60s))
       << host.out() << host.err();
-  EXPECT_NE(host.out().find(R"({"id":3,"result":262144})"), std::string::npos) << host.out();
+  EXPECT_NE(host.out().find(R"({"id":3,"result":65536})"), std::string::npos) << host.out();
   EXPECT_TRUE(holds(folder.file("big.bin"), body));
 }
 
