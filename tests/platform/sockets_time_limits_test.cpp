@@ -122,8 +122,9 @@ TEST(SocketArray, UntakenBytesStopTheReadingWithoutCountingAsSilence) {
     array->Connect(1, "127.0.0.1", listener.port());
     ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && listener.peers.size() == 1; }));
     array->SendData(1, "request");
-    // Far more than the kernel's buffers on both sides hold.
-    const std::string body = pattern(24 * 1024 * 1024);
+    // More than the kernel's buffers on both sides can hold (Linux grows a
+    // receive buffer to 32 MiB at most by default, a send buffer to 4 MiB).
+    const std::string body = pattern(48 * 1024 * 1024);
     listener.peers[0]->send(body, true);
     EXPECT_FALSE(
         rig.loop.run_until([&] { return rec.count('E') > 0 || listener.peers[0]->writes_in_flight == 0; }, 500ms));
