@@ -214,6 +214,7 @@ class GetSession {
       if (!lanes_[k]->begin_batch(b) || stopping()) return;
     }
     share_rate();
+    open_spare();
     if (next_batch_ < batches_.size()) return;
     for (const auto& lane : lanes_)
       if (lane && lane->busy()) return;
@@ -236,10 +237,44 @@ class GetSession {
       if (control->maxRate != share) control->set_max_rate(share);
   }
 
+  // Over a far link a file's new connection costs a round trip before its
+  // request can go (two over https). While files wait for a lane, the next
+  // one's server gets a connection opened ahead, within its share, which
+  // that file's Connect takes over; its slot is reopened as soon as it is
+  // taken. Only with lanes side by side (-j 1 opens one connection at a
+  // time), never for a file with mirrors (the probes choose the server),
+  // and never again to a server that closed one unused: it may count
+  // connections and refuse the file's own.
+  void open_spare() {
+    if (lanes_.size() < 2 || next_batch_ >= batches_.size()) return;
+    const std::vector<Endpoint> wanted = endpoints(next_batch_);
+    if (wanted.size() != 1) return;
+    const Endpoint& server = wanted.front();
+    if (spares_.contains(server.key) || no_spares_.contains(server.key)) return;
+    if (server.secure && !warm_.contains(server.key)) return;
+    const auto held = claims_.find(server.key);
+    if (held != claims_.end() && held->second >= max_connections_per_server) return;
+    auto gone = [this, alive = std::weak_ptr<int>(alive_), key = server.key](platform::SpareEnd end) {
+      if (alive.expired()) return;
+      spares_.erase(key);
+      if (end == platform::SpareEnd::lost) no_spares_.insert(key);
+      if (--claims_[key] == 0) claims_.erase(key);
+      if (end == platform::SpareEnd::taken) dispatch();
+    };
+    if (!machine_.preconnect(server.host, server.port, server.secure, std::move(gone))) {
+      no_spares_.insert(server.key);
+      return;
+    }
+    spares_.insert(server.key);
+    ++claims_[server.key];
+  }
+
   // The servers of the files of batch b, as host:port, once per connection
   // their probes may open; https ones marked.
   struct Endpoint {
     std::string key;
+    std::string host;
+    std::int32_t port = 0;
     bool secure = false;
   };
   std::vector<Endpoint> endpoints(std::size_t b) const {
@@ -248,7 +283,7 @@ class GetSession {
     const auto add = [&](const std::string& text) {
       std::string why;
       if (const auto url = parse_download_url(text, why))
-        all.push_back({url->server + ":" + std::to_string(url->port), url->secure});
+        all.push_back({url->server + ":" + std::to_string(url->port), url->server, url->port, url->secure});
     };
     for (std::size_t n = batch.first; n < batch.first + batch.count; ++n) {
       add(options_.files[n].url);
@@ -360,6 +395,9 @@ class GetSession {
   std::map<std::string, int> claims_;                      // connections a server may get from running files
   std::map<std::size_t, std::vector<std::string>> held_;   // by lane
   std::set<std::string> warm_;                             // servers that have answered
+  std::set<std::string> spares_;                           // servers with a connection opened ahead
+  std::set<std::string> no_spares_;                        // servers that get none
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // for what the platform calls back later
   std::map<std::string, int> names_held_;                  // local names of running files
   std::map<std::size_t, std::vector<std::string>> named_;  // by lane
   std::vector<Outcome> outcomes_;

@@ -39,6 +39,10 @@ class WireTrace final : public platform::Platform {
   const platform::ProxyServer* proxy_for(std::string_view host, std::int32_t port, bool secure) const override {
     return inner_.proxy_for(host, port, secure);
   }
+  bool preconnect(const std::string& host, std::int32_t port, bool secure,
+                  std::function<void(platform::SpareEnd)> gone) override {
+    return inner_.preconnect(host, port, secure, std::move(gone));
+  }
 
  private:
   platform::Platform& inner_;

@@ -16,6 +16,7 @@
 #include "platform/platform.hpp"
 #include "platform/resolver.hpp"
 #include "platform/socket_connection.hpp"
+#include "platform/spare_connections.hpp"
 #include "platform/tls_context.hpp"
 
 namespace vintrel::platform {
@@ -24,7 +25,8 @@ namespace {
 
 class AsioSocketArray final : public SocketArray, private ConnectionOwner {
  public:
-  AsioSocketArray(boost::asio::io_context& io, ConnectionSettings settings) : io_(io), settings_(std::move(settings)) {}
+  AsioSocketArray(boost::asio::io_context& io, ConnectionSettings settings, std::shared_ptr<SpareConnections> spares)
+      : io_(io), settings_(std::move(settings)), spares_(std::move(spares)) {}
 
   // Connections outlive the array while handlers of theirs are queued; once
   // detached, those handlers find no one to tell.
@@ -56,7 +58,20 @@ class AsioSocketArray final : public SocketArray, private ConnectionOwner {
 
   using SocketArray::Connect;
   void Connect(std::int32_t index, const std::string& host, std::int32_t port, bool secure) override {
-    connection(index).connect(host, port, secure);
+    SocketConnection& mine = connection(index);
+    std::shared_ptr<SocketConnection> spare = spares_ ? spares_->take(host, port, secure) : nullptr;
+    if (!spare) {
+      mine.connect(host, port, secure);
+      return;
+    }
+    ConnectionOwner& owner = *this;
+    spare->adopt(owner, static_cast<std::int16_t>(index), mine.read_size());
+    std::shared_ptr<SocketConnection>& slot = connections_.at(index);
+    slot->detach();
+    // A view an earlier GetData of this element gave out lives until the
+    // loop turns, and so must the connection whose buffer it points into.
+    boost::asio::post(io_, [retired = std::move(slot)] {});
+    slot = std::move(spare);
   }
 
   void SendData(std::int32_t index, std::string_view data) override { connection(index).send(data); }
@@ -80,8 +95,12 @@ class AsioSocketArray final : public SocketArray, private ConnectionOwner {
 
   boost::asio::io_context& io_;
   ConnectionSettings settings_;
+  std::shared_ptr<SpareConnections> spares_;
   std::map<std::int32_t, std::shared_ptr<SocketConnection>> connections_;
 };
+
+// Servers close a connection that stays silent, some after 20 s.
+constexpr std::chrono::milliseconds spare_lifetime{10000};
 
 }  // namespace
 
@@ -93,13 +112,20 @@ AsioPlatform::AsioPlatform(EventLoop& loop, Resolver* resolver, SocketTimeouts t
       timeouts_(timeouts),
       tls_(std::make_shared<TlsContext>(tls)),
       proxies_(std::make_shared<const ProxySettings>(std::move(proxies))),
-      offers_tls_(tls::module_available()) {}
+      offers_tls_(tls::module_available()),
+      spares_(std::make_shared<SpareConnections>(asio_context(loop_), spare_lifetime)) {}
 
 AsioPlatform::~AsioPlatform() = default;
 
 std::unique_ptr<SocketArray> AsioPlatform::make_socket_array() {
   return std::make_unique<AsioSocketArray>(asio_context(loop_),
-                                           ConnectionSettings{*resolver_, timeouts_, tls_, proxies_});
+                                           ConnectionSettings{*resolver_, timeouts_, tls_, proxies_}, spares_);
+}
+
+bool AsioPlatform::preconnect(const std::string& host, std::int32_t port, bool secure,
+                              std::function<void(SpareEnd)> gone) {
+  if (proxies_->route(host, port, secure) != nullptr || (secure && !offers_tls_)) return false;
+  return spares_->open(ConnectionSettings{*resolver_, timeouts_, tls_, proxies_}, host, port, secure, std::move(gone));
 }
 
 std::unique_ptr<Timer> AsioPlatform::make_timer() { return make_asio_timer(asio_context(loop_)); }

@@ -17,7 +17,15 @@ namespace vintrel::platform {
 
 class EventLoop;
 class Resolver;
+class SpareConnections;
 class TlsContext;
+
+/// How a connection opened ahead of need (Platform::preconnect) ended.
+enum class SpareEnd : std::uint8_t {
+  taken,    // an element took it over
+  expired,  // kept unused too long, and closed
+  lost,     // the server closed it, or it failed to come up
+};
 
 /// The machine's services for one or more controls.
 class Platform {
@@ -44,6 +52,12 @@ class Platform {
   /// they connect straight to it. A plain request sent to a proxy names
   /// its server in full, so the control asks before composing one.
   virtual const ProxyServer* proxy_for(std::string_view host, std::int32_t port, bool secure) const;
+  /// Opens a connection to `host`:`port` ahead of need, straight to the
+  /// server: the next Connect of any element made here to the same server,
+  /// port and scheme takes it over and is up a round trip sooner. `gone`
+  /// runs on the loop once it is no longer spare. False when none is opened
+  /// (through a proxy, for one, or where the platform has no such thing).
+  virtual bool preconnect(const std::string& host, std::int32_t port, bool secure, std::function<void(SpareEnd)> gone);
 };
 
 /// The real machine: sockets, timers and resolution on an Asio event loop.
@@ -65,6 +79,7 @@ class AsioPlatform final : public Platform {
   const ProxyServer* proxy_for(std::string_view host, std::int32_t port, bool secure) const override {
     return proxies_->route(host, port, secure);
   }
+  bool preconnect(const std::string& host, std::int32_t port, bool secure, std::function<void(SpareEnd)> gone) override;
 
   EventLoop& loop() { return loop_; }
 
@@ -78,6 +93,8 @@ class AsioPlatform final : public Platform {
   std::shared_ptr<TlsContext> tls_;
   std::shared_ptr<const ProxySettings> proxies_;
   bool offers_tls_;
+  // Shared with the arrays, whose Connect takes them over.
+  std::shared_ptr<SpareConnections> spares_;
 };
 
 }  // namespace vintrel::platform

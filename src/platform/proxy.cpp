@@ -297,6 +297,9 @@ bool ProxyBypass::matches(std::string_view host, std::int32_t port) const {
 
 const ProxyServer* Platform::proxy_for(std::string_view, std::int32_t, bool) const { return nullptr; }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): overriders keep `gone`
+bool Platform::preconnect(const std::string&, std::int32_t, bool, std::function<void(SpareEnd)>) { return false; }
+
 bool is_proxy_refusal(std::int32_t number) {
   return (number >= 100 && number <= 599) || number == proxy_answer_unreadable;
 }

@@ -101,6 +101,29 @@ void SocketConnection::send(std::string_view data) {
   if (!writing_) start_write(generation_);
 }
 
+void SocketConnection::adopt(ConnectionOwner& owner, std::int16_t index, std::size_t read_size) {
+  owner_ = &owner;
+  index_ = index;
+  read_size_ = read_size;
+  hold_handshake_ = false;
+  if (held_) {
+    held_ = false;
+    error_code ignored;
+    socket_.cancel(ignored);  // the watch for the server's end
+    asio::post(io_, [self = shared_from_this(), gen = generation_] {
+      if (self->current(gen)) self->start_handshake(gen);
+    });
+    return;
+  }
+  if (state_ != sck::connected) return;
+  // Its Connect went to whoever opened it: the element hears it now, as it
+  // would from a connection of its own, never inside its Connect call.
+  asio::post(io_, [self = shared_from_this(), gen = generation_] {
+    if (!self->current(gen) || self->state_ != sck::connected) return;
+    if (SocketEvents* sink = self->events()) sink->on_connect(self->index_);
+  });
+}
+
 void SocketConnection::close() {
   stop_io();
   clear_received();
@@ -137,6 +160,7 @@ void SocketConnection::stop_io() {
   std::string().swap(early_writes_);
   writing_ = false;
   std::string().swap(tunnel_answer_);
+  held_ = false;
   sent_ = false;
   idle_armed_ = false;
   peer_ended_ = false;
@@ -218,12 +242,24 @@ void SocketConnection::connected(std::uint64_t gen, const error_code& ec) {
   if (secure_) {
     if (proxy_ != nullptr) {
       open_tunnel(gen);
+    } else if (hold_handshake_) {
+      held_ = true;
+      watch_held(gen);
     } else {
       start_handshake(gen);
     }
     return;
   }
   go_live(gen);
+}
+
+// A held connection has sent nothing, so anything it hears (most likely the
+// server's end) means it is of no more use.
+void SocketConnection::watch_held(std::uint64_t gen) {
+  socket_.async_wait(asio::socket_base::wait_read, [self = shared_from_this(), gen](const error_code& ec) {
+    if (!self->current(gen) || !self->held_) return;
+    self->fail(ec ? socket_error_number(ec) : sck_err::reset);
+  });
 }
 
 void SocketConnection::open_tunnel(std::uint64_t gen) {

@@ -93,6 +93,17 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   void set_read_size(std::int32_t bytes) {
     read_size_ = bytes > 0 ? std::min(static_cast<std::size_t>(bytes), receive_buffer_size) : receive_buffer_size;
   }
+  /// The most read at a time (see set_read_size).
+  std::size_t read_size() const { return read_size_; }
+  /// A secure connection made from now on stops once its TCP connection is
+  /// up, until adopt(): the handshake then offers the session the cache
+  /// holds by then, and a request can still go as early data with it.
+  void hold_handshake() { hold_handshake_ = true; }
+  /// Element `index` of `owner` takes over this connection, opened ahead of
+  /// need and with nothing sent or received yet, with `read_size` as its
+  /// read size. A connection already up reports Connect to it on the next
+  /// loop turn; one still coming up reports it when it is.
+  void adopt(ConnectionOwner& owner, std::int16_t index, std::size_t read_size);
   /// Ends the connection at once and drops what arrived; raises nothing.
   void close();
   /// The array is going: ends the connection, and no handler of it tells
@@ -126,6 +137,7 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   void take_tunnel_answer(std::uint64_t gen);
   void tunnel_answered(std::uint64_t gen, const http::TunnelAnswer& answer);
   void start_handshake(std::uint64_t gen);
+  void watch_held(std::uint64_t gen);
   void handshake_step(std::uint64_t gen);
   void write_early(std::uint64_t gen, std::size_t offset);
   // Calls `then` once the socket is ready as `want` asks (a step of the
@@ -181,6 +193,8 @@ class SocketConnection final : public std::enable_shared_from_this<SocketConnect
   const ProxyServer* proxy_ = nullptr;  // lives in settings_.proxies
   bool proxy_reached_ = false;          // failures from here on are not the proxy's own
   std::string tunnel_answer_;           // the proxy's answer to CONNECT so far
+  bool hold_handshake_ = false;         // see hold_handshake()
+  bool held_ = false;                   // connected, the handshake not begun
   std::string host_;                    // the name a secure peer's certificate must be for
   std::unique_ptr<tls::Session> tls_;   // the secure layer over `socket_`'s connection
   std::vector<boost::asio::ip::tcp::endpoint> endpoints_;

@@ -193,5 +193,31 @@ TEST_F(TlsSessions, TicketsAreUsedOnceEach) {
   EXPECT_EQ(std::count(logged.begin(), logged.end(), 'r'), 2) << logged;
 }
 
+// A connection opened ahead of need shakes hands once it is taken over:
+// fully when no session is known yet, else resumed, with the request as
+// early data where the server takes it.
+TEST_F(TlsSessions, SpareShakesHandsWhenTakenOverResumingAndSendingEarlyData) {
+  const std::vector<Kind> kinds = {
+      {"TLS 1.3 tickets", "TLSv1.3", {}, ".rr"},
+      {"TLS 1.3 early data", "TLSv1.3", {"ssl_early_data on;"}, ".ee"},
+      {"TLS 1.2 tickets", "TLSv1.2", {}, ".rr"},
+  };
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    auto server = serve_with(TestCa::shared().server(), kind.protocols, kind.directives);
+    Rig rig(trusting_test_ca());
+    std::vector<SpareEnd> ends;
+    const auto told = [&ends](SpareEnd end) { ends.push_back(end); };
+    ASSERT_TRUE(rig.platform.preconnect("localhost", server->port(), true, told));
+    std::string marks;
+    EXPECT_TRUE(fetch(rig, "localhost", server->port(), &marks));  // an own connection: full
+    ASSERT_TRUE(rig.platform.preconnect("localhost", server->port(), true, told));
+    EXPECT_TRUE(fetch(rig, "localhost", server->port(), &marks));
+    EXPECT_TRUE(fetch(rig, "localhost", server->port(), &marks));
+    EXPECT_EQ(marks, kind.marks);
+    EXPECT_EQ(ends, (std::vector<SpareEnd>{SpareEnd::taken, SpareEnd::taken}));
+  }
+}
+
 }  // namespace
 }  // namespace vintrel::platform

@@ -1,0 +1,81 @@
+#include "support/counting_relay.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "platform/asio.hpp"
+
+namespace vintrel::testing {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+// Both sides of one relayed connection; it counts as open from its accept
+// until both directions have ended.
+struct Pair : std::enable_shared_from_this<Pair> {
+  Pair(tcp::socket c, asio::io_context& io, std::atomic<int>& open) : client(std::move(c)), server(io), open_(open) {}
+  ~Pair() { --open_; }
+
+  void start(std::uint16_t target) {
+    server.async_connect({asio::ip::address_v4::loopback(), target}, [self = shared_from_this()](auto ec) {
+      if (ec) return;
+      self->pump(self->client, self->server, self->up);
+      self->pump(self->server, self->client, self->down);
+    });
+  }
+
+  void pump(tcp::socket& from, tcp::socket& to, std::array<char, 16384>& buffer) {
+    from.async_read_some(
+        asio::buffer(buffer), [self = shared_from_this(), &from, &to, &buffer](auto ec, std::size_t n) {
+          if (ec) {
+            boost::system::error_code ignored;
+            to.shutdown(tcp::socket::shutdown_send, ignored);
+            return;
+          }
+          asio::async_write(to, asio::buffer(buffer.data(), n), [self, &from, &to, &buffer](auto error, std::size_t) {
+            if (!error) self->pump(from, to, buffer);
+          });
+        });
+  }
+
+  tcp::socket client;
+  tcp::socket server;
+  std::array<char, 16384> up{};
+  std::array<char, 16384> down{};
+  std::atomic<int>& open_;
+};
+
+}  // namespace
+
+struct CountingRelay::Impl {
+  asio::io_context io;
+  tcp::acceptor acceptor{io, tcp::endpoint(asio::ip::address_v4::loopback(), 0)};
+};
+
+CountingRelay::CountingRelay(std::uint16_t target_port) : target_port_(target_port), impl_(std::make_unique<Impl>()) {
+  port_ = impl_->acceptor.local_endpoint().port();
+  accept_next();
+  thread_ = std::thread([this] { impl_->io.run(); });
+}
+
+CountingRelay::~CountingRelay() {
+  impl_->io.stop();
+  thread_.join();
+}
+
+void CountingRelay::accept_next() {
+  impl_->acceptor.async_accept([this](const boost::system::error_code& ec, tcp::socket socket) {
+    if (ec) return;
+    ++accepted_;
+    const int now = ++open_;
+    int seen = most_;
+    while (now > seen && !most_.compare_exchange_weak(seen, now)) {
+    }
+    std::make_shared<Pair>(std::move(socket), impl_->io, open_)->start(target_port_);
+    accept_next();
+  });
+}
+
+}  // namespace vintrel::testing
