@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <vector>
+
+#include <sys/socket.h>
 
 #include "platform/asio.hpp"
 
@@ -13,10 +17,25 @@ using tcp = asio::ip::tcp;
 namespace {
 
 // Both sides of one relayed connection; it counts as open from its accept
-// until both directions have ended.
+// until the client has ended it, as the client sees its connections.
 struct Pair : std::enable_shared_from_this<Pair> {
   Pair(tcp::socket c, asio::io_context& io, std::atomic<int>& open) : client(std::move(c)), server(io), open_(open) {}
-  ~Pair() { --open_; }
+  ~Pair() { client_gone(); }
+
+  void client_gone() {
+    if (counted_) --open_;
+    counted_ = false;
+  }
+
+  // A client that closed one connection and then opened the next may have
+  // both reach this thread in one turn, the accept first: the kernel
+  // already knows the first has ended.
+  void check_client() {
+    if (!counted_) return;
+    char byte = 0;
+    const auto got = ::recv(client.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) client_gone();
+  }
 
   void start(std::uint16_t target) {
     server.async_connect({asio::ip::address_v4::loopback(), target}, [self = shared_from_this()](auto ec) {
@@ -30,6 +49,7 @@ struct Pair : std::enable_shared_from_this<Pair> {
     from.async_read_some(
         asio::buffer(buffer), [self = shared_from_this(), &from, &to, &buffer](auto ec, std::size_t n) {
           if (ec) {
+            if (&from == &self->client) self->client_gone();
             boost::system::error_code ignored;
             to.shutdown(tcp::socket::shutdown_send, ignored);
             return;
@@ -45,6 +65,7 @@ struct Pair : std::enable_shared_from_this<Pair> {
   std::array<char, 16384> up{};
   std::array<char, 16384> down{};
   std::atomic<int>& open_;
+  bool counted_ = true;
 };
 
 }  // namespace
@@ -52,6 +73,7 @@ struct Pair : std::enable_shared_from_this<Pair> {
 struct CountingRelay::Impl {
   asio::io_context io;
   tcp::acceptor acceptor{io, tcp::endpoint(asio::ip::address_v4::loopback(), 0)};
+  std::vector<std::weak_ptr<Pair>> pairs;
 };
 
 CountingRelay::CountingRelay(std::uint16_t target_port) : target_port_(target_port), impl_(std::make_unique<Impl>()) {
@@ -69,11 +91,16 @@ void CountingRelay::accept_next() {
   impl_->acceptor.async_accept([this](const boost::system::error_code& ec, tcp::socket socket) {
     if (ec) return;
     ++accepted_;
+    auto& pairs = impl_->pairs;
+    std::erase_if(pairs, [](const std::weak_ptr<Pair>& pair) { return pair.expired(); });
+    for (const auto& pair : pairs) pair.lock()->check_client();
     const int now = ++open_;
     int seen = most_;
     while (now > seen && !most_.compare_exchange_weak(seen, now)) {
     }
-    std::make_shared<Pair>(std::move(socket), impl_->io, open_)->start(target_port_);
+    auto pair = std::make_shared<Pair>(std::move(socket), impl_->io, open_);
+    pairs.push_back(pair);
+    pair->start(target_port_);
     accept_next();
   });
 }
