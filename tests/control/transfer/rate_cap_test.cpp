@@ -71,5 +71,11 @@ TEST_F(RateCap, HeldBytesOfAClosedConnectionAreNotTakenLater) {
   EXPECT_EQ(on_disk(), 100u);
 }
 
+TEST_F(RateCap, ANegativeCapFailsAndKeepsTheOldOne) {
+  c.set_max_rate(5000);
+  EXPECT_EQ(testing::error_of([&] { c.set_max_rate(-1); }), 5);
+  EXPECT_EQ(c.maxRate, 5000);
+}
+
 }  // namespace
 }  // namespace vintrel
