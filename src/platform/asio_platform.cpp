@@ -59,7 +59,7 @@ class AsioSocketArray final : public SocketArray, private ConnectionOwner {
   using SocketArray::Connect;
   void Connect(std::int32_t index, const std::string& host, std::int32_t port, bool secure) override {
     SocketConnection& mine = connection(index);
-    std::shared_ptr<SocketConnection> spare = spares_ ? spares_->take(host, port, secure) : nullptr;
+    std::shared_ptr<SocketConnection> spare = spares_->take(host, port, secure);
     if (!spare) {
       mine.connect(host, port, secure);
       return;
