@@ -25,30 +25,10 @@ struct Ends {
   }
 };
 
-TEST_F(SocketArrayTest, NextConnectToTheSameServerTakesTheSpareOver) {
-  Ends ends;
-  ASSERT_TRUE(rig.platform.preconnect("127.0.0.1", listener.port(), false, ends.sink()));
-  ASSERT_TRUE(rig.wait([&] { return listener.peers.size() == 1; }));
-
-  array->Load(0);
-  array->Connect(0, "127.0.0.1", listener.port());
-  EXPECT_TRUE(rec.log.empty());  // never inside Connect
-  ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && !ends.seen.empty(); }));
-  EXPECT_EQ(ends.seen, std::vector<SpareEnd>{SpareEnd::taken});
-  EXPECT_EQ(rec.log[0].value, sck::connected);
-
-  array->SendData(0, "ping");
-  ASSERT_TRUE(rig.wait([&] { return listener.peers[0]->received == "ping"; }));
-  listener.peers[0]->send("pong", true);
-  ASSERT_TRUE(rig.wait([&] { return rec.count('X') == 1; }));
-  EXPECT_EQ(rec.received, "pong");
-  EXPECT_EQ(listener.peers.size(), 1u);
-}
-
-// A spare is for its server, port and scheme only; one the server ends is
-// dropped and told as lost, and a Connect after it (as after one taken)
-// opens its own.
-TEST_F(SocketArrayTest, SpareIsOnlyForItsServerAndOneTheServerEndsIsLost) {
+// The next Connect to the spare's server, port and scheme takes it over
+// (another port does not); a spare the server ends is told as lost, and
+// the next Connect then opens its own.
+TEST_F(SocketArrayTest, NextConnectToTheSameServerTakesTheSpareOverAndALostOneIsNot) {
   Listener other(rig.loop);
   Ends ends;
   ASSERT_TRUE(rig.platform.preconnect("127.0.0.1", listener.port(), false, ends.sink()));
@@ -58,11 +38,25 @@ TEST_F(SocketArrayTest, SpareIsOnlyForItsServerAndOneTheServerEndsIsLost) {
   ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 1 && other.peers.size() == 1; }));
   EXPECT_TRUE(ends.seen.empty());
 
-  listener.peers[0]->reset();
-  ASSERT_TRUE(rig.wait([&] { return !ends.seen.empty(); }));
-  EXPECT_EQ(ends.seen, std::vector<SpareEnd>{SpareEnd::lost});
-  array->Connect(0, "127.0.0.1", listener.port());
-  ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 2 && listener.peers.size() == 2; }));
+  array->Load(1);
+  array->Connect(1, "127.0.0.1", listener.port());
+  EXPECT_EQ(rec.count('C'), 1);  // never inside Connect
+  ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 2 && !ends.seen.empty(); }));
+  EXPECT_EQ(ends.seen, std::vector<SpareEnd>{SpareEnd::taken});
+  array->SendData(1, "ping");
+  ASSERT_TRUE(rig.wait([&] { return listener.peers[0]->received == "ping"; }));
+  listener.peers[0]->send("pong", true);
+  ASSERT_TRUE(rig.wait([&] { return rec.count('X') == 1; }));
+  EXPECT_EQ(rec.received, "pong");
+  EXPECT_EQ(listener.peers.size(), 1u);
+
+  ASSERT_TRUE(rig.platform.preconnect("127.0.0.1", listener.port(), false, ends.sink()));
+  ASSERT_TRUE(rig.wait([&] { return listener.peers.size() == 2; }));
+  listener.peers[1]->reset();
+  ASSERT_TRUE(rig.wait([&] { return ends.seen.size() == 2; }));
+  EXPECT_EQ(ends.seen.back(), SpareEnd::lost);
+  array->Connect(1, "127.0.0.1", listener.port());
+  ASSERT_TRUE(rig.wait([&] { return rec.count('C') == 3 && listener.peers.size() == 3; }));
   EXPECT_TRUE(rec.errors.empty());
 }
 
