@@ -112,12 +112,17 @@ class SessionCache {
     // take it twice, and one that does not makes the full handshake that
     // offering nothing would have made anyway. Not one that allows early
     // data: two connections sending early data under one session fail.
+    // Each connection gets a copy: OpenSSL marks the session a connection
+    // resumed not to be resumed again once that connection is under way,
+    // which would leave the next connection nothing to offer until the
+    // server's new tickets came.
     const bool last = static_cast<std::size_t>(first) + 1 == entries_.size() &&
                       SSL_SESSION_get_max_early_data(newest.session.get()) == 0;
-    if (!single_use(newest.session.get()) || last) {
+    if (!single_use(newest.session.get())) {
       SSL_SESSION_up_ref(newest.session.get());
       return SessionRef(newest.session.get());
     }
+    if (last) return SessionRef(SSL_SESSION_dup(newest.session.get()));
     SessionRef taken = std::move(newest.session);
     entries_.pop_back();
     return taken;
