@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -214,7 +215,7 @@ class GetSession {
       if (!lanes_[k]->begin_batch(b) || stopping()) return;
     }
     share_rate();
-    open_spare();
+    open_spares();
     if (next_batch_ < batches_.size()) return;
     for (const auto& lane : lanes_)
       if (lane && lane->busy()) return;
@@ -241,32 +242,71 @@ class GetSession {
   // request can go (two over https). While files wait for a lane, the next
   // one's server gets a connection opened ahead, within its share, which
   // that file's Connect takes over; its slot is reopened as soon as it is
-  // taken. Only with lanes side by side (-j 1 opens one connection at a
-  // time), never for a file with mirrors (the probes choose the server),
-  // and never again to a server that closed one unused: it may count
-  // connections and refuse the file's own.
-  void open_spare() {
+  // taken. The files that wait for an https server's first answer get one
+  // each, up to the lanes that will take them: they connect meanwhile and
+  // shake hands once taken, with the session that answer brought. Only
+  // with lanes side by side (-j 1 opens one connection at a time), never
+  // for a file with mirrors (the probes choose the server), and never
+  // again to a server that closed one unused: it may count connections
+  // and refuse the file's own.
+  void open_spares() {
     if (lanes_.size() < 2 || next_batch_ >= batches_.size()) return;
     const std::vector<Endpoint> wanted = endpoints(next_batch_);
     if (wanted.size() != 1) return;
     const Endpoint& server = wanted.front();
-    if (spares_.contains(server.key) || no_spares_.contains(server.key)) return;
-    if (server.secure && !warm_.contains(server.key)) return;
-    const auto held = claims_.find(server.key);
-    if (held != claims_.end() && held->second >= max_connections_per_server) return;
-    auto gone = [this, alive = std::weak_ptr<int>(alive_), key = server.key](platform::SpareEnd end) {
-      if (alive.expired()) return;
-      spares_.erase(key);
-      if (end == platform::SpareEnd::lost) no_spares_.insert(key);
-      if (--claims_[key] == 0) claims_.erase(key);
-      if (end == platform::SpareEnd::taken) dispatch();
-    };
-    if (!machine_.preconnect(server.host, server.port, server.secure, std::move(gone))) {
-      no_spares_.insert(server.key);
-      return;
+    if (no_spares_.contains(server.key)) return;
+    int want = 1;
+    if (server.secure && !warm_.contains(server.key) && count(claims_, server.key) > 0) {
+      const auto idle =
+          std::count_if(lanes_.begin(), lanes_.end(), [](const auto& lane) { return !lane || !lane->busy(); });
+      want = 0;
+      for (std::size_t b = next_batch_; b < batches_.size() && want <= idle; ++b, ++want) {
+        const std::vector<Endpoint> then = endpoints(b);
+        if (then.size() != 1 || then.front().key != server.key) break;
+      }
     }
-    spares_.insert(server.key);
-    ++claims_[server.key];
+    while (count(spares_, server.key) - promised(server.key) < want &&
+           at_once(server.key) < max_connections_per_server) {
+      auto gone = [this, alive = std::weak_ptr<int>(alive_), key = server.key](platform::SpareEnd end) {
+        if (alive.expired()) return;
+        spare_gone(key, end);
+      };
+      if (!machine_.preconnect(server.host, server.port, server.secure, std::move(gone))) {
+        no_spares_.insert(server.key);
+        return;
+      }
+      ++spares_[server.key];
+    }
+  }
+
+  // A taken spare is taken by the first file to connect to its server:
+  // the oldest file that counted on one now holds it. A spare that ended
+  // otherwise leaves a file that counted on it to open its own, once no
+  // other is left for it.
+  void spare_gone(const std::string& key, platform::SpareEnd end) {
+    decrement(spares_, key);
+    if (end == platform::SpareEnd::lost) no_spares_.insert(key);
+    const auto waiting = promised_by_.find(key);
+    if (waiting != promised_by_.end() && (end == platform::SpareEnd::taken || promised(key) > count(spares_, key))) {
+      waiting->second.pop_front();
+      if (waiting->second.empty()) promised_by_.erase(waiting);
+    }
+    if (end == platform::SpareEnd::taken) dispatch();
+  }
+
+  // Connections to a server at once, at most: those its running files may
+  // hold and its spares, less the spares that files under way will take.
+  int at_once(const std::string& key) const { return count(claims_, key) - promised(key) + count(spares_, key); }
+  int promised(const std::string& key) const {
+    const auto found = promised_by_.find(key);
+    return found == promised_by_.end() ? 0 : static_cast<int>(found->second.size());
+  }
+  static int count(const std::map<std::string, int>& counts, const std::string& key) {
+    const auto found = counts.find(key);
+    return found == counts.end() ? 0 : found->second;
+  }
+  static void decrement(std::map<std::string, int>& counts, const std::string& key) {
+    if (--counts[key] <= 0) counts.erase(key);
   }
 
   // The servers of the files of batch b, as host:port, once per connection
@@ -294,9 +334,10 @@ class GetSession {
 
   // As browsers do, at most this many connections at once to one server;
   // a batch that needs more alone is let through when nothing else holds
-  // its servers. An https server gets one connection until its first
-  // answer came: by then it has handed out the session the others resume,
-  // instead of each making a full handshake of its own.
+  // its servers, and one that takes a spare over adds none. An https
+  // server gets one file until its first answer came: by then it has
+  // handed out the session the others resume, instead of each making a
+  // full handshake of its own.
   bool room_for(std::size_t b) const {
     // Two files of one name would be written into one local file at once:
     // the second waits, and then finds the first's file (complete, or
@@ -306,13 +347,12 @@ class GetSession {
     std::map<std::string, int> wanted;
     for (const auto& endpoint : endpoints(b)) {
       ++wanted[endpoint.key];
-      const auto held = claims_.find(endpoint.key);
-      if (endpoint.secure && !warm_.contains(endpoint.key) && held != claims_.end()) return false;
+      if (endpoint.secure && !warm_.contains(endpoint.key) && count(claims_, endpoint.key) > 0) return false;
     }
-    for (const auto& [endpoint, count] : wanted) {
-      const auto held = claims_.find(endpoint);
-      const int now = held == claims_.end() ? 0 : held->second;
-      if (now > 0 && now + count > max_connections_per_server) return false;
+    for (const auto& [endpoint, needed] : wanted) {
+      const int now = at_once(endpoint);
+      const int taken_over = std::min(needed, count(spares_, endpoint) - promised(endpoint));
+      if (now > 0 && now + needed - taken_over > max_connections_per_server) return false;
     }
     return true;
   }
@@ -334,6 +374,7 @@ class GetSession {
     for (const auto& endpoint : endpoints(b)) {
       held_[lane].push_back(endpoint.key);
       ++claims_[endpoint.key];
+      if (count(spares_, endpoint.key) > promised(endpoint.key)) promised_by_[endpoint.key].push_back(lane);
     }
     lane_of_last_batch_ = lane;
   }
@@ -348,7 +389,14 @@ class GetSession {
     const std::size_t k = lane_index(lane);
     for (const auto& endpoint : held_[k]) {
       warm_.insert(endpoint);
-      if (--claims_[endpoint] == 0) claims_.erase(endpoint);
+      decrement(claims_, endpoint);
+      // It never connected: the spare it counted on stays for another.
+      const auto waiting = promised_by_.find(endpoint);
+      if (waiting == promised_by_.end()) continue;
+      const auto mine = std::find(waiting->second.begin(), waiting->second.end(), k);
+      if (mine == waiting->second.end()) continue;
+      waiting->second.erase(mine);
+      if (waiting->second.empty()) promised_by_.erase(waiting);
     }
     held_.erase(k);
     for (const auto& name : named_[k])
@@ -392,14 +440,15 @@ class GetSession {
   std::vector<std::unique_ptr<Lane>> lanes_;
   std::size_t lane_of_last_batch_ = 0;
   std::string folder_;
-  std::map<std::string, int> claims_;                      // connections a server may get from running files
-  std::map<std::size_t, std::vector<std::string>> held_;   // by lane
-  std::set<std::string> warm_;                             // servers that have answered
-  std::set<std::string> spares_;                           // servers with a connection opened ahead
-  std::set<std::string> no_spares_;                        // servers that get none
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // for what the platform calls back later
-  std::map<std::string, int> names_held_;                  // local names of running files
-  std::map<std::size_t, std::vector<std::string>> named_;  // by lane
+  std::map<std::string, int> claims_;                           // connections a server may get from running files
+  std::map<std::size_t, std::vector<std::string>> held_;        // by lane
+  std::set<std::string> warm_;                                  // servers that have answered
+  std::map<std::string, int> spares_;                           // connections opened ahead, by server
+  std::map<std::string, std::deque<std::size_t>> promised_by_;  // lanes whose file will take one, oldest first
+  std::set<std::string> no_spares_;                             // servers that get none
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);       // for what the platform calls back later
+  std::map<std::string, int> names_held_;                       // local names of running files
+  std::map<std::size_t, std::vector<std::string>> named_;       // by lane
   std::vector<Outcome> outcomes_;
   double received_ = 0;
   platform::Stopwatch stopwatch_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "get_runs.hpp"
+#include "support/counting_relay.hpp"
 #include "support/hostile_server.hpp"
 #include "support/test_ca.hpp"
 
@@ -165,6 +166,35 @@ TEST(GetHttps, QueueFromOneServerResumesItsSessions) {
     const auto early = std::distance(std::sregex_iterator(run.err.begin(), run.err.end(), early_answer), {});
     EXPECT_EQ(early > 0, row.early) << run.err;
   }
+}
+
+// The files that wait for an https server's first answer connect meanwhile
+// and shake hands once it came, resuming its session. The relay holds that
+// answer back until six connections are open (or 5 s went by): the first
+// file's and five opened ahead, one for each of the other four lanes and
+// one for the file after them.
+TEST(GetHttps, FilesWaitingForTheFirstAnswerConnectMeanwhileAndResume) {
+  REQUIRE_TLS_SERVERS();
+  NginxServer server(presenting(ca().server()));
+  std::vector<std::string> contents;
+  for (std::uint32_t n = 0; n < 8; ++n) contents.push_back(serve(server, "w" + std::to_string(n), 64 * KiB, 70 + n));
+  server.start();
+  const CountingRelay relay(server.port(), 6);
+  TempFolder folder;
+  std::vector<std::string> arguments = {"-j", "5", "-d", folder.path().string()};
+  for (std::uint32_t n = 0; n < 8; ++n)
+    arguments.push_back("https://127.0.0.1:" + std::to_string(relay.port()) + "/w" + std::to_string(n));
+
+  const ProgramRun run = run_program(trusting(arguments));
+
+  ASSERT_EQ(run.status, 0) << describe(run);
+  for (std::uint32_t n = 0; n < 8; ++n) EXPECT_TRUE(holds(folder.file("w" + std::to_string(n)), contents[n]));
+  EXPECT_EQ(relay.accepted_before_first_answer(), 6);
+  EXPECT_EQ(relay.most_at_once(), 6);
+  EXPECT_EQ(relay.accepted(), 8);
+  std::string marks;
+  for (const auto& entry : server.wait_for_access_log(8)) marks += entry.session_reused ? 'r' : '.';
+  EXPECT_EQ(std::count(marks.begin(), marks.end(), '.'), 1) << marks;
 }
 
 TEST(GetHttps, RedirectionsCrossFromHttpToHttpsAndBack) {

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include <sys/socket.h>
@@ -54,9 +57,17 @@ struct Pair : std::enable_shared_from_this<Pair> {
             to.shutdown(tcp::socket::shutdown_send, ignored);
             return;
           }
-          asio::async_write(to, asio::buffer(buffer.data(), n), [self, &from, &to, &buffer](auto error, std::size_t) {
-            if (!error) self->pump(from, to, buffer);
-          });
+          auto write = [self, &from, &to, &buffer, n] {
+            asio::async_write(to, asio::buffer(buffer.data(), n), [self, &from, &to, &buffer](auto error, std::size_t) {
+              if (!error) self->pump(from, to, buffer);
+            });
+          };
+          if (&from == &self->server && self->first_answer) {
+            auto gate = std::exchange(self->first_answer, nullptr);
+            gate(std::move(write));
+          } else {
+            write();
+          }
         });
   }
 
@@ -66,6 +77,8 @@ struct Pair : std::enable_shared_from_this<Pair> {
   std::array<char, 16384> down{};
   std::atomic<int>& open_;
   bool counted_ = true;
+  // Given the first server bytes' onward way, on the first connection only.
+  std::function<void(std::function<void()>)> first_answer;
 };
 
 }  // namespace
@@ -74,12 +87,24 @@ struct CountingRelay::Impl {
   asio::io_context io;
   tcp::acceptor acceptor{io, tcp::endpoint(asio::ip::address_v4::loopback(), 0)};
   std::vector<std::weak_ptr<Pair>> pairs;
+  int hold_until = 0;
+  std::function<void()> held;  // the first answer, on its way once let go
+  asio::steady_timer hold_limit{io};
 };
 
-CountingRelay::CountingRelay(std::uint16_t target_port) : target_port_(target_port), impl_(std::make_unique<Impl>()) {
+CountingRelay::CountingRelay(std::uint16_t target_port, int hold_first_until)
+    : target_port_(target_port), impl_(std::make_unique<Impl>()) {
+  impl_->hold_until = hold_first_until;
   port_ = impl_->acceptor.local_endpoint().port();
   accept_next();
   thread_ = std::thread([this] { impl_->io.run(); });
+}
+
+void CountingRelay::let_first_answer_go() {
+  if (!impl_->held) return;
+  before_answer_ = accepted_.load();
+  impl_->hold_limit.cancel();
+  std::exchange(impl_->held, nullptr)();
 }
 
 CountingRelay::~CountingRelay() {
@@ -99,6 +124,17 @@ void CountingRelay::accept_next() {
     while (now > seen && !most_.compare_exchange_weak(seen, now)) {
     }
     auto pair = std::make_shared<Pair>(std::move(socket), impl_->io, open_);
+    if (accepted_ == 1) {
+      pair->first_answer = [this](std::function<void()> go) {
+        impl_->held = std::move(go);
+        if (accepted_ >= impl_->hold_until) return let_first_answer_go();
+        impl_->hold_limit.expires_after(std::chrono::seconds(5));
+        impl_->hold_limit.async_wait([this](auto waited) {
+          if (!waited) let_first_answer_go();
+        });
+      };
+    }
+    if (accepted_ >= impl_->hold_until) let_first_answer_go();
     pairs.push_back(pair);
     pair->start(target_port_);
     accept_next();
