@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -286,12 +287,20 @@ class GetSession {
   void spare_gone(const std::string& key, platform::SpareEnd end) {
     decrement(spares_, key);
     if (end == platform::SpareEnd::lost) no_spares_.insert(key);
-    const auto waiting = promised_by_.find(key);
-    if (waiting != promised_by_.end() && (end == platform::SpareEnd::taken || promised(key) > count(spares_, key))) {
-      waiting->second.pop_front();
-      if (waiting->second.empty()) promised_by_.erase(waiting);
-    }
+    if (end == platform::SpareEnd::taken || promised(key) > count(spares_, key)) drop_promise(key);
     if (end == platform::SpareEnd::taken) dispatch();
+  }
+
+  // Takes back a file's claim on a spare of `key`: lane k's, if it still
+  // has one, or else the oldest.
+  void drop_promise(const std::string& key, std::optional<std::size_t> k = std::nullopt) {
+    const auto waiting = promised_by_.find(key);
+    if (waiting == promised_by_.end()) return;
+    std::deque<std::size_t>& lanes = waiting->second;
+    const auto which = k ? std::find(lanes.begin(), lanes.end(), *k) : lanes.begin();
+    if (which == lanes.end()) return;
+    lanes.erase(which);
+    if (lanes.empty()) promised_by_.erase(waiting);
   }
 
   // Connections to a server at once, at most: those its running files may
@@ -390,13 +399,8 @@ class GetSession {
     for (const auto& endpoint : held_[k]) {
       warm_.insert(endpoint);
       decrement(claims_, endpoint);
-      // It never connected: the spare it counted on stays for another.
-      const auto waiting = promised_by_.find(endpoint);
-      if (waiting == promised_by_.end()) continue;
-      const auto mine = std::find(waiting->second.begin(), waiting->second.end(), k);
-      if (mine == waiting->second.end()) continue;
-      waiting->second.erase(mine);
-      if (waiting->second.empty()) promised_by_.erase(waiting);
+      // A file that never connected leaves the spare it counted on to another.
+      drop_promise(endpoint, k);
     }
     held_.erase(k);
     for (const auto& name : named_[k])
