@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/proxy.hpp"
 #include "platform/sockets_rig.hpp"
 #include "platform/tls_context.hpp"
 
@@ -70,6 +71,18 @@ TEST_F(SocketArrayTest, SpareKeptUnusedTooLongIsClosedAndToldAsExpired) {
   EXPECT_EQ(pool->size(), 0u);
   EXPECT_EQ(pool->take("127.0.0.1", listener.port(), false), nullptr);
   ASSERT_TRUE(rig.wait([&] { return listener.peers.size() == 1 && listener.peers[0]->ended; }));
+}
+
+// What goes through a proxy is never opened ahead: the proxy, not the
+// server, would hold it.
+TEST(SpareConnections, NoneIsOpenedForAServerReachedThroughAProxy) {
+  std::string error;
+  ProxySettings proxies;
+  proxies.http = parse_proxy_url("http://127.0.0.1:3128", error);
+  EventLoop loop;
+  FixedResolver resolver{[&loop](std::function<void()> fn) { loop.post(std::move(fn)); }};
+  AsioPlatform platform(loop, &resolver, {}, {}, std::move(proxies));
+  EXPECT_FALSE(platform.preconnect("127.0.0.1", 8080, false, [](SpareEnd) {}));
 }
 
 }  // namespace
